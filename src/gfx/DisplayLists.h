@@ -1,0 +1,9 @@
+// Display lists of the shapes drawn by the model's drawing operations. Each
+// id is 0 until its list is compiled on first use; the game deletes and
+// resets them at the start and end of a game mode.
+#pragma once
+
+extern unsigned int ballList;    // textured unit square of a ball
+extern unsigned int appleList;   // textured apple square
+extern unsigned int frameList;   // the bike picture
+extern unsigned int springList;  // one suspension spring

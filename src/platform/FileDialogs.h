@@ -1,0 +1,18 @@
+// The start-up form's file dialogs: filter "Velto track file (*.vlt)|*.vlt|
+// All files (*.*)|*.*", default extension "vlt", initial folder ./tracks.
+#pragma once
+
+#include <functional>
+#include <string>
+
+// The open dialog: the chosen file must exist. True and the full path in
+// `path` when a file was chosen; false when cancelled.
+bool runOpenDialog(std::string& path);
+// The save dialog: `path` holds the proposed name on entry and the chosen
+// full path on return; asks before overwriting. False when cancelled.
+bool runSaveDialog(std::string& path);
+
+// Tests answer the dialogs themselves: while a handler is set it is called
+// instead (save = true for the save dialog) and its result is returned.
+using FileDialogHandler = std::function<bool(bool save, std::string& path)>;
+void setFileDialogHandler(FileDialogHandler handler);

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, running and testing Velto need.
+# Does nothing when everything is present; uses sudo when not run as root.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libsdl2-dev libfltk1.3-dev libglu1-mesa-dev libgl-dev libgl1-mesa-dri
+  libjpeg-dev libfreetype-dev libfontconfig-dev libx11-dev libgtk2.0-0
+  fonts-liberation2
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+if [ "${1:-}" = "--test" ]; then
+  packages+=(xvfb xauth xfonts-base xdotool x11-utils imagemagick clang libclang-rt-14-dev)
+fi
+# openbox comes without its recommendations, which would pull in GTK3.
+bare=()
+[ "${1:-}" = "--test" ] && bare=(openbox)
+
+missing=()
+for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done
+missing_bare=()
+for p in "${bare[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing_bare+=("$p"); done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_bare[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+echo "Installing: ${missing[*]} ${missing_bare[*]}"
+$sudo apt-get update -qq
+export DEBIAN_FRONTEND=noninteractive
+[ ${#missing[@]} -gt 0 ] && $sudo apt-get install -y -qq "${missing[@]}"
+[ ${#missing_bare[@]} -gt 0 ] && $sudo apt-get install -y -qq --no-install-recommends "${missing_bare[@]}"
+exit 0
