@@ -16,3 +16,13 @@ bool runSaveDialog(std::string& path);
 // instead (save = true for the save dialog) and its result is returned.
 using FileDialogHandler = std::function<bool(bool save, std::string& path)>;
 void setFileDialogHandler(FileDialogHandler handler);
+
+// The rules behind the dialogs, without a toolkit.
+// The "Name|pattern|Name|pattern" filter in the chooser's form: one
+// "Name\tpattern" per line; "*.*" becomes "*" (every file, dotted or not).
+std::string chooserFilter(const std::string& filter);
+// `path` with ".vlt" appended when its file name has no extension.
+std::string withDefaultExtension(const std::string& path);
+// The dialogs' starting folder: the absolute path of ./tracks when it is a
+// folder, else the current directory.
+std::string initialDialogFolder();
