@@ -16,6 +16,7 @@
 #include "model/Vectors.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 struct TrackBounds {
@@ -33,11 +34,18 @@ extern Capples* activeApple;        // the last apple read, or none
 
 // Reads the whole file at `path`. The list shape follows `gameMode`: in the
 // editor every polygon node is followed by an empty node (P polygons give
-// P + 1 nodes), in the game it is not. Whatever was built stays in the
-// caller's variables, also on failure; the caller frees it. Returns true
-// when the whole file was read. Shows no message.
+// P + 1 nodes), in the game it is not. The pointer outputs and the counts are
+// cleared first; whatever was built stays in the caller's variables, also on
+// failure, and the caller frees it. A polygon record with a vertex count of
+// zero or less reads no vertices and keeps one zero vertex with its count as
+// read. Returns true when the whole file was read. Shows no message.
 bool loadTrack(const std::string& path, Cvector*& start, Cvector*& finish, int32_t& polygonCount,
                Cpolygons*& polygons, int32_t& appleCount, Capples*& apples, double& bestTime);
+
+// The same reading from an open stream, from its current position; the
+// stream is not closed. A null stream fails like a file that cannot be opened.
+bool loadTrackStream(std::FILE* file, Cvector*& start, Cvector*& finish, int32_t& polygonCount,
+                     Cpolygons*& polygons, int32_t& appleCount, Capples*& apples, double& bestTime);
 
 // Widens trackBounds so that it holds `point`.
 void extendTrackBounds(const Cvector& point);
