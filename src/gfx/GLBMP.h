@@ -35,6 +35,7 @@ private:
     bool loadBitmap(const std::string& fileName);
     bool loadJpeg(const std::string& fileName);
     bool loadTarga(const std::string& fileName);
+    void clearImage();
 
     unsigned int textureId = 0;
     int width = 0;
