@@ -1,0 +1,329 @@
+#include "game/GameWindow.h"
+
+#include "game/Game.h"
+#include "gfx/Text.h"
+#include "model/Globals.h"
+#include "model/RunTime.h"
+#include "physics/World.h"
+#include "platform/MessageBox.h"
+#include "platform/PerfCounter.h"
+#include "platform/RenderWindow.h"
+
+#include <GL/gl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+int64_t perfFrequency = 0;
+int64_t stepTicks = 0;
+std::atomic<int64_t> nextStepTime{0};
+int64_t lastFrameTime = 0;
+double fpsAverage = 0.0;
+std::atomic<int32_t> stepResult{0};
+std::atomic<bool> physicsEnabled{false};
+std::mutex stepLock;
+
+void (*frameSceneDrawer)() = drawScene;
+bool frameDrawing = true;
+std::vector<OverlayText>* frameTextLog = nullptr;
+
+namespace {
+
+std::thread physicsWorker;
+std::atomic<bool> physicsStopRequested{false};
+
+// The physics thread never sleeps longer than this at a time, so that a stop
+// request or a resume is seen promptly.
+constexpr auto kMaxNap = std::chrono::milliseconds(2);
+
+void overlayText(const std::string& text, float r, float g, float b, float a, double x, double y,
+                 double scale, bool centred)
+{
+    if (frameTextLog != nullptr) {
+        frameTextLog->push_back(OverlayText{text, r, g, b, a, x, y, scale, centred});
+    }
+    if (frameDrawing) {
+        glColor4f(r, g, b, a);
+        printText(text, centred, x, y, scale);
+    }
+}
+
+void panelBackground()
+{
+    if (frameTextLog != nullptr) {
+        frameTextLog->push_back(OverlayText{"", 1.0f, 1.0f, 1.0f, 0.5f, -100.0, 70.0, 0.0, false});
+    }
+    if (frameDrawing) {
+        glColor4f(1.0f, 1.0f, 1.0f, 0.5f);
+        glBegin(GL_QUADS);
+        glVertex2d(-100.0, 70.0);
+        glVertex2d(100.0, 70.0);
+        glVertex2d(100.0, -70.0);
+        glVertex2d(-100.0, -70.0);
+        glEnd();
+    }
+}
+
+// Stops the run for the pause panel: no more steps, every key released, the
+// clock red until the first step after the resume.
+void pauseRun(int32_t& r)
+{
+    physicsEnabled = false;
+    clearKeys();
+    clockWaiting = true;
+    r = GamePaused;
+}
+
+void napUntilDue()
+{
+    if (!physicsEnabled.load() || stepResult.load() != StepRunning) {
+        std::this_thread::sleep_for(kMaxNap);
+        return;
+    }
+    const int64_t ahead = nextStepTime.load() - queryPerformanceCounter();
+    if (ahead <= 0) {
+        return;
+    }
+    const auto wait = std::chrono::nanoseconds(
+        static_cast<int64_t>(static_cast<double>(ahead) * 1e9 / static_cast<double>(perfFrequency)));
+    std::this_thread::sleep_for(std::min<std::chrono::nanoseconds>(wait, kMaxNap));
+}
+
+} // namespace
+
+void restartStepClock()
+{
+    const int64_t now = queryPerformanceCounter();
+    lastFrameTime = now;
+    nextStepTime = now + std::llround(static_cast<double>(perfFrequency) * 0.5);
+}
+
+void physicsThread()
+{
+    stepResult = StepRunning;
+    physicsEnabled = true;
+    while (!physicsStopRequested.load()) {
+        {
+            // Every due step back to back. The loop also stops while the
+            // latest result is non-zero, so that a frame which re-enables
+            // the thread just as a run ends cannot let it step on past the
+            // end; the main thread sets stepResult back to 0 at a restart.
+            std::lock_guard<std::mutex> stepping(stepLock);
+            while (physicsEnabled.load() && stepResult.load() == StepRunning &&
+                   !physicsStopRequested.load()) {
+                if (queryPerformanceCounter() < nextStepTime.load()) {
+                    break;
+                }
+                clockWaiting = false;
+                const int32_t r = stepWorld(kStepSeconds);
+                // The clock counts the step before its result is published,
+                // so a frame that sees the result reads the final time.
+                stepCount.fetch_add(1);
+                stepResult = r;
+                if (r != StepRunning) {
+                    physicsEnabled = false;
+                    break;
+                }
+                nextStepTime.fetch_add(stepTicks);
+            }
+        }
+        napUntilDue();
+    }
+}
+
+void startPhysicsThread()
+{
+    physicsStopRequested = false;
+    physicsWorker = std::thread(physicsThread);
+}
+
+void stopPhysicsThread()
+{
+    if (!physicsWorker.joinable()) {
+        return;
+    }
+    physicsStopRequested = true;
+    physicsWorker.join();
+    physicsStopRequested = false;
+}
+
+bool restartRun()
+{
+    // Waits for a step that is still running; the thread takes no new one,
+    // since it is paused or has stopped itself at the end of the run.
+    std::lock_guard<std::mutex> stepping(stepLock);
+    stepResult = StepRunning;
+    freeWorld();
+    return setupWorld();
+}
+
+int32_t gameFrame(int32_t s)
+{
+    int32_t r;
+    if (s == GameRunning) {
+        r = stepResult.load();
+        if (r == GameRunning) {
+            physicsEnabled = true;
+        }
+    } else {
+        r = s;
+    }
+    const bool endPanel = s == GameFinished || s == GameCrashed;
+
+    if (!windowActive.load()) {
+        if (r == GameRunning) {
+            pauseRun(r);
+        }
+        return r;
+    }
+
+    {
+        std::lock_guard<std::mutex> drawing(sceneLock);
+        if (frameSceneDrawer != nullptr) {
+            frameSceneDrawer();
+        }
+    }
+
+    if (frameDrawing) {
+        glColor4f(1.0f, 1.0f, 1.0f, 0.5f);
+    }
+    const double w = viewWidth.load();
+    const double h = viewHeight.load();
+
+    if (showFPS) {
+        const int64_t now = queryPerformanceCounter();
+        // Two frames within one counter tick would make the average infinite
+        // for good; such a frame is not measured.
+        if (now > lastFrameTime) {
+            const double instant = static_cast<double>(perfFrequency) / static_cast<double>(now - lastFrameTime);
+            lastFrameTime = now;
+            fpsAverage = 0.9 * fpsAverage + instant / 10.0;
+        }
+        const double shown = std::clamp(std::round(fpsAverage), 0.0, 1e9);
+        overlayText(std::to_string(static_cast<int64_t>(shown)), 1.0f, 1.0f, 1.0f, 0.5f,
+                    -w / 2.0 + 5.0, -h / 2.0 + 20.0, 20.0, false);
+    }
+
+    if (bestTime != -1.0) {
+        overlayText(bestTimeText, 1.0f, 1.0f, 1.0f, 0.5f, -w / 2.0 + 5.0, h / 2.0 - 20.0, 20.0, false);
+    }
+
+    const double runTime = runTimeOfSteps(stepCount.load());
+    if (endPanel || s == GamePaused) {
+        overlayText(formatRunTime(runTime), 1.0f, 1.0f, 1.0f, 0.5f, w / 2.0 - 90.0, h / 2.0 - 20.0, 20.0, false);
+    } else if (clockWaiting.load()) {
+        overlayText(formatRunTime(runTime), 1.0f, 0.0f, 0.0f, 0.7f, w / 2.0 - 90.0, h / 2.0 - 20.0, 20.0, false);
+    } else {
+        overlayText(formatRunTime(runTime), 0.0f, 1.0f, 0.0f, 0.7f, w / 2.0 - 90.0, h / 2.0 - 20.0, 20.0, false);
+    }
+
+    if (endPanel) {
+        panelBackground();
+        if (s == GameFinished) {
+            overlayText("Finished", 0.1f, 0.6f, 0.1f, 0.7f, 0.0, 20.0, 30.0, true);
+        } else {
+            overlayText("Game over", 0.8f, 0.1f, 0.1f, 0.7f, 0.0, 20.0, 30.0, true);
+        }
+        overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
+        overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
+    }
+    if (s == GamePaused) {
+        panelBackground();
+        overlayText("Paused", 0.1f, 0.1f, 0.8f, 0.7f, 0.0, 20.0, 30.0, true);
+        overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
+        overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
+        overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
+    }
+
+    if (r == GameFinished && (bestTime == -1.0 || runTime < bestTime)) {
+        overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, w / 2.0 - 160.0, h / 2.0 - 50.0, 30.0, false);
+        if (s == GameRunning) {
+            writeBestTime(runTime);
+        }
+    }
+
+    if (frameDrawing) {
+        presentFrame();
+    }
+
+    if (r == GameRunning && keyDown[VK_ESCAPE].load()) {
+        pauseRun(r);
+    }
+    if (r == GamePaused) {
+        if (keyDown[VK_ESCAPE].load()) {
+            r = GameQuit;
+        } else if (keyDown[VK_RETURN].load()) {
+            keyDown[VK_RETURN] = false;
+            r = GameRestart;
+            restartStepClock();
+        } else if (keyDown[VK_SPACE].load()) {
+            keyDown[VK_SPACE] = false;
+            r = GameRunning;
+            restartStepClock();
+        }
+    }
+    if (endPanel) {
+        if (keyDown[VK_RETURN].load()) {
+            r = GameRestart;
+            restartStepClock();
+            stepResult = StepRunning;
+        } else if (keyDown[VK_ESCAPE].load()) {
+            r = GameQuit;
+        }
+    }
+    return r;
+}
+
+void runGame()
+{
+    fpsAverage = 0.0;
+    clearKeys();
+
+    int64_t frequency = 0;
+    if (!queryPerformanceFrequency(frequency) || frequency <= 0) {
+        messageBox("Cant't initialize timer.", "Error", MB_ICONEXCLAMATION);
+        return;
+    }
+    perfFrequency = frequency;
+    stepTicks = std::max<int64_t>(1, std::llround(static_cast<double>(perfFrequency) * 0.01));
+
+    if (!openRenderWindow("Velto", modeWidth, modeHeight, fullscreen)) {
+        return;
+    }
+
+    if (initGame()) {
+        showRenderWindow();
+        restartStepClock();
+        startPhysicsThread();
+
+        int32_t state = GameRunning;
+        for (;;) {
+            if (closeRequested.exchange(false)) {
+                postQuitMessage();
+            }
+            const PumpResult message = pumpMessage();
+            if (message == PumpResult::Quit) {
+                break;
+            }
+            if (message == PumpResult::Empty) {
+                state = gameFrame(state);
+                if (state == GameQuit) {
+                    break;
+                }
+                if (state == GameRestart) {
+                    state = GameRunning;
+                    if (!restartRun()) {
+                        break;
+                    }
+                }
+            }
+            std::this_thread::yield();
+        }
+    }
+
+    stopPhysicsThread();
+    closeRenderWindow();
+    doneGame();
+}

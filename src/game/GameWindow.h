@@ -1,0 +1,70 @@
+// The game mode: its message-or-frame loop, the state machine of a frame,
+// and the physics thread that steps the world at 100 steps per second of
+// real time.
+//
+// Threads: the main thread runs runGame and gameFrame (messages, drawing,
+// world rebuilds, best-time writes); the physics thread runs physicsThread.
+// They share sceneLock (physics/World.h) and the atomics below; the world is
+// freed or rebuilt only under stepLock, which the physics thread holds while
+// it takes steps.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// Game states handed from one frame to the next. Finished and Crashed are
+// the non-zero results of stepWorld.
+enum : int32_t {
+    GameQuit = -1,
+    GameRunning = 0,
+    GameFinished = 1,
+    GameCrashed = 2,
+    GameRestart = 3,
+    GamePaused = 4,
+};
+
+extern int64_t perfFrequency;               // counter ticks per second
+extern int64_t stepTicks;                   // ticks of one physics step
+extern std::atomic<int64_t> nextStepTime;   // counter value the next step is due at
+extern int64_t lastFrameTime;               // counter value at the last frame-rate measurement
+extern double fpsAverage;                   // smoothed frames per second
+extern std::atomic<int32_t> stepResult;     // result of the latest step
+extern std::atomic<bool> physicsEnabled;    // the physics thread may take steps
+extern std::mutex stepLock;                 // held by the physics thread while it steps
+
+// The whole game mode on the settings of model/Globals.h; returns when the
+// player leaves it.
+void runGame();
+
+// One frame: takes the current state, returns the next.
+int32_t gameFrame(int32_t state);
+
+// Body of the physics thread; runs until stopPhysicsThread.
+void physicsThread();
+// Starts the physics thread; stops it and waits for it.
+void startPhysicsThread();
+void stopPhysicsThread();
+
+// The next step is due half a second from now; the frame-rate clock restarts.
+void restartStepClock();
+
+// Rebuilds the run's world from the track file once no step runs. False
+// when the track can no longer be read (the player has been told).
+bool restartRun();
+
+// Seams for tests that run frames without a window. frameSceneDrawer is
+// called inside sceneLock in place of drawing the scene (default drawScene);
+// with frameDrawing false no GL call is made by gameFrame; when frameTextLog
+// is set every overlay text of a frame is appended to it.
+struct OverlayText {
+    std::string text;
+    float r, g, b, a;
+    double x, y, scale;
+    bool centred;
+};
+extern void (*frameSceneDrawer)();
+extern bool frameDrawing;
+extern std::vector<OverlayText>* frameTextLog;
