@@ -1,0 +1,216 @@
+// velto-sim: runs a track without a window, step by step, exactly as the
+// game's physics thread does, driven by a key script.
+//
+//   velto-sim TRACK [--keys FILE] [--max-steps N] [--trace]
+//
+// Exit status: 0 when the simulation ran (whatever its result), 1 when the
+// track cannot be loaded, 2 for bad arguments or a bad key script, 3 when
+// the output cannot be written.
+#include "KeyScript.h"
+
+#include "model/Globals.h"
+#include "model/RunTime.h"
+#include "physics/World.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int32_t kDefaultMaxSteps = 360000;
+
+void usage()
+{
+    std::fputs("usage: velto-sim TRACK [--keys FILE] [--max-steps N] [--trace]\n", stderr);
+}
+
+int badArguments(const std::string& why)
+{
+    std::fprintf(stderr, "velto-sim: %s\n", why.c_str());
+    usage();
+    return 2;
+}
+
+bool parseSteps(const std::string& text, int32_t& steps)
+{
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
+    int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    if (value < 1 || value > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
+    steps = static_cast<int32_t>(value);
+    return true;
+}
+
+void holdKeys(uint8_t keys)
+{
+    keyDown[VK_LEFT] = (keys & KeyLeft) != 0;
+    keyDown[VK_RIGHT] = (keys & KeyRight) != 0;
+    keyDown[VK_UP] = (keys & KeyUp) != 0;
+    keyDown[VK_DOWN] = (keys & KeyDown) != 0;
+    keyDown[VK_SPACE] = (keys & KeySpace) != 0;
+}
+
+void appendNumber(std::string& line, double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, line.empty() ? "%.17g" : " %.17g", value);
+    line += text;
+}
+
+void appendBall(std::string& line, const Cball& ball)
+{
+    appendNumber(line, ball.position.x);
+    appendNumber(line, ball.position.y);
+    appendNumber(line, ball.velocity.x);
+    appendNumber(line, ball.velocity.y);
+    appendNumber(line, ball.angle);
+    appendNumber(line, ball.angularVelocity);
+}
+
+void printTrace(int32_t result)
+{
+    std::string line;
+    appendNumber(line, stepCount.load());
+    appendNumber(line, result);
+    appendNumber(line, applesLeft);
+    appendNumber(line, facing.load());
+    appendBall(line, *simMoto);
+    appendBall(line, *simMoto->frontWheel);
+    appendBall(line, *simMoto->rearWheel);
+    appendNumber(line, simMoto->head->position.x);
+    appendNumber(line, simMoto->head->position.y);
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
+}
+
+const char* resultName(int32_t result)
+{
+    switch (result) {
+    case StepFinished: return "finished";
+    case StepCrashed: return "crashed";
+    default: return "running";
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string trackFile;
+    std::string keysFile;
+    bool haveTrack = false;
+    bool haveKeys = false;
+    bool haveSteps = false;
+    bool trace = false;
+    int32_t maxSteps = kDefaultMaxSteps;
+
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--trace") {
+            trace = true;
+        } else if (arg == "--keys" || arg == "--max-steps") {
+            if (i + 1 >= argc) {
+                return badArguments(arg + " needs a value");
+            }
+            const std::string value = argv[++i];
+            if (arg == "--keys") {
+                if (haveKeys) {
+                    return badArguments("--keys given twice");
+                }
+                keysFile = value;
+                haveKeys = true;
+            } else {
+                if (haveSteps) {
+                    return badArguments("--max-steps given twice");
+                }
+                if (!parseSteps(value, maxSteps)) {
+                    return badArguments("--max-steps needs a whole number from 1 to 2147483647, not '" +
+                                        value + "'");
+                }
+                haveSteps = true;
+            }
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return badArguments("unknown option '" + arg + "'");
+        } else if (haveTrack) {
+            return badArguments("more than one track given");
+        } else {
+            trackFile = arg;
+            haveTrack = true;
+        }
+    }
+    if (!haveTrack) {
+        return badArguments("no track given");
+    }
+
+    std::vector<KeyChange> changes;
+    if (haveKeys) {
+        std::ifstream in(keysFile, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
+            return 2;
+        }
+        std::ostringstream text;
+        text << in.rdbuf();
+        if (in.bad()) {
+            std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
+            return 2;
+        }
+        std::string error;
+        if (!parseKeyScript(text.str(), changes, error)) {
+            std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
+            return 2;
+        }
+    }
+
+    clearKeys();
+    if (!buildWorld(trackFile)) {
+        std::fputs("Cant't load the track.\n", stderr);
+        return 1;
+    }
+
+    static char outputBuffer[1 << 16];
+    std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+
+    size_t nextChange = 0;
+    int32_t result = StepRunning;
+    for (uint64_t step = 0;; ++step) {
+        while (nextChange < changes.size() && changes[nextChange].step <= step) {
+            holdKeys(changes[nextChange].keys);
+            ++nextChange;
+        }
+        clockWaiting = false;
+        result = stepWorld(kStepSeconds);
+        stepCount += 1;
+        if (trace) {
+            printTrace(result);
+        }
+        if (result != StepRunning || stepCount.load() >= maxSteps) {
+            break;
+        }
+    }
+
+    const int32_t steps = stepCount.load();
+    std::printf("result: %s steps: %d time: %s\n", resultName(result), steps,
+                formatRunTime(runTimeOfSteps(steps)).c_str());
+    std::fflush(stdout);
+    freeWorld();
+    if (std::ferror(stdout)) {
+        std::fputs("velto-sim: cannot write the output\n", stderr);
+        return 3;
+    }
+    return 0;
+}
