@@ -67,6 +67,21 @@ void GLAPIENTRY combineVertex(GLdouble coords[3], void* /*neighbours*/[4], GLflo
     polygonValid = false;
 }
 
+// Two equal consecutive vertices (the last and the first count as
+// consecutive). The tessellator merges them through the combine callback,
+// except where it draws a convex contour directly as a fan and never looks
+// at zero-length edges.
+bool hasRepeatedVertex(const Cvertex* first)
+{
+    for (const Cvertex* v = first; v != nullptr; v = v->next) {
+        const Cvertex* w = v->next != nullptr ? v->next : first;
+        if (w != v && w->x == v->x && w->y == v->y) {
+            return true;
+        }
+    }
+    return false;
+}
+
 template <typename F>
 _GLUfuncptr callback(F f)
 {
@@ -155,6 +170,9 @@ bool Cpolygon::isValid()
     if (count >= 3) {
         glColor4f(0.0f, 0.0f, 0.0f, 0.0f);
         tessellate(true, true);
+        if (hasRepeatedVertex(first)) {
+            polygonValid = false;
+        }
         result = polygonValid;
     }
     freeScratch();
