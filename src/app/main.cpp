@@ -1,7 +1,48 @@
-#include <cstdio>
+// Velto: the start-up dialog, from which the game and the editor run.
+#include "app/FormView.h"
+#include "app/MenuHandlers.h"
+#include "editor/EditorWindow.h"
+#include "game/GameWindow.h"
+#include "platform/MenuDialog.h"
+#include "platform/RenderWindow.h"
+
+#include <cfenv>
+
+namespace {
+
+TMenuDialog* startDialog = nullptr;
+
+void hideStartDialog()
+{
+    if (startDialog != nullptr) {
+        startDialog->hide();
+    }
+}
+
+} // namespace
 
 int main()
 {
-    std::puts("Velto: the start-up dialog is not built yet.");
+    // Floating-point exceptions stay masked for the whole run: a division by
+    // zero gives an infinity, never a signal.
+    fedisableexcept(FE_ALL_EXCEPT);
+
+    TMenuDialog MenuDialog;
+    FormView view(MenuDialog);
+    MenuHandlers handlers(view);
+    handlers.runGameMode = runGame;
+    handlers.runEditorMode = runEditor;
+    connectForm(MenuDialog, handlers);
+
+    startDialog = &MenuDialog;
+    setStartDialogHider(hideStartDialog);
+
+    handlers.FormCreate();
+    MenuDialog.show();
+    MenuDialog.run();
+    handlers.FormDestroy();
+
+    setStartDialogHider(nullptr);
+    startDialog = nullptr;
     return 0;
 }
