@@ -1,0 +1,309 @@
+// Filling polygon lists through the shared tessellator, the self-crossing
+// test, and the game's display list of a polygon list.
+
+#include "GLTestSupport.h"
+
+#include "gfx/Tessellator.h"
+#include "model/Globals.h"
+#include "model/Polygon.h"
+
+#include <initializer_list>
+#include <memory>
+#include <utility>
+
+namespace {
+
+using Points = std::initializer_list<std::pair<double, double>>;
+
+Cpolygon* makePolygon(Points points)
+{
+    Cpolygon* p = new Cpolygon;
+    for (const auto& [x, y] : points) {
+        p->addVertex(x, y);
+    }
+    return p;
+}
+
+Cpolygon* square(double x0, double y0, double x1, double y1)
+{
+    return makePolygon({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}});
+}
+
+// A list built as the editor keeps it: its polygons, then one empty node.
+class PolygonList {
+public:
+    void add(Cpolygon* polygon)
+    {
+        Cpolygons* node = new Cpolygons;
+        node->polygon = polygon;
+        append(node);
+    }
+    void addEmptyNode() { append(new Cpolygons); }
+    Cpolygons* head() const { return first.get(); }
+
+private:
+    void append(Cpolygons* node)
+    {
+        if (!first) {
+            first.reset(node);
+            last = node;
+            return;
+        }
+        last->next = node;
+        node->prev = last;
+        last = node;
+    }
+    std::unique_ptr<Cpolygons> first;
+    Cpolygons* last = nullptr;
+};
+
+class TessellatorTest : public GLTest, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        GLTest::SetUp();
+        gameMode = GetParam();
+        createTessellator();
+    }
+    void TearDown() override
+    {
+        deleteTessellator();
+        if (listId != 0) {
+            glDeleteLists(listId, 1);
+        }
+        gameMode = true;
+    }
+    void draw(const PolygonList& list)
+    {
+        Cpolygons::drawPolygons(list.head(), listId);
+    }
+    unsigned int listId = 0;
+};
+
+TEST_P(TessellatorTest, SquareInsideSquareIsAHole)
+{
+    PolygonList list;
+    list.add(square(50, 50, 250, 250));
+    list.add(square(100, 100, 200, 200));
+    list.addEmptyNode();   // skipped
+    draw(list);
+    const Frame f;
+    EXPECT_FALSE(f.lit(150, 150));   // the hole
+    EXPECT_FALSE(f.lit(102, 198));
+    EXPECT_TRUE(f.lit(75, 150));     // the band
+    EXPECT_TRUE(f.lit(225, 240));
+    EXPECT_TRUE(f.lit(98, 150));
+    EXPECT_FALSE(f.lit(20, 20));     // outside
+    EXPECT_FALSE(f.lit(260, 150));
+    EXPECT_NEAR(f.litCount(), 200 * 200 - 100 * 100, 400);
+}
+
+TEST_P(TessellatorTest, ThreeNestedSquaresFillTheInnermostAgain)
+{
+    PolygonList list;
+    list.add(square(50, 50, 250, 250));
+    list.add(square(100, 100, 200, 200));
+    // Opposite orientation: only the count of enclosing contours matters.
+    list.add(makePolygon({{125, 125}, {125, 175}, {175, 175}, {175, 125}}));
+    draw(list);
+    const Frame f;
+    EXPECT_TRUE(f.lit(150, 150));
+    EXPECT_FALSE(f.lit(110, 110));
+    EXPECT_TRUE(f.lit(75, 75));
+    EXPECT_NEAR(f.litCount(), 200 * 200 - 100 * 100 + 50 * 50, 500);
+}
+
+TEST_P(TessellatorTest, OverlappingPolygonsFillWhereAnOddNumberOverlap)
+{
+    PolygonList list;
+    list.add(square(50, 50, 150, 150));
+    list.add(square(100, 100, 200, 200));   // crosses the first one
+    draw(list);
+    const Frame f;
+    EXPECT_TRUE(f.lit(75, 75));
+    EXPECT_TRUE(f.lit(175, 175));
+    EXPECT_FALSE(f.lit(125, 125));   // covered twice
+}
+
+TEST_P(TessellatorTest, DrawingLeavesPolygonValidSet)
+{
+    PolygonList list;
+    list.add(makePolygon({{50, 50}, {150, 150}, {150, 50}, {50, 150}}));   // bow-tie
+    draw(list);
+    EXPECT_TRUE(Frame().lit(60, 100));
+    if (GetParam()) {
+        EXPECT_TRUE(polygonValid);
+    }
+}
+
+TEST_P(TessellatorTest, ValidityOfSinglePolygons)
+{
+    std::unique_ptr<Cpolygon> convex(square(10, 10, 60, 60));
+    std::unique_ptr<Cpolygon> concave(makePolygon({{10, 10}, {60, 10}, {35, 30}, {60, 60}, {10, 60}}));
+    std::unique_ptr<Cpolygon> bowTie(makePolygon({{10, 10}, {60, 60}, {60, 10}, {10, 60}}));
+    std::unique_ptr<Cpolygon> twoVertices(makePolygon({{10, 10}, {60, 60}}));
+    std::unique_ptr<Cpolygon> repeated(makePolygon({{10, 10}, {60, 10}, {60, 10}, {60, 60}, {10, 60}}));
+    std::unique_ptr<Cpolygon> closingRepeat(makePolygon({{10, 10}, {60, 10}, {60, 60}, {10, 10}}));
+    std::unique_ptr<Cpolygon> concaveRepeat(
+        makePolygon({{10, 10}, {60, 10}, {35, 30}, {35, 30}, {60, 60}, {10, 60}}));
+    std::unique_ptr<Cpolygon> touching(   // revisits a vertex
+        makePolygon({{10, 10}, {60, 10}, {35, 35}, {60, 60}, {10, 60}, {35, 35}}));
+    std::unique_ptr<Cpolygon> empty(new Cpolygon);
+
+    EXPECT_TRUE(convex->isValid());
+    EXPECT_TRUE(concave->isValid());
+    EXPECT_FALSE(bowTie->isValid());
+    EXPECT_FALSE(twoVertices->isValid());
+    EXPECT_FALSE(repeated->isValid());
+    EXPECT_FALSE(closingRepeat->isValid());
+    EXPECT_FALSE(concaveRepeat->isValid());
+    EXPECT_FALSE(touching->isValid());
+    EXPECT_FALSE(empty->isValid());
+    EXPECT_TRUE(convex->isValid());   // nothing carried over from a failed test
+
+    // The test draws in transparent black: the frame is untouched.
+    EXPECT_EQ(Frame().litCount(), 0);
+}
+
+TEST_P(TessellatorTest, ValidityCoversTheUncountedMouseVertex)
+{
+    // Three placed vertices and the mouse vertex that makes a bow-tie.
+    std::unique_ptr<Cpolygon> p(makePolygon({{10, 10}, {60, 60}, {60, 10}}));
+    EXPECT_TRUE(p->isValid());
+    Cvertex* last = p->first->next->next;
+    last->next = new Cvertex(10, 60);
+    EXPECT_FALSE(p->isValid());
+    last->next->setXY(5, 5);   // the mouse moved away: no crossing
+    EXPECT_TRUE(p->isValid());
+}
+
+TEST_P(TessellatorTest, OnePlacedVertexDrawsTheRubberBand)
+{
+    std::unique_ptr<Cpolygon> p(makePolygon({{20, 150}}));
+    p->first->next = new Cvertex(380, 150);   // the mouse vertex, not counted
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    p->tessellate(false, true);
+    const Frame f;
+    EXPECT_TRUE(f.lit(200, 150) || f.lit(200, 149));
+    EXPECT_FALSE(f.lit(200, 160));
+    const Box b = f.litBox();
+    EXPECT_LE(b.height(), 2);
+    EXPECT_NEAR(b.width(), 360, 2);
+}
+
+TEST_P(TessellatorTest, OutlineDrawsOnlyTheBoundary)
+{
+    std::unique_ptr<Cpolygon> p(square(50, 50, 250, 250));
+    p->tessellate(false, true);
+    const Frame f;
+    EXPECT_FALSE(f.lit(150, 150));
+    const Box b = f.litBox();
+    EXPECT_NEAR(b.x0, 50, 1);
+    EXPECT_NEAR(b.x1, 250, 1);
+    EXPECT_NEAR(b.y0, 50, 1);
+    EXPECT_NEAR(b.y1, 250, 1);
+    EXPECT_LT(f.litCount(), 4 * 205);
+}
+
+INSTANTIATE_TEST_SUITE_P(GameAndEditor, TessellatorTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Game" : "Editor";
+                         });
+
+class PolygonListTest : public GLTest {
+protected:
+    void TearDown() override
+    {
+        deleteTessellator();
+        if (listId != 0) {
+            glDeleteLists(listId, 1);
+        }
+        gameMode = true;
+    }
+    unsigned int listId = 0;
+};
+
+TEST_F(PolygonListTest, GameCompilesTheListOnceAndReplaysIt)
+{
+    gameMode = true;
+    createTessellator();
+    PolygonList list;
+    Cpolygon* moving = square(50, 50, 150, 150);
+    list.add(moving);
+
+    Cpolygons::drawPolygons(list.head(), listId);
+    ASSERT_NE(listId, 0u);
+    EXPECT_TRUE(glIsList(listId));
+    const unsigned int first = listId;
+    const Frame before;
+    EXPECT_TRUE(before.lit(100, 100));
+
+    // Later changes do not reach the compiled list.
+    moving->translate(200, 0);
+    clear();
+    Cpolygons::drawPolygons(list.head(), listId);
+    EXPECT_EQ(listId, first);
+    const Frame after;
+    EXPECT_TRUE(after == before);
+    EXPECT_FALSE(after.lit(300, 100));
+}
+
+TEST_F(PolygonListTest, EditorTessellatesAfreshEveryTime)
+{
+    gameMode = false;
+    createTessellator();
+    PolygonList list;
+    Cpolygon* moving = square(50, 50, 150, 150);
+    list.add(moving);
+
+    Cpolygons::drawPolygons(list.head(), listId);
+    EXPECT_EQ(listId, 0u);
+    EXPECT_TRUE(Frame().lit(100, 100));
+    moving->translate(200, 0);
+    clear();
+    Cpolygons::drawPolygons(list.head(), listId);
+    const Frame f;
+    EXPECT_FALSE(f.lit(100, 100));
+    EXPECT_TRUE(f.lit(300, 100));
+}
+
+TEST_F(PolygonListTest, GameTexturesTheGroundInWorldUnits)
+{
+    gameMode = true;
+    createTessellator();
+    // Two texels across: each covers textureRepeat / 2 world units.
+    const GLuint tex = makeTexture(2, 2, {kRed, kGreen, kRed, kGreen});
+    textureRepeat = 20;
+    PolygonList list;
+    list.add(square(0, 50, 400, 250));
+    Cpolygons::drawPolygons(list.head(), listId);
+    glDisable(GL_TEXTURE_2D);
+    const Frame f;
+    for (int x = 3; x < 400; x += 10) {
+        const uint32_t expected = ((x / 10) % 2 == 0) ? kRed : kGreen;
+        EXPECT_TRUE(isColour(f.at(x + 2, 150), expected)) << "column " << x + 2;
+    }
+    glDeleteTextures(1, &tex);
+}
+
+TEST_F(PolygonListTest, EditorDrawsInTheCurrentColourWithoutTexture)
+{
+    gameMode = false;
+    createTessellator();
+    PolygonList list;
+    list.add(square(50, 50, 150, 150));
+    glColor4f(0.0f, 0.0f, 1.0f, 1.0f);
+    Cpolygons::drawPolygons(list.head(), listId);
+    EXPECT_TRUE(isColour(Frame().at(100, 100), kBlue));
+}
+
+TEST_F(PolygonListTest, NoTessellatorDrawsNothing)
+{
+    gameMode = false;
+    PolygonList list;
+    list.add(square(50, 50, 150, 150));
+    Cpolygons::drawPolygons(list.head(), listId);
+    EXPECT_EQ(Frame().litCount(), 0);
+}
+
+} // namespace
