@@ -181,11 +181,8 @@ bool Cpolygon::isValid()
 
 void Cpolygons::drawPolygons(Cpolygons* list, unsigned int& listId)
 {
-    if (tessellator == nullptr) {
-        return;
-    }
     if (gameMode) {
-        if (listId == 0) {
+        if (listId == 0 && tessellator != nullptr) {
             createScratch();
             listId = glGenLists(1);
             glNewList(listId, GL_COMPILE);
@@ -193,9 +190,11 @@ void Cpolygons::drawPolygons(Cpolygons* list, unsigned int& listId)
             glEndList();
             freeScratch();
         }
-        glCallList(listId);
+        if (listId != 0) {
+            glCallList(listId);
+        }
         polygonValid = true;
-    } else {
+    } else if (tessellator != nullptr) {
         createScratch();
         tessellateList(list);
         freeScratch();
