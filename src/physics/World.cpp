@@ -32,6 +32,8 @@ std::atomic<bool> clockWaiting{true};
 
 namespace {
 
+constexpr int kMaxContactPasses = 1000;
+
 // Angles are kept in [0, 360] while nothing holds them; a value too large
 // to wrap by whole turns in reasonable time is reduced first, and a value
 // that is not finite is dropped rather than looped on forever.
@@ -110,7 +112,11 @@ void moveWheel(Cball& wheel, double lockedAngle, double dt, int32_t& result, Cve
         result = StepFinished;
     }
 
-    for (;;) {
+    // Each pass moves the wheel back to its earliest contact and on again
+    // with the response; a handful of passes settle any real situation, the
+    // bound only guards the step against a degenerate geometry that would
+    // never settle.
+    for (int pass = 0; pass < kMaxContactPasses; ++pass) {
         contactBacktrack = 0.0;
         if (!wheel.collidePolygons(trackPolygons, false)) {
             break;
