@@ -21,7 +21,7 @@ bool fileExists(const std::string& path)
 // Reports a text that is not a whole number.
 void reportNotInteger(const std::string& text)
 {
-    messageBox(notIntegerMessage(text), "Velto", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    messageBox(notIntegerMessage(text), "Error", MB_OK | MB_ICONERROR | MB_TASKMODAL);
 }
 
 } // namespace

@@ -19,6 +19,8 @@ const char* const defaultExtension = "vlt";
 
 FileDialogHandler dialogHandler;
 
+constexpr unsigned yesNoButtons = 0x0004;
+
 bool isRegularFile(const std::string& path)
 {
     struct stat st {};
@@ -180,10 +182,7 @@ bool runSaveDialog(std::string& path)
         // exists once the extension is added is asked about here.
         if (chosen != absolutePath(typed) && isRegularFile(chosen)) {
             const int answer = messageBox(chosen + " already exists.\nDo you want to replace it?",
-                                          "Confirm Save As", MB_YESNOCANCEL | MB_ICONWARNING);
-            if (answer == IDCANCEL) {
-                return false;
-            }
+                                          "Confirm Save As", yesNoButtons | MB_ICONWARNING);
             if (answer != IDYES) {
                 proposed = chosen;
                 continue;

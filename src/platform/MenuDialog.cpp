@@ -27,6 +27,7 @@ public:
     GroupFrame(int x, int y, int w, int h, const char* caption)
         : Fl_Box(FL_NO_BOX, x, y, w, h, nullptr), caption(caption)
     {
+        clear_visible_focus();
     }
 
     const char* text() const { return caption != nullptr ? caption : ""; }
@@ -160,6 +161,7 @@ Fl_Box* TMenuDialog::Impl::label(int x, int y, const char* text)
     auto* box = new Fl_Box(FL_NO_BOX, x, y, w, h, text);
     styleText(box);
     box->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    box->clear_visible_focus();
     return box;
 }
 
@@ -230,6 +232,7 @@ void TMenuDialog::Impl::build()
     loading->labelfont(FL_HELVETICA_BOLD_ITALIC);
     loading->labelsize(loadingFontSize);
     loading->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE);
+    loading->clear_visible_focus();
     loading->hide();
 
     window->end();
@@ -462,6 +465,14 @@ void TMenuDialog::run()
     }
 }
 
+void TMenuDialog::processEvents(double seconds)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        Fl::wait(0.01);
+    }
+}
+
 void TMenuDialog::terminate()
 {
     impl->done = true;
@@ -516,4 +527,14 @@ std::vector<std::string> TMenuDialog::tabOrder() const
         }
     }
     return result;
+}
+
+std::string TMenuDialog::focusedControl() const
+{
+    for (const auto& entry : impl->entries) {
+        if (entry.widget == Fl::focus()) {
+            return entry.name;
+        }
+    }
+    return {};
 }

@@ -68,6 +68,8 @@ public:
 
     // Runs the event loop until terminate() (Esc, the close box).
     void run();
+    // Handles the events that come within `seconds`, then returns.
+    void processEvents(double seconds);
     void terminate();
     bool terminated() const;
 
@@ -77,6 +79,8 @@ public:
     std::vector<ControlInfo> controls() const;
     // Names of the controls that Tab visits, in order.
     std::vector<std::string> tabOrder() const;
+    // Name of the control with the keyboard focus; empty when none has it.
+    std::string focusedControl() const;
 
 private:
     struct Impl;
