@@ -1,0 +1,597 @@
+// The whole editor under an X display, driven by injected mouse and key
+// events as a player would drive it: one scripted action per frame, run
+// from the frame hook, with the picture read back before each swap.
+#include "EditorTestSupport.h"
+
+#include "editor/Editor.h"
+#include "editor/EditorWindow.h"
+#include "model/Globals.h"
+#include "physics/World.h"
+#include "platform/EventInjection.h"
+#include "platform/RenderWindow.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace editortest;
+
+namespace {
+
+struct Pixel {
+    int x;
+    int y;   // from the top, as the mouse counts
+};
+
+struct Rgb {
+    int r, g, b;
+};
+
+Pixel toPixel(double x, double y)
+{
+    return {static_cast<int>(std::lround((x - viewCentre.x) * viewZoom + viewWidth / 2.0)),
+            static_cast<int>(std::lround(viewHeight / 2.0 - (y - viewCentre.y) * viewZoom))};
+}
+
+// The world point the editor computes for the mouse at p.
+Point toWorld(Pixel p)
+{
+    return {(p.x - viewWidth / 2.0) / viewZoom + viewCentre.x, (viewHeight / 2.0 - p.y) / viewZoom + viewCentre.y};
+}
+
+// Reads the back buffer (the frame hook runs before the swap).
+std::vector<unsigned char> readPicture()
+{
+    const int w = viewWidth;
+    const int h = viewHeight;
+    std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    return rgb;
+}
+
+Rgb pixelAt(const std::vector<unsigned char>& rgb, int x, int y)
+{
+    const int w = viewWidth;
+    const int h = viewHeight;
+    const size_t i = (static_cast<size_t>(h - 1 - y) * w + x) * 3;
+    return {rgb[i], rgb[i + 1], rgb[i + 2]};
+}
+
+// Pixels in [x0, x1) x [y0, y1) (from the top) that pass `test`.
+int countPixels(const std::vector<unsigned char>& rgb, int x0, int y0, int x1, int y1,
+                const std::function<bool(Rgb)>& test)
+{
+    int n = 0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            n += test(pixelAt(rgb, x, y)) ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+bool isRed(Rgb c)
+{
+    return c.r > 120 && c.g < 40 && c.b < 40;
+}
+
+bool isWhite(Rgb c)
+{
+    return c.r > 180 && c.g > 180 && c.b > 180 && std::abs(c.r - c.b) < 10;
+}
+
+bool isGrey(Rgb c)
+{
+    return c.r > 60 && c.r < 120 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
+}
+
+// Red text of a warning line whose baseline stands `below` pixels under the
+// top, counted in the band of its lower-case letters (clear of the other
+// line's descenders).
+int warningPixels(const std::vector<unsigned char>& rgb, int below)
+{
+    return countPixels(rgb, 5, below - 10, 260, below, isRed);
+}
+
+// Writes the back buffer as editor-shots/NAME.ppm in the build folder.
+void screenshot(const std::string& name)
+{
+    const auto dir = std::filesystem::path(VELTO_BINARY_DIR) / "editor-shots";
+    std::filesystem::create_directories(dir);
+    const int w = viewWidth;
+    const int h = viewHeight;
+    const auto rgb = readPicture();
+    std::FILE* f = std::fopen((dir / (name + ".ppm")).c_str(), "wb");
+    if (f == nullptr) {
+        return;
+    }
+    std::fprintf(f, "P6\n%d %d\n255\n", w, h);
+    for (int y = h - 1; y >= 0; --y) {
+        std::fwrite(&rgb[static_cast<size_t>(y) * w * 3], 1, static_cast<size_t>(w) * 3, f);
+    }
+    std::fclose(f);
+}
+
+// A list of actions, one per frame; an action returning false runs again
+// in the next frame (a wait). If the script ends and the editor does not,
+// or it runs far too long, the editor is made to quit.
+class Script {
+public:
+    std::vector<std::function<bool()>> steps;
+    size_t next = 0;
+    int frames = 0;
+    bool timedOut = false;
+
+    void add(std::function<bool()> step) { steps.push_back(std::move(step)); }
+    void then(std::function<void()> action)
+    {
+        steps.push_back([action] {
+            action();
+            return true;
+        });
+    }
+    void wait(int n)
+    {
+        for (int i = 0; i < n; ++i) {
+            then([] {});
+        }
+    }
+    // Until the window is active and maximised.
+    void waitForWindow()
+    {
+        auto count = std::make_shared<int>(0);
+        add([count] { return windowActive && viewWidth > modeWidth && ++*count > 5; });
+    }
+    void key(int vk, bool down) { then([vk, down] { injectKey(vk, down); }); }
+    void tap(int vk)
+    {
+        key(vk, true);
+        key(vk, false);
+    }
+    // Moves to the world point, then presses and releases the button; the
+    // point the editor will see is stored in `at`.
+    void click(double x, double y, int button = 1, Point* at = nullptr)
+    {
+        auto p = std::make_shared<Pixel>();
+        then([=] {
+            *p = toPixel(x, y);
+            if (at != nullptr) {
+                *at = toWorld(*p);
+            }
+            injectMouseMove(p->x, p->y);
+        });
+        then([=] { injectMouseButton(button, true, p->x, p->y); });
+        then([=] { injectMouseButton(button, false, p->x, p->y); });
+    }
+    // The same at a window pixel.
+    void clickPixel(int x, int y, int button = 1)
+    {
+        then([=] { injectMouseMove(x, y); });
+        then([=] { injectMouseButton(button, true, x, y); });
+        then([=] { injectMouseButton(button, false, x, y); });
+    }
+    void movePixel(int x, int y)
+    {
+        then([=] { injectMouseMove(x, y); });
+    }
+    void move(double x, double y)
+    {
+        then([=] {
+            const Pixel p = toPixel(x, y);
+            injectMouseMove(p.x, p.y);
+        });
+    }
+
+    void attach()
+    {
+        setEditorFrameHook([this] {
+            ++frames;
+            if (next < steps.size()) {
+                if (steps[next]()) {
+                    ++next;
+                }
+            } else if (!timedOut) {
+                timedOut = true;
+                ADD_FAILURE() << "the editor did not end after its script";
+                postQuitMessage();
+            }
+            if (frames > 20000 && !timedOut) {
+                timedOut = true;
+                ADD_FAILURE() << "script stuck at step " << next;
+                postQuitMessage();
+            }
+        });
+    }
+};
+
+class EditorWindow : public ::testing::Test {
+protected:
+    Answers answers;
+    Script script;
+
+    void SetUp() override
+    {
+        gameMode = false;
+        fullscreen = false;
+        modeWidth = 800;
+        modeHeight = 600;
+        trackPath.clear();
+        answers.install();
+        script.attach();
+    }
+
+    void TearDown() override
+    {
+        setEditorFrameHook(nullptr);
+        Answers::uninstall();
+        trackPath.clear();
+    }
+
+    void run()
+    {
+        runEditor();
+        EXPECT_EQ(script.next, script.steps.size()) << "the editor ended before its script did";
+    }
+};
+
+TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
+{
+    const std::string dir = scratchFolder("session");
+    answers.savePath = dir + "/session.vlt";
+    fullscreen = true;   // the editor never is
+    std::vector<Point> triangle(3), bow(4), apple(2);
+    Point start{};
+
+    script.waitForWindow();
+    script.then([] {
+        EXPECT_FALSE(fullscreen);
+        EXPECT_GT(viewHeight, modeHeight);   // maximised
+        const auto rgb = readPicture();
+        // The help stands at the bottom left when the editor opens.
+        EXPECT_GT(countPixels(rgb, 5, viewHeight - 205, 400, viewHeight - 15, isWhite), 200);
+        screenshot("new-track");
+    });
+
+    script.click(-300, -300, 1, &triangle[0]);
+    script.then([] {
+        EXPECT_TRUE(drawingPolygon);
+        const auto rgb = readPicture();
+        EXPECT_GT(warningPixels(rgb, 20), 50) << "Invalid polygon";
+        EXPECT_EQ(warningPixels(rgb, 35), 0) << "no intersection";
+        screenshot("drawing-first-vertex");
+    });
+    script.click(300, -300, 1, &triangle[1]);
+    script.click(0, -150, 1, &triangle[2]);
+    script.move(-100, -100);
+    script.then([] {
+        const auto rgb = readPicture();
+        EXPECT_EQ(warningPixels(rgb, 20), 0) << "a simple outline is valid";
+    });
+    script.click(-100, -100, 3);
+    script.then([&] {
+        EXPECT_FALSE(drawingPolygon);
+        EXPECT_EQ(polygonCount, 1);
+        ASSERT_NE(activePolygon, nullptr);
+        const auto rgb = readPicture();
+        const Pixel inside = toPixel(0, -250);
+        EXPECT_TRUE(isGrey(pixelAt(rgb, inside.x, inside.y)));
+        const Pixel edge = toPixel(0, -300);
+        const Rgb outline = pixelAt(rgb, edge.x, edge.y);
+        EXPECT_GT(outline.g, outline.r + 60) << "green outline of the active polygon";
+        screenshot("triangle");
+    });
+
+    // A bow-tie is dropped when finished.
+    script.click(100, 100, 1, &bow[0]);
+    script.click(250, 250, 1, &bow[1]);
+    script.click(250, 100, 1, &bow[2]);
+    script.click(100, 250, 1, &bow[3]);
+    script.then([] {
+        EXPECT_GT(warningPixels(readPicture(), 20), 50) << "Invalid polygon";
+        screenshot("bow-tie");
+    });
+    script.click(100, 250, 3);
+    script.then([] {
+        EXPECT_EQ(polygonCount, 1);
+        EXPECT_EQ(polygonTail->polygon, nullptr);
+    });
+
+    script.tap(VK_TAB);
+    script.then([] { EXPECT_EQ(editMode, AppleMode); });
+    script.click(-300, 200, 1, &apple[0]);
+    script.click(300, 200, 1, &apple[1]);
+    script.move(0, 250);
+    script.then([] {
+        EXPECT_EQ(appleCount, 2);
+        screenshot("apple-mode");
+    });
+    script.tap(VK_TAB);
+    script.then([] {
+        EXPECT_EQ(editMode, PolygonMode);
+        EXPECT_EQ(appleCursor, nullptr);
+    });
+
+    script.key('S', true);
+    script.move(-250, 50);
+    script.move(-200, 10);
+    script.then([] {
+        EXPECT_EQ(editMode, PlaceStart);
+        screenshot("place-start");
+    });
+    script.key('S', false);
+    script.click(-200, 0, 1, &start);
+    script.then([&] {
+        EXPECT_EQ(editMode, PolygonMode);
+        EXPECT_EQ(startPoint->x, start.x);
+        EXPECT_EQ(startPoint->y, start.y);
+    });
+    answers.boxAnswers = {IDYES};
+    script.tap(VK_ESCAPE);
+    run();
+
+    EXPECT_EQ(answers.texts(), std::vector<std::string>{"Save track?"});
+    const Bytes expected = trackBytes(-1.0, start, {100, 0}, {triangle}, apple);
+    EXPECT_EQ(readBytes(answers.savePath), expected);
+
+    // Opened again in the editor it is the same track.
+    Script again;
+    script = again;
+    script.attach();
+    answers.messages.clear();
+    answers.boxAnswers = {IDNO};
+    trackPath = answers.savePath;
+    script.waitForWindow();
+    script.then([&] {
+        EXPECT_EQ(polygonCount, 1);
+        std::vector<Point> read;
+        for (const Cvertex* v = editorPolygons->polygon->first; v != nullptr; v = v->next) {
+            read.push_back({v->x, v->y});
+        }
+        EXPECT_EQ(read, triangle);
+        EXPECT_EQ(appleCount, 2);
+        EXPECT_EQ(startPoint->x, start.x);
+        EXPECT_EQ(editorBestTime, -1.0);
+        screenshot("reloaded");
+    });
+    script.tap(VK_ESCAPE);
+    run();
+    EXPECT_EQ(readBytes(answers.savePath), expected);
+
+    // And the game builds the same world from it.
+    gameMode = true;
+    ASSERT_TRUE(buildWorld(answers.savePath));
+    EXPECT_EQ(trackPolygonCount, 1);
+    EXPECT_EQ(trackPolygons->next, nullptr);
+    EXPECT_EQ(trackPolygons->polygon->first->x, triangle[0].x);
+    EXPECT_EQ(applesLeft, 2);
+    EXPECT_EQ(startPosition->x, start.x);
+    freeWorld();
+    gameMode = false;
+    const std::string sim = std::string(VELTO_BINARY_DIR) + "/velto-sim";
+    if (std::filesystem::exists(sim)) {
+        const std::string command = sim + " " + answers.savePath + " --max-steps 10 > /dev/null";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+    }
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
+{
+    const std::string dir = scratchFolder("refusals");
+    answers.savePath = dir + "/never.vlt";
+
+    script.waitForWindow();
+    // Half a polygon: neither the close box nor Esc asks anything.
+    script.click(-250, -50);
+    script.click(50, -50);
+    script.then([] { injectClose(); });
+    script.tap(VK_ESCAPE);
+    script.wait(3);
+    script.then([&] {
+        EXPECT_TRUE(answers.messages.empty());
+        EXPECT_TRUE(drawingPolygon);
+    });
+    // Finished across the bike's wheels.
+    script.click(50, -20);
+    script.click(-250, -20);
+    script.click(-250, -20, 3);
+    script.then([] {
+        EXPECT_EQ(polygonCount, 1);
+        EXPECT_GT(warningPixels(readPicture(), 35), 50) << "Intersection with polygons";
+        screenshot("intersection");
+    });
+    script.then([&] {
+        answers.boxAnswers = {IDCANCEL, IDYES};
+        injectClose();
+    });
+    script.tap(VK_ESCAPE);
+    script.tap(VK_DELETE);
+    // The head above the top of the world.
+    for (int i = 0; i < 6; ++i) {
+        script.tap(VK_SUBTRACT);
+    }
+    script.tap(VK_UP);
+    script.tap(VK_UP);
+    script.key('S', true);
+    script.move(0, 5980);
+    script.key('S', false);
+    script.click(0, 5980);
+    script.then([&] {
+        EXPECT_GT(editorMoto->head->position.y, 6000.0);
+        EXPECT_EQ(warningPixels(readPicture(), 35), 0);
+        screenshot("head-outside");
+        answers.boxAnswers = {IDYES};
+    });
+    script.tap(VK_ESCAPE);
+    script.then([&] { answers.boxAnswers = {IDNO}; });
+    script.tap(VK_ESCAPE);
+    run();
+
+    EXPECT_EQ(answers.texts(),
+              (std::vector<std::string>{"Save track?", "Save track?", "Motorbike collides with some polygons",
+                                        "Save track?", "Motorbike is out of bounds", "Save track?"}));
+    EXPECT_EQ(answers.saveDialogs, 0);
+    EXPECT_FALSE(std::filesystem::exists(answers.savePath));
+    std::filesystem::remove_all(dir);
+}
+
+std::string shippedTrack()
+{
+    const auto path = std::filesystem::path(VELTO_BINARY_DIR) / "tracks" / "03-jumps.vlt";
+    return std::filesystem::exists(path) ? path.string() : std::string();
+}
+
+TEST_F(EditorWindow, ALoadedTrackInEveryMode)
+{
+    trackPath = shippedTrack();
+    if (trackPath.empty()) {
+        GTEST_SKIP() << "the track pack is not built";
+    }
+    auto help = std::make_shared<double>();
+    script.waitForWindow();
+    script.then([] { screenshot("loaded-polygon-mode"); });
+    // Not drawn while inactive: the help does not fade.
+    script.then([help] {
+        *help = helpAlpha;
+        injectFocus(false);
+    });
+    script.wait(5);
+    script.then([help] {
+        EXPECT_FALSE(windowActive);
+        EXPECT_EQ(helpAlpha, *help);
+        injectFocus(true);
+    });
+    script.add([] { return windowActive.load(); });
+    script.wait(90);
+    script.then([] {
+        EXPECT_EQ(helpAlpha, 0.0);
+        EXPECT_EQ(countPixels(readPicture(), 5, viewHeight - 205, 400, viewHeight - 15, isWhite), 0);
+    });
+    script.tap(VK_F1);
+    script.wait(10);
+    script.then([] {
+        EXPECT_DOUBLE_EQ(helpAlpha, 0.8);
+        screenshot("help");
+    });
+    // The help and the warnings keep their pixel place at any zoom.
+    script.tap(VK_ADD);
+    script.tap(VK_ADD);
+    script.clickPixel(500, 300);   // start a polygon: "Invalid polygon"
+    script.then([] {
+        const auto rgb = readPicture();
+        EXPECT_GT(countPixels(rgb, 5, viewHeight - 205, 400, viewHeight - 15, isWhite), 200);
+        EXPECT_GT(warningPixels(rgb, 20), 50);
+        screenshot("zoomed-drawing");
+    });
+    script.clickPixel(500, 300, 3);
+    script.tap(VK_SUBTRACT);
+    script.tap(VK_SUBTRACT);
+    script.tap(VK_SUBTRACT);
+    script.tap(VK_F1);
+    script.tap(VK_PRIOR);
+    script.then([] { screenshot("previous-polygon"); });
+    script.then([] { injectKey('M', true); });
+    auto before = std::make_shared<Point>();
+    script.then([before] {
+        before->x = activePolygon->polygon->first->x;
+        before->y = activePolygon->polygon->first->y;
+    });
+    script.movePixel(540, 320);
+    script.movePixel(580, 340);
+    script.then([before] {
+        EXPECT_EQ(editMode, MovePolygon);
+        EXPECT_NEAR(activePolygon->polygon->first->x, before->x + 80 / viewZoom, 1e-6);
+        EXPECT_NEAR(activePolygon->polygon->first->y, before->y - 40 / viewZoom, 1e-6);
+        screenshot("move-polygon");
+    });
+    script.key('M', false);
+    script.tap(VK_TAB);
+    script.movePixel(600, 200);
+    script.then([] {
+        EXPECT_EQ(editMode, AppleMode);
+        screenshot("apple-mode-loaded");
+    });
+    script.key('F', true);
+    script.movePixel(700, 300);
+    script.then([] {
+        EXPECT_EQ(editMode, PlaceFinish);
+        screenshot("place-finish");
+    });
+    script.key('F', false);
+    script.clickPixel(700, 300);
+    script.key('S', true);
+    script.movePixel(300, 350);
+    script.then([] { screenshot("place-start-loaded"); });
+    script.key('S', false);
+    script.clickPixel(300, 350);
+    answers.boxAnswers = {IDNO};
+    script.tap(VK_ESCAPE);
+    run();
+}
+
+// The mean time of a frame (input, drawing, swap) over `frames` frames.
+double frameTime(const std::string& path, int frames, Answers& answers)
+{
+    trackPath = path;
+    auto begin = std::make_shared<std::chrono::steady_clock::time_point>();
+    auto end = std::make_shared<std::chrono::steady_clock::time_point>();
+    Script script;
+    script.waitForWindow();
+    script.then([begin] { *begin = std::chrono::steady_clock::now(); });
+    script.wait(frames);
+    script.then([end] { *end = std::chrono::steady_clock::now(); });
+    answers.boxAnswers = {IDNO};
+    script.tap(VK_ESCAPE);
+    script.attach();
+    runEditor();
+    setEditorFrameHook(nullptr);
+    return std::chrono::duration<double, std::milli>(*end - *begin).count() / (frames + 1);
+}
+
+// About 20,000 vertices: 20 twenty-pointed stars of 1000 vertices each.
+std::string bigTrack(const std::string& dir)
+{
+    std::vector<std::vector<Point>> polygons;
+    for (int i = 0; i < 20; ++i) {
+        const double cx = -7000 + (i % 5) * 3500;
+        const double cy = -4500 + (i / 5) * 3000;
+        std::vector<Point> star;
+        for (int k = 0; k < 1000; ++k) {
+            const double a = 2 * 3.14159265358979 * k / 1000;
+            const double r = 1000 + 300 * std::sin(20 * a);
+            star.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+        }
+        polygons.push_back(star);
+    }
+    const std::string path = dir + "/big.vlt";
+    writeBytes(path, trackBytes(-1, {1750, 5700}, {1750, 5800}, polygons, {{0, 0}}));
+    return path;
+}
+
+TEST_F(EditorWindow, FrameTime)
+{
+    setEditorFrameHook(nullptr);
+    const std::string dir = scratchFolder("frametime");
+    const std::string shipped = shippedTrack();
+    if (!shipped.empty()) {
+        const double ms = frameTime(shipped, 100, answers);
+        std::printf("editor frame time, %s: %.2f ms\n", shipped.c_str(), ms);
+        RecordProperty("shipped_track_ms", std::to_string(ms));
+    }
+    const double big = frameTime(bigTrack(dir), 30, answers);
+    std::printf("editor frame time, 20 polygons x 1000 vertices: %.2f ms\n", big);
+    RecordProperty("big_track_ms", std::to_string(big));
+    EXPECT_LT(big, 5000.0);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
