@@ -1,0 +1,432 @@
+// Runs velto-sim on the small tracks of tests/data/physics and checks what a
+// player would see: the bike settles, drives, collects, finishes, crashes and
+// turns around.
+#include "../physics/TestTracks.h"
+
+#include "model/Globals.h"
+#include "physics/World.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+namespace {
+
+using testtracks::Track;
+
+const std::string kSim = std::string(VELTO_BINARY_DIR) + "/velto-sim";
+const std::string kData = std::string(VELTO_SOURCE_DIR) + "/tests/data/physics/";
+constexpr double kR = 80.0 / 3.0;
+
+// Trace fields.
+enum Field {
+    Step, Result, Apples, Facing,
+    FrameX, FrameY, FrameVX, FrameVY, FrameAngle, FrameSpin,
+    FrontX, FrontY, FrontVX, FrontVY, FrontAngle, FrontSpin,
+    RearX, RearY, RearVX, RearVY, RearAngle, RearSpin,
+    HeadX, HeadY,
+    FieldCount
+};
+using Row = std::array<double, FieldCount>;
+
+// The text form of a track: "start X Y", "finish X Y", "best DAYS",
+// "polygon X Y X Y ...", "apple X Y"; '#' starts a comment line.
+Track readTrackText(const std::string& path)
+{
+    Track track;
+    std::ifstream in(path);
+    EXPECT_TRUE(in.good()) << path;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string word;
+        if (!(words >> word) || word[0] == '#') {
+            continue;
+        }
+        double x = 0.0;
+        double y = 0.0;
+        if (word == "start") {
+            words >> track.start.first >> track.start.second;
+        } else if (word == "finish") {
+            words >> track.finish.first >> track.finish.second;
+        } else if (word == "best") {
+            words >> track.bestTime;
+        } else if (word == "apple") {
+            words >> x >> y;
+            track.apples.push_back({x, y});
+        } else if (word == "polygon") {
+            track.polygons.emplace_back();
+            while (words >> x >> y) {
+                track.polygons.back().push_back({x, y});
+            }
+        } else {
+            ADD_FAILURE() << path << ": " << line;
+        }
+    }
+    return track;
+}
+
+struct SimRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    std::vector<Row> rows;
+    std::string last;
+};
+
+std::string quote(const std::string& s)
+{
+    return "'" + s + "'";
+}
+
+class SimTest : public ::testing::Test {
+protected:
+    std::string track(const std::string& name)
+    {
+        return dir.writeTrack(name + ".vlt", readTrackText(kData + name + ".track"));
+    }
+
+    SimRun run(const std::string& args)
+    {
+        SimRun r;
+        const std::string errFile = dir.file("stderr.txt");
+        const std::string command = quote(kSim) + " " + args + " 2>" + quote(errFile);
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            ADD_FAILURE() << "cannot run " << command;
+            return r;
+        }
+        char buffer[65536];
+        size_t n = 0;
+        while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+            r.out.append(buffer, n);
+        }
+        const int raw = pclose(pipe);
+        r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        std::ifstream err(errFile);
+        r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+
+        std::istringstream lines(r.out);
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (line.rfind("result:", 0) == 0) {
+                r.last = line;
+                continue;
+            }
+            std::istringstream fields(line);
+            Row row{};
+            int count = 0;
+            double value = 0.0;
+            while (fields >> value) {
+                if (count < FieldCount) {
+                    row[count] = value;
+                }
+                ++count;
+            }
+            EXPECT_EQ(count, FieldCount) << line;
+            r.rows.push_back(row);
+        }
+        return r;
+    }
+
+    SimRun ride(const std::string& trackName, const std::string& keysName, int maxSteps)
+    {
+        std::string args = quote(track(trackName)) + " --trace --max-steps " + std::to_string(maxSteps);
+        if (!keysName.empty()) {
+            args += " --keys " + quote(kData + keysName + ".keys");
+        }
+        SimRun r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r;
+    }
+
+    testtracks::TempDir dir;
+};
+
+// The frame angle as a tilt in (-180, 180].
+double tilt(double angle)
+{
+    double a = std::fmod(angle, 360.0);
+    if (a > 180.0) {
+        a -= 360.0;
+    }
+    if (a <= -180.0) {
+        a += 360.0;
+    }
+    return a;
+}
+
+bool allFinite(const std::vector<Row>& rows)
+{
+    for (const Row& row : rows) {
+        for (double v : row) {
+            if (!std::isfinite(v)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+TEST_F(SimTest, BikeSettlesOnFlatGround)
+{
+    const SimRun r = ride("flat", "", 400);
+    ASSERT_EQ(r.rows.size(), 400u);
+    EXPECT_EQ(r.last, "result: running steps: 400 time: 00:04:00");
+    EXPECT_TRUE(allFinite(r.rows));
+    for (size_t i = 0; i < r.rows.size(); ++i) {
+        const Row& row = r.rows[i];
+        EXPECT_EQ(row[Step], static_cast<double>(i + 1));
+        EXPECT_EQ(row[Result], 0.0);
+        // It lands on its wheels and never sinks or flies off.
+        EXPECT_GT(row[FrontY], kR - 0.5) << i;
+        EXPECT_GT(row[RearY], kR - 0.5) << i;
+        EXPECT_GT(row[FrameY], 30.0) << i;
+        EXPECT_LT(row[FrameY], 75.0) << i;
+        EXPECT_LT(std::fabs(tilt(row[FrameAngle])), 5.0) << i;
+    }
+    // The last second: at rest on both wheels.
+    for (size_t i = 300; i < 400; ++i) {
+        const Row& row = r.rows[i];
+        EXPECT_NEAR(row[FrontY], kR, 0.01);
+        EXPECT_NEAR(row[RearY], kR, 0.01);
+        EXPECT_LT(std::fabs(row[FrameVY]), 2.0);
+        EXPECT_LT(std::fabs(row[FrameVX]), 0.5);
+        EXPECT_NEAR(row[FrameX], 0.0, 1.0);
+    }
+    // The bounce dies away.
+    double early = 0.0;
+    double late = 0.0;
+    for (size_t i = 20; i < 120; ++i) {
+        early = std::max(early, std::fabs(r.rows[i][FrameVY]));
+    }
+    for (size_t i = 300; i < 400; ++i) {
+        late = std::max(late, std::fabs(r.rows[i][FrameVY]));
+    }
+    EXPECT_LT(late, early / 5.0);
+}
+
+TEST_F(SimTest, ThrottleDrivesTheBikeForwardOnRollingWheels)
+{
+    const SimRun r = ride("flat", "drive", 500);
+    ASSERT_EQ(r.rows.size(), 500u);
+    EXPECT_EQ(r.last, "result: running steps: 500 time: 00:05:00");
+    EXPECT_TRUE(allFinite(r.rows));
+    EXPECT_GT(r.rows.back()[FrameX], 1000.0);
+    for (size_t i = 100; i < 500; ++i) {
+        const Row& row = r.rows[i];
+        EXPECT_GT(row[FrameVX], r.rows[i - 50][FrameVX]) << "speeds up, step " << i;
+        EXPECT_LT(std::fabs(tilt(row[FrameAngle])), 10.0) << i;
+        // Rolling without sliding: each wheel's surface speed is the speed
+        // at which it actually moves over the ground.
+        for (const auto& [x, spin] : {std::pair{FrontX, FrontSpin}, {RearX, RearSpin}}) {
+            const double moved = (row[x] - r.rows[i - 1][x]) / 0.01;
+            EXPECT_NEAR(-row[spin] * kPi * kR / 180.0, moved, 0.005 * moved + 0.5) << i;
+        }
+    }
+}
+
+TEST_F(SimTest, RunFinishesAfterTheApplesAreCollected)
+{
+    for (const auto& [trackName, keys] : {std::pair{"apples", "drive"}, {"hill", "hill"}}) {
+        const SimRun r = ride(trackName, keys, 3000);
+        ASSERT_FALSE(r.rows.empty());
+        EXPECT_EQ(r.last.rfind("result: finished steps: " + std::to_string(r.rows.size()) + " time: ", 0), 0u)
+            << r.last;
+        EXPECT_EQ(r.rows.back()[Result], 1.0);
+        EXPECT_EQ(r.rows.back()[Apples], 0.0);
+        const double apples = readTrackText(kData + trackName + ".track").apples.size();
+        double previous = apples;
+        for (const Row& row : r.rows) {
+            EXPECT_LE(row[Apples], previous);
+            previous = row[Apples];
+        }
+        EXPECT_EQ(r.rows.front()[Apples], apples);
+    }
+}
+
+TEST_F(SimTest, HillIsClimbedOnTheGround)
+{
+    const SimRun r = ride("hill", "hill", 3000);
+    ASSERT_FALSE(r.rows.empty());
+    int onPlateau = 0;
+    for (const Row& row : r.rows) {
+        // On the plateau (x 1200 to 1800, y 150) the wheels run on top of it.
+        if (row[FrontX] > 1250.0 && row[FrontX] < 1750.0) {
+            EXPECT_NEAR(row[FrontY], 150.0 + kR, 2.0);
+            ++onPlateau;
+        }
+        // The apple at (1500, 190) is gone once the front wheel is past it.
+        if (row[FrontX] > 1550.0) {
+            EXPECT_EQ(row[Apples], 0.0);
+        }
+    }
+    EXPECT_GT(onPlateau, 100);
+    EXPECT_EQ(r.rows.back()[Result], 1.0);
+}
+
+TEST_F(SimTest, FinishDoesNotCountWhileAnAppleIsLeft)
+{
+    const SimRun r = ride("finish-first", "drive", 600);
+    EXPECT_EQ(r.last, "result: running steps: 600 time: 00:06:00");
+    bool passedFinish = false;
+    for (const Row& row : r.rows) {
+        passedFinish = passedFinish || (row[FrontX] > 500.0 && row[Apples] == 1.0);
+        EXPECT_EQ(row[Result], 0.0);
+    }
+    EXPECT_TRUE(passedFinish);
+    EXPECT_EQ(r.rows.back()[Apples], 0.0);
+}
+
+TEST_F(SimTest, LeaningTooFarCrashes)
+{
+    // Leaning back in the air: the bike turns over and lands on the head.
+    const SimRun fall = ride("high", "lean", 3000);
+    EXPECT_EQ(fall.last.rfind("result: crashed", 0), 0u) << fall.last;
+    ASSERT_FALSE(fall.rows.empty());
+    EXPECT_EQ(fall.rows.back()[Result], 2.0);
+    double most = 0.0;
+    for (const Row& row : fall.rows) {
+        most = std::max(most, std::fabs(tilt(row[FrameAngle])));
+    }
+    EXPECT_GT(most, 90.0);
+
+    // Throttle alone lifts the front until the bike goes over backwards.
+    const SimRun wheelie = ride("flat", "wheelie", 3000);
+    EXPECT_EQ(wheelie.last.rfind("result: crashed", 0), 0u) << wheelie.last;
+    ASSERT_FALSE(wheelie.rows.empty());
+    EXPECT_GT(tilt(wheelie.rows.back()[FrameAngle]), 60.0);
+    EXPECT_LT(wheelie.rows.back()[HeadY], wheelie.rows.back()[FrameY]);
+}
+
+TEST_F(SimTest, SpaceTurnsTheBikeAround)
+{
+    const SimRun r = ride("flat", "turn", 500);
+    ASSERT_EQ(r.rows.size(), 500u);
+    EXPECT_EQ(r.rows[99][Facing], 1.0);
+    for (size_t i = 100; i < 500; ++i) {
+        EXPECT_EQ(r.rows[i][Facing], -1.0) << i;   // once, although Space is held 5 steps
+    }
+    // The wheel in the front slot is now on the left, and the bike rides left.
+    EXPECT_LT(r.rows[140][FrontX], r.rows[140][FrameX] - 60.0);
+    EXPECT_GT(r.rows[140][RearX], r.rows[140][FrameX] + 50.0);
+    EXPECT_LT(r.rows.back()[FrameX], -500.0);
+    EXPECT_LT(r.rows.back()[FrameVX], -100.0);
+    EXPECT_LT(std::fabs(tilt(r.rows.back()[FrameAngle])), 10.0);
+}
+
+TEST_F(SimTest, TraceIsTheGameStepItself)
+{
+    const int steps = 400;
+    const SimRun r = ride("hill", "hill", steps);
+    ASSERT_EQ(r.rows.size(), static_cast<size_t>(steps));
+
+    // The same ride in this process, through the library's step.
+    ASSERT_TRUE(buildWorld(track("hill")));
+    clearKeys();
+    std::istringstream lines(r.out);
+    std::string line;
+    for (int i = 0; i < steps; ++i) {
+        keyDown[VK_UP] = i >= 50 && i < 300;
+        keyDown[VK_RIGHT] = i >= 50 && i < 300;
+        const int32_t result = stepWorld(kStepSeconds);
+        stepCount += 1;
+        std::string expected;
+        char text[32];
+        for (double v : {static_cast<double>(stepCount.load()), static_cast<double>(result),
+                         static_cast<double>(applesLeft), static_cast<double>(facing.load())}) {
+            std::snprintf(text, sizeof text, expected.empty() ? "%.17g" : " %.17g", v);
+            expected += text;
+        }
+        for (const Cball* ball : {static_cast<const Cball*>(simMoto), static_cast<const Cball*>(simMoto->frontWheel),
+                                  static_cast<const Cball*>(simMoto->rearWheel)}) {
+            for (double v : {ball->position.x, ball->position.y, ball->velocity.x, ball->velocity.y,
+                             ball->angle, ball->angularVelocity}) {
+                std::snprintf(text, sizeof text, " %.17g", v);
+                expected += text;
+            }
+        }
+        for (double v : {simMoto->head->position.x, simMoto->head->position.y}) {
+            std::snprintf(text, sizeof text, " %.17g", v);
+            expected += text;
+        }
+        ASSERT_TRUE(std::getline(lines, line));
+        ASSERT_EQ(line, expected) << "step " << i + 1;
+    }
+    freeWorld();
+    clearKeys();
+}
+
+TEST_F(SimTest, TimeOfTheLastLine)
+{
+    const std::string flat = quote(track("flat"));
+    EXPECT_EQ(run(flat + " --max-steps 1").out, "result: running steps: 1 time: 00:00:01\n");
+    EXPECT_EQ(run(flat + " --max-steps 3").out, "result: running steps: 3 time: 00:00:03\n");
+    EXPECT_EQ(run("--max-steps 100 " + flat).out, "result: running steps: 100 time: 00:01:00\n");
+}
+
+TEST_F(SimTest, BadArgumentsAndScriptsAreRefusedBeforeTheTrackIsRead)
+{
+    const std::string flat = quote(track("flat"));
+    const std::string missing = quote(dir.file("missing.vlt"));
+    for (const std::string& args :
+         {std::string(), flat + " " + flat, flat + " --max-steps 0", flat + " --max-steps -5",
+          flat + " --max-steps 12x", flat + " --max-steps 2147483648", flat + " --max-steps",
+          flat + " --speed 3", flat + " --keys", flat + " --keys " + quote(dir.file("none.keys")),
+          missing + " --max-steps 0"}) {
+        const SimRun r = run(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_TRUE(r.out.empty()) << args;
+        EXPECT_FALSE(r.err.empty()) << args;
+    }
+
+    struct Script {
+        const char* text;
+        const char* line;
+    };
+    for (const Script& script : {Script{"# start\n0\n\n10 U\n10 D\n", "line 5"},
+                                 Script{"0 U\n  # fine\n\t7\tLRUDS\n5 U\n", "line 4"},
+                                 Script{"0 X\n", "line 1"},
+                                 Script{"0\n1 U D\n", "line 2"},
+                                 Script{"0\n-1 U\n", "line 2"},
+                                 Script{"0\n1u\n", "line 2"},
+                                 Script{"0\n1 u\n", "line 2"},
+                                 Script{"0\n99999999999999999999999 U\n", "line 2"}}) {
+        const std::string keys = dir.write("bad.keys", script.text);
+        // The script is checked first: a missing track does not hide it.
+        const SimRun r = run(missing + " --keys " + quote(keys));
+        EXPECT_EQ(r.status, 2) << script.text;
+        EXPECT_NE(r.err.find(script.line), std::string::npos) << script.text << " -> " << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+
+    // A good script with blanks, comments, tabs and CR line ends runs.
+    const std::string keys = dir.write("good.keys", "\n# c\r\n0\r\n  2\tUR  \r\n4 S\n");
+    const SimRun r = run(flat + " --keys " + quote(keys) + " --max-steps 6 --trace");
+    EXPECT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.rows.size(), 6u);
+    EXPECT_EQ(r.rows[3][Facing], 1.0);
+    EXPECT_EQ(r.rows[4][Facing], -1.0);
+}
+
+TEST_F(SimTest, UnreadableTrackIsReportedOnStderrOnly)
+{
+    Track flat = readTrackText(kData + "flat.track");
+    const std::string bytes = testtracks::encode(flat);
+    for (const std::string& path : {dir.file("missing.vlt"), dir.write("empty.vlt", ""),
+                                    dir.write("cut.vlt", bytes.substr(0, bytes.size() - 1))}) {
+        const SimRun r = run(quote(path) + " --trace");
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_EQ(r.err, "Cant't load the track.\n");
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
+}  // namespace
