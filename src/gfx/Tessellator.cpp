@@ -67,20 +67,7 @@ void GLAPIENTRY combineVertex(GLdouble coords[3], void* /*neighbours*/[4], GLflo
     polygonValid = false;
 }
 
-// Two equal consecutive vertices (the last and the first count as
-// consecutive). The tessellator merges them through the combine callback,
-// except where it draws a convex contour directly as a fan and never looks
-// at zero-length edges.
-bool hasRepeatedVertex(const Cvertex* first)
-{
-    for (const Cvertex* v = first; v != nullptr; v = v->next) {
-        const Cvertex* w = v->next != nullptr ? v->next : first;
-        if (w != v && w->x == v->x && w->y == v->y) {
-            return true;
-        }
-    }
-    return false;
-}
+void GLAPIENTRY ignoreEdgeFlag(GLboolean /*flag*/) {}
 
 template <typename F>
 _GLUfuncptr callback(F f)
@@ -169,9 +156,16 @@ bool Cpolygon::isValid()
     bool result = false;
     if (count >= 3) {
         glColor4f(0.0f, 0.0f, 0.0f, 0.0f);
+        // With an edge-flag callback the tessellator cannot draw a contour
+        // whose fan triangles all turn one way directly as a fan: it runs
+        // its full sweep, which meets every crossing and every repeated
+        // vertex through the combine callback.
+        if (tessellator != nullptr) {
+            gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, callback(&ignoreEdgeFlag));
+        }
         tessellate(true, true);
-        if (hasRepeatedVertex(first)) {
-            polygonValid = false;
+        if (tessellator != nullptr) {
+            gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, nullptr);
         }
         result = polygonValid;
     }

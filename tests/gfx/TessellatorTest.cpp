@@ -121,6 +121,10 @@ TEST_P(TessellatorTest, ValidityOfSinglePolygons)
         makePolygon({{10, 10}, {60, 10}, {35, 30}, {35, 30}, {60, 60}, {10, 60}}));
     std::unique_ptr<Cpolygon> touching(   // revisits a vertex
         makePolygon({{10, 10}, {60, 10}, {35, 35}, {60, 60}, {10, 60}, {35, 35}}));
+    // Winds on round its first vertex and crosses its first edge, although
+    // every fan triangle from that vertex turns the same way.
+    std::unique_ptr<Cpolygon> spiral(
+        makePolygon({{100, 100}, {110, 100}, {100, 110}, {90, 100}, {100, 90}, {108, 103}}));
     std::unique_ptr<Cpolygon> empty(new Cpolygon);
 
     EXPECT_TRUE(convex->isValid());
@@ -131,6 +135,7 @@ TEST_P(TessellatorTest, ValidityOfSinglePolygons)
     EXPECT_FALSE(closingRepeat->isValid());
     EXPECT_FALSE(concaveRepeat->isValid());
     EXPECT_FALSE(touching->isValid());
+    EXPECT_FALSE(spiral->isValid());
     EXPECT_FALSE(empty->isValid());
     EXPECT_TRUE(convex->isValid());   // nothing carried over from a failed test
 
