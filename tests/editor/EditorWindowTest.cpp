@@ -444,18 +444,27 @@ TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
     std::filesystem::remove_all(dir);
 }
 
+// A track of the shipped pack, or, when the pack is not built, one like it:
+// a ground with a hole, a block inside the hole, apples.
 std::string shippedTrack()
 {
     const auto path = std::filesystem::path(VELTO_BINARY_DIR) / "tracks" / "03-jumps.vlt";
-    return std::filesystem::exists(path) ? path.string() : std::string();
+    if (std::filesystem::exists(path)) {
+        return path.string();
+    }
+    const std::string own = scratchFolder("pack") + "/ground.vlt";
+    writeBytes(own, trackBytes(-1, {-1500, 300}, {2500, 350},
+                               {{{-2000, 200}, {-500, 200}, {0, 400}, {600, 150}, {1200, 300}, {3000, 250},
+                                 {3000, -800}, {-2000, -800}},
+                                {{-1000, -600}, {1500, -600}, {1500, -100}, {-1000, -100}},
+                                {{0, -500}, {500, -500}, {500, -200}, {0, -200}}},
+                               {{-800, 500}, {300, 700}, {1800, 500}}));
+    return own;
 }
 
 TEST_F(EditorWindow, ALoadedTrackInEveryMode)
 {
     trackPath = shippedTrack();
-    if (trackPath.empty()) {
-        GTEST_SKIP() << "the track pack is not built";
-    }
     auto help = std::make_shared<double>();
     script.waitForWindow();
     script.then([] { screenshot("loaded-polygon-mode"); });
@@ -582,11 +591,9 @@ TEST_F(EditorWindow, FrameTime)
     setEditorFrameHook(nullptr);
     const std::string dir = scratchFolder("frametime");
     const std::string shipped = shippedTrack();
-    if (!shipped.empty()) {
-        const double ms = frameTime(shipped, 100, answers);
-        std::printf("editor frame time, %s: %.2f ms\n", shipped.c_str(), ms);
-        RecordProperty("shipped_track_ms", std::to_string(ms));
-    }
+    const double ms = frameTime(shipped, 100, answers);
+    std::printf("editor frame time, %s: %.2f ms\n", shipped.c_str(), ms);
+    RecordProperty("shipped_track_ms", std::to_string(ms));
     const double big = frameTime(bigTrack(dir), 30, answers);
     std::printf("editor frame time, 20 polygons x 1000 vertices: %.2f ms\n", big);
     RecordProperty("big_track_ms", std::to_string(big));
