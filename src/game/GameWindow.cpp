@@ -135,6 +135,10 @@ void physicsThread()
 
 void startPhysicsThread()
 {
+    // Reset here as well as in the thread: the first frame may run before
+    // the thread does, and must not read the result of an earlier game mode.
+    stepResult = StepRunning;
+    physicsEnabled = true;
     physicsStopRequested = false;
     physicsWorker = std::thread(physicsThread);
 }

@@ -1,0 +1,2 @@
+// placeholder, filled in below
+#include <gtest/gtest.h>

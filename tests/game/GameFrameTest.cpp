@@ -1,0 +1,411 @@
+// The frame state machine, the overlay texts, best times and the world set-up,
+// run without a window: gameFrame draws nothing and logs its texts.
+#include "GameTestSupport.h"
+
+#include "game/Game.h"
+#include "game/GameWindow.h"
+#include "model/Globals.h"
+#include "model/RunTime.h"
+#include "model/TrackFile.h"
+#include "physics/World.h"
+#include "platform/MessageBox.h"
+#include "platform/PerfCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <unistd.h>
+
+namespace {
+
+class GameFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path = (dir / "track.vlt").string();
+        ASSERT_TRUE(writeTestTrack(path, track));
+        trackPath = path;
+        gameMode = true;
+        showFPS = false;
+        modeWidth = 800;
+        modeHeight = 600;
+        ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
+        stepTicks = std::llround(static_cast<double>(perfFrequency) * 0.01);
+        ASSERT_TRUE(setupWorld());
+        clearKeys();
+        windowActive = true;
+        frameDrawing = false;
+        frameSceneDrawer = nullptr;
+        frameTextLog = &log;
+        stepResult = 0;
+        physicsEnabled = false;
+        restartStepClock();
+    }
+
+    void TearDown() override
+    {
+        freeWorld();
+        frameDrawing = true;
+        frameSceneDrawer = drawScene;
+        frameTextLog = nullptr;
+        windowActive = false;
+        clearKeys();
+        showFPS = false;
+        std::filesystem::remove_all(dir);
+    }
+
+    int32_t frame(int32_t state)
+    {
+        log.clear();
+        return gameFrame(state);
+    }
+
+    const OverlayText* find(const std::string& text) const
+    {
+        for (const auto& item : log) {
+            if (item.text == text) {
+                return &item;
+            }
+        }
+        return nullptr;
+    }
+
+    std::vector<std::string> texts() const
+    {
+        std::vector<std::string> result;
+        for (const auto& item : log) {
+            result.push_back(item.text);
+        }
+        return result;
+    }
+
+    TestTrack track;
+    std::filesystem::path dir;
+    std::string path;
+    std::vector<OverlayText> log;
+};
+
+void expectColour(const OverlayText* item, float r, float g, float b, float a)
+{
+    ASSERT_NE(item, nullptr);
+    EXPECT_FLOAT_EQ(item->r, r);
+    EXPECT_FLOAT_EQ(item->g, g);
+    EXPECT_FLOAT_EQ(item->b, b);
+    EXPECT_FLOAT_EQ(item->a, a);
+}
+
+} // namespace
+
+TEST_F(GameFrameTest, RunningTakesTheLatestStepResultAndLetsThePhysicsGoOn)
+{
+    EXPECT_EQ(frame(GameRunning), GameRunning);
+    EXPECT_TRUE(physicsEnabled);
+
+    physicsEnabled = false;
+    stepResult = StepFinished;
+    EXPECT_EQ(frame(GameRunning), GameFinished);
+    EXPECT_FALSE(physicsEnabled);
+
+    stepResult = StepCrashed;
+    EXPECT_EQ(frame(GameRunning), GameCrashed);
+    EXPECT_FALSE(physicsEnabled);
+}
+
+TEST_F(GameFrameTest, InactiveWindowPausesOnlyARunningGameAndDrawsNothing)
+{
+    windowActive = false;
+    physicsEnabled = true;
+    clockWaiting = false;
+    keyDown[VK_UP] = true;
+    EXPECT_EQ(frame(GameRunning), GamePaused);
+    EXPECT_FALSE(physicsEnabled);
+    EXPECT_FALSE(keyDown[VK_UP]);
+    EXPECT_TRUE(clockWaiting);
+    EXPECT_TRUE(log.empty());
+
+    for (int32_t state : {GameFinished, GameCrashed, GamePaused}) {
+        keyDown[VK_ESCAPE] = true;   // keys are not read while inactive
+        EXPECT_EQ(frame(state), state);
+        EXPECT_TRUE(log.empty());
+    }
+}
+
+TEST_F(GameFrameTest, EscPausesAndReleasesEveryKeySoQuittingNeedsAFreshPress)
+{
+    physicsEnabled = true;
+    keyDown[VK_ESCAPE] = true;
+    keyDown[VK_LEFT] = true;
+    EXPECT_EQ(frame(GameRunning), GamePaused);
+    EXPECT_FALSE(physicsEnabled);
+    EXPECT_TRUE(clockWaiting);
+    EXPECT_TRUE(std::none_of(std::begin(keyDown), std::end(keyDown), [](const auto& k) { return k.load(); }));
+
+    EXPECT_EQ(frame(GamePaused), GamePaused);
+    keyDown[VK_ESCAPE] = true;   // the key repeat of a still held Esc
+    EXPECT_EQ(frame(GamePaused), GameQuit);
+}
+
+TEST_F(GameFrameTest, PausedKeysRestartOrResumeHalfASecondLaterAndEscWins)
+{
+    const int64_t half = std::llround(static_cast<double>(perfFrequency) * 0.5);
+
+    keyDown[VK_RETURN] = true;
+    int64_t before = queryPerformanceCounter();
+    EXPECT_EQ(frame(GamePaused), GameRestart);
+    int64_t after = queryPerformanceCounter();
+    EXPECT_FALSE(keyDown[VK_RETURN]);
+    EXPECT_GE(nextStepTime.load(), before + half);
+    EXPECT_LE(nextStepTime.load(), after + half);
+
+    keyDown[VK_SPACE] = true;
+    before = queryPerformanceCounter();
+    EXPECT_EQ(frame(GamePaused), GameRunning);
+    after = queryPerformanceCounter();
+    EXPECT_FALSE(keyDown[VK_SPACE]);
+    EXPECT_GE(nextStepTime.load(), before + half);
+    EXPECT_LE(nextStepTime.load(), after + half);
+
+    keyDown[VK_ESCAPE] = true;
+    keyDown[VK_RETURN] = true;
+    keyDown[VK_SPACE] = true;
+    EXPECT_EQ(frame(GamePaused), GameQuit);
+}
+
+TEST_F(GameFrameTest, EndPanelKeysRestartOrQuitAndSpaceDoesNothing)
+{
+    for (int32_t state : {GameFinished, GameCrashed}) {
+        stepResult = state;
+        clearKeys();
+        keyDown[VK_SPACE] = true;
+        EXPECT_EQ(frame(state), state);
+        keyDown[VK_ESCAPE] = true;
+        EXPECT_EQ(frame(state), GameQuit);
+        keyDown[VK_RETURN] = true;   // Enter is read first
+        EXPECT_EQ(frame(state), GameRestart);
+        EXPECT_EQ(stepResult.load(), StepRunning);
+    }
+}
+
+TEST_F(GameFrameTest, AFinishInTheFrameOfAnEscPressEndsTheRunWithoutAPause)
+{
+    stepResult = StepFinished;
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameRunning), GameFinished);
+    EXPECT_EQ(find("Paused"), nullptr);
+    EXPECT_EQ(frame(GameFinished), GameQuit);
+}
+
+TEST_F(GameFrameTest, ClockIsRedWhileWaitingThenGreenAndWhiteOnThePanels)
+{
+    const double w = 800.0;
+    const double h = 600.0;
+    stepCount = 6725;
+    clockWaiting = true;
+    frame(GameRunning);
+    const OverlayText* clock = find("01:07:25");
+    expectColour(clock, 1.0f, 0.0f, 0.0f, 0.7f);
+    EXPECT_DOUBLE_EQ(clock->x, w / 2 - 90);
+    EXPECT_DOUBLE_EQ(clock->y, h / 2 - 20);
+    EXPECT_DOUBLE_EQ(clock->scale, 20.0);
+    EXPECT_FALSE(clock->centred);
+
+    clockWaiting = false;
+    frame(GameRunning);
+    expectColour(find("01:07:25"), 0.0f, 1.0f, 0.0f, 0.7f);
+
+    for (int32_t state : {GameFinished, GameCrashed, GamePaused}) {
+        stepResult = state == GamePaused ? StepRunning : state;
+        frame(state);
+        expectColour(find("01:07:25"), 1.0f, 1.0f, 1.0f, 0.5f);
+    }
+}
+
+TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
+{
+    frame(GamePaused);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"00:00:00", "", "Paused", "Esc  -  exit", "Enter - restart",
+                                                 "Space - resume"}));
+    expectColour(find("Paused"), 0.1f, 0.1f, 0.8f, 0.7f);
+    EXPECT_DOUBLE_EQ(find("Paused")->y, 20.0);
+    EXPECT_DOUBLE_EQ(find("Paused")->scale, 30.0);
+    EXPECT_TRUE(find("Paused")->centred);
+    EXPECT_DOUBLE_EQ(find("Esc  -  exit")->y, -10.0);
+    EXPECT_DOUBLE_EQ(find("Enter - restart")->y, -30.0);
+    EXPECT_DOUBLE_EQ(find("Space - resume")->y, -50.0);
+    expectColour(find("Space - resume"), 0.0f, 0.0f, 0.0f, 0.7f);
+    expectColour(find(""), 1.0f, 1.0f, 1.0f, 0.5f);
+
+    bestTime = runTimeOfSteps(100);   // a finish slower than the best
+    stepCount = 200;
+    stepResult = StepCrashed;
+    frame(GameCrashed);
+    EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
+                                                 "Enter - restart"}));
+    expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
+
+    stepResult = StepFinished;
+    frame(GameFinished);
+    expectColour(find("Finished"), 0.1f, 0.6f, 0.1f, 0.7f);
+    EXPECT_EQ(find("Best time!"), nullptr);
+}
+
+TEST_F(GameFrameTest, BestTimeAndFrameRateSitInTheirCorners)
+{
+    frame(GameRunning);
+    EXPECT_EQ(texts(), (std::vector<std::string>{"00:00:00"}));   // no best time yet, no frame rate
+
+    bestTime = runTimeOfSteps(4321);
+    bestTimeText = formatRunTime(bestTime);
+    showFPS = true;
+    usleep(2000);
+    frame(GameRunning);
+    ASSERT_EQ(log.size(), 3u);
+    const OverlayText& fps = log[0];
+    EXPECT_DOUBLE_EQ(fps.x, -400.0 + 5.0);
+    EXPECT_DOUBLE_EQ(fps.y, -300.0 + 20.0);
+    expectColour(&fps, 1.0f, 1.0f, 1.0f, 0.5f);
+    // The average starts at 0 and takes a tenth of the first frame's rate.
+    EXPECT_GT(fpsAverage, 0.0);
+    EXPECT_LT(fpsAverage, 60.0);
+    EXPECT_EQ(fps.text, std::to_string(std::llround(fpsAverage)));
+    const OverlayText* best = find("00:43:21");
+    ASSERT_NE(best, nullptr);
+    EXPECT_DOUBLE_EQ(best->x, -400.0 + 5.0);
+    EXPECT_DOUBLE_EQ(best->y, 300.0 - 20.0);
+}
+
+TEST_F(GameFrameTest, FrameRateIgnoresAFrameWithinTheSameCounterTick)
+{
+    showFPS = true;
+    fpsAverage = 42.0;
+    lastFrameTime = queryPerformanceCounter() + perfFrequency;   // "now" is not past it
+    frame(GameRunning);
+    EXPECT_DOUBLE_EQ(fpsAverage, 42.0);
+    EXPECT_EQ(log[0].text, "42");
+}
+
+TEST_F(GameFrameTest, FirstFinishWritesTheBestTimeOnceAndShowsItUntilLeft)
+{
+    stepCount = 1234;
+    stepResult = StepFinished;
+    EXPECT_EQ(frame(GameRunning), GameFinished);
+    EXPECT_EQ(storedBestTime(path), runTimeOfSteps(1234));
+    const OverlayText* mark = find("Best time!");
+    expectColour(mark, 1.0f, 0.0f, 0.0f, 0.7f);
+    EXPECT_DOUBLE_EQ(mark->x, 400.0 - 160.0);
+    EXPECT_DOUBLE_EQ(mark->y, 300.0 - 50.0);
+    EXPECT_DOUBLE_EQ(mark->scale, 30.0);
+    EXPECT_EQ(bestTime, -1.0);   // memory keeps the old value until the restart
+
+    ASSERT_TRUE(rewriteBestTime(path, 7.0));
+    EXPECT_EQ(frame(GameFinished), GameFinished);
+    EXPECT_NE(find("Best time!"), nullptr);
+    EXPECT_EQ(storedBestTime(path), 7.0);   // written once only
+
+    // The restart reads the new best time, which then shows top left.
+    ASSERT_TRUE(rewriteBestTime(path, runTimeOfSteps(1234)));
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GameFinished), GameRestart);
+    ASSERT_TRUE(restartRun());
+    EXPECT_EQ(stepCount.load(), 0);
+    EXPECT_TRUE(clockWaiting);
+    frame(GameRunning);
+    EXPECT_NE(find("00:12:34"), nullptr);
+}
+
+TEST_F(GameFrameTest, AnEqualOrSlowerFinishIsNoBestTime)
+{
+    bestTime = runTimeOfSteps(500);
+    ASSERT_TRUE(rewriteBestTime(path, bestTime));
+    for (int steps : {500, 501}) {
+        stepCount = steps;
+        stepResult = StepFinished;
+        EXPECT_EQ(frame(GameRunning), GameFinished);
+        EXPECT_EQ(find("Best time!"), nullptr);
+        EXPECT_EQ(storedBestTime(path), runTimeOfSteps(500));
+    }
+    stepCount = 499;
+    frame(GameRunning);
+    EXPECT_NE(find("Best time!"), nullptr);
+    EXPECT_EQ(storedBestTime(path), runTimeOfSteps(499));
+}
+
+TEST_F(GameFrameTest, ABestTimeThatCannotBeWrittenIsReportedAndTheGameGoesOn)
+{
+    MessageRecorder recorder;
+    std::filesystem::remove(path);
+    stepCount = 321;
+    stepResult = StepFinished;
+    EXPECT_EQ(frame(GameRunning), GameFinished);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].caption, "Error");
+    EXPECT_EQ(recorder.messages[0].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
+    EXPECT_NE(find("Best time!"), nullptr);
+    EXPECT_EQ(frame(GameFinished), GameFinished);
+    EXPECT_NE(find("Finished"), nullptr);
+    EXPECT_NE(find("Best time!"), nullptr);
+    EXPECT_FALSE(std::filesystem::exists(path));   // nothing created in its place
+
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameFinished), GameQuit);
+    EXPECT_EQ(recorder.messages.size(), 1u);
+}
+
+TEST_F(GameFrameTest, RestartOnAnUnreadableTrackEndsWithTheMessage)
+{
+    MessageRecorder recorder;
+    std::filesystem::remove(path);
+    EXPECT_FALSE(restartRun());
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Cant't load the track.");
+    EXPECT_EQ(recorder.messages[0].caption, "Error");
+    EXPECT_EQ(recorder.messages[0].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
+    EXPECT_EQ(simMoto, nullptr);
+    freeWorld();   // as doneGame would: nothing is freed twice
+}
+
+TEST_F(GameFrameTest, SetupWorldPutsTheCameraAtTheStartAndTheViewBackToTheModeSize)
+{
+    viewWidth = 123;
+    viewHeight = 45;
+    cameraCentre = {};
+    modeWidth = 640;
+    modeHeight = 480;
+    ASSERT_TRUE(restartRun());
+    EXPECT_EQ(viewWidth.load(), 640);
+    EXPECT_EQ(viewHeight.load(), 480);
+    EXPECT_EQ(cameraCentre.x, track.startX);
+    EXPECT_EQ(cameraCentre.y, track.startY);
+    EXPECT_EQ(cameraLead.load(), -0.25);
+}
+
+TEST(GameTexts, ApplesLeft)
+{
+    EXPECT_EQ(applesLeftText(0), "no apples left");
+    EXPECT_EQ(applesLeftText(1), "1 apple left");
+    EXPECT_EQ(applesLeftText(2), "2 apples left");
+    EXPECT_EQ(applesLeftText(17), "17 apples left");
+}
+
+TEST(GameTextures, AMissingImageIsNamedAndTheTexturesAfterItAreNotLoaded)
+{
+    const auto dir = scratchDir("textures");
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    MessageRecorder recorder;
+    EXPECT_FALSE(loadTextureSet());
+    std::filesystem::current_path(previous);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Image loading error. (textures/kolo.jpg)");
+    EXPECT_EQ(recorder.messages[0].caption, "Error");
+    EXPECT_EQ(recorder.messages[0].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
+    EXPECT_NE(wheelTexture, nullptr);   // kept, so that it is freed
+    EXPECT_EQ(appleTexture, nullptr);
+    EXPECT_EQ(borderTexture, nullptr);
+    freeTextureSet();
+    EXPECT_EQ(wheelTexture, nullptr);
+    freeTextureSet();   // a game mode whose track fails frees the set again
+    std::filesystem::remove_all(dir);
+}

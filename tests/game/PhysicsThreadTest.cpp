@@ -1,0 +1,275 @@
+// The physics thread against the frame loop, without a window: timing of the
+// steps, pause and resume, runs that end by themselves, restarts while steps
+// are due, and the stop at the end. Run under ThreadSanitizer as well.
+#include "GameTestSupport.h"
+
+#include "game/Game.h"
+#include "game/GameWindow.h"
+#include "model/Globals.h"
+#include "model/RunTime.h"
+#include "physics/World.h"
+#include "platform/PerfCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Reads everything drawScene reads; runs inside sceneLock like it.
+std::atomic<double> shownX{0.0};
+std::atomic<int> shownApples{0};
+void readScene()
+{
+    if (shownMoto == nullptr) {
+        return;
+    }
+    shownX = shownMoto->position.x;
+    int count = 0;
+    for (const Capples* apple = trackApples; apple != nullptr; apple = apple->next) {
+        ++count;
+    }
+    EXPECT_EQ(count, applesLeft);
+    shownApples = count;
+}
+
+double processSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+class PhysicsThreadTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        path = (dir / "track.vlt").string();
+    }
+
+    void start(const TestTrack& track)
+    {
+        ASSERT_TRUE(writeTestTrack(path, track));
+        trackPath = path;
+        gameMode = true;
+        showFPS = false;
+        ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
+        stepTicks = std::llround(static_cast<double>(perfFrequency) * 0.01);
+        clearKeys();
+        ASSERT_TRUE(setupWorld());
+        windowActive = true;
+        frameDrawing = false;
+        frameSceneDrawer = readScene;
+        restartStepClock();
+        startPhysicsThread();
+        state = GameRunning;
+    }
+
+    void TearDown() override
+    {
+        stopPhysicsThread();
+        freeWorld();
+        frameDrawing = true;
+        frameSceneDrawer = drawScene;
+        windowActive = false;
+        clearKeys();
+        std::filesystem::remove_all(dir);
+    }
+
+    // The frame loop of the game mode, for a while.
+    void runFrames(std::chrono::duration<double> seconds)
+    {
+        const auto end = std::chrono::steady_clock::now() + seconds;
+        while (std::chrono::steady_clock::now() < end) {
+            state = gameFrame(state);
+            if (state == GameRestart) {
+                state = GameRunning;
+                ASSERT_TRUE(restartRun());
+            }
+            std::this_thread::sleep_for(1ms);
+        }
+    }
+
+    std::filesystem::path dir;
+    std::string path;
+    int32_t state = GameRunning;
+};
+
+} // namespace
+
+TEST_F(PhysicsThreadTest, StepsAtAHundredPerSecondAfterTheHalfSecondWait)
+{
+    start(TestTrack{});
+    const auto t0 = std::chrono::steady_clock::now();
+    runFrames(400ms);
+    EXPECT_EQ(stepCount.load(), 0);
+    EXPECT_TRUE(clockWaiting);
+    runFrames(t0 + 1500ms - std::chrono::steady_clock::now());
+    EXPECT_FALSE(clockWaiting);
+    // One second of stepping, timed by the counter, whatever the frame rate.
+    EXPECT_GE(stepCount.load(), 90);
+    EXPECT_LE(stepCount.load(), 102);
+    EXPECT_EQ(state, GameRunning);
+}
+
+TEST_F(PhysicsThreadTest, PauseStopsTheClockAndResumeWaitsAnotherHalfSecond)
+{
+    start(TestTrack{});
+    runFrames(700ms);
+    keyDown[VK_ESCAPE] = true;
+    runFrames(20ms);
+    ASSERT_EQ(state, GamePaused);
+    const int32_t paused = stepCount.load();
+    EXPECT_GT(paused, 0);
+    runFrames(300ms);
+    EXPECT_EQ(stepCount.load(), paused);
+    EXPECT_TRUE(clockWaiting);
+
+    keyDown[VK_SPACE] = true;
+    runFrames(400ms);
+    EXPECT_EQ(state, GameRunning);
+    EXPECT_EQ(stepCount.load(), paused);
+    runFrames(300ms);
+    EXPECT_GT(stepCount.load(), paused);
+}
+
+TEST_F(PhysicsThreadTest, ARunThatReachesTheFinishStopsTheThreadAndTheClock)
+{
+    TestTrack track;
+    // The finish right at the front wheel: the first step ends the run.
+    track.finishX = track.startX + 221.0 / 3.0;
+    track.finishY = track.startY - 113.0 / 3.0;
+    start(track);
+    runFrames(700ms);
+    EXPECT_EQ(state, GameFinished);
+    EXPECT_EQ(stepCount.load(), 1);
+    EXPECT_FALSE(physicsEnabled);
+    EXPECT_EQ(storedBestTime(path), runTimeOfSteps(1));
+    runFrames(100ms);
+    EXPECT_EQ(stepCount.load(), 1);
+
+    keyDown[VK_RETURN] = true;
+    runFrames(20ms);
+    keyDown[VK_RETURN] = false;   // the end panel reads Enter as held
+    EXPECT_EQ(state, GameRunning);
+    EXPECT_EQ(stepCount.load(), 0);
+    runFrames(700ms);
+    EXPECT_EQ(state, GameFinished);
+    EXPECT_EQ(stepCount.load(), 1);
+}
+
+TEST_F(PhysicsThreadTest, TheFirstFrameNeverSeesTheResultOfAnEarlierGameMode)
+{
+    // An earlier game mode ended at the finish; the new thread may not have
+    // run yet when the first frame reads the result.
+    for (int round = 0; round < 20; ++round) {
+        stepResult = StepFinished;
+        physicsEnabled = false;
+        start(TestTrack{});
+        EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        stopPhysicsThread();
+        freeWorld();
+    }
+}
+
+TEST_F(PhysicsThreadTest, AHeadInTheRockEndsTheRunAsCrashed)
+{
+    TestTrack track;
+    track.polygons.push_back({{-30.0, 140.0}, {30.0, 140.0}, {30.0, 200.0}, {-30.0, 200.0}});
+    track.startY = 80.0;
+    start(track);
+    runFrames(700ms);
+    EXPECT_EQ(state, GameCrashed);
+    const int32_t steps = stepCount.load();
+    EXPECT_GE(steps, 1);
+    runFrames(100ms);
+    EXPECT_EQ(stepCount.load(), steps);
+}
+
+TEST_F(PhysicsThreadTest, RestartsWhileStepsAreDueNeverMeetAStepInProgress)
+{
+    TestTrack track;
+    for (int i = 0; i < 20; ++i) {
+        track.apples.push_back({300.0 + 100.0 * i, 40.0});
+    }
+    start(track);
+    keyDown[VK_UP] = true;
+    for (int round = 0; round < 40; ++round) {
+        // Let the thread fall far behind, so that it takes steps back to back.
+        nextStepTime = queryPerformanceCounter() - perfFrequency;
+        state = gameFrame(GameRunning);
+        std::this_thread::sleep_for(std::chrono::microseconds(200 * (round % 5)));
+        keyDown[VK_ESCAPE] = true;
+        state = gameFrame(state);
+        ASSERT_EQ(state, GamePaused);
+        keyDown[VK_RETURN] = true;
+        state = gameFrame(state);
+        ASSERT_EQ(state, GameRestart);
+        state = GameRunning;
+        ASSERT_TRUE(restartRun());
+        EXPECT_EQ(stepCount.load(), 0);
+        EXPECT_EQ(applesLeft, 20);
+        keyDown[VK_UP] = true;
+    }
+}
+
+TEST_F(PhysicsThreadTest, TheSceneSeesApplesGoWhileTheBikeRides)
+{
+    TestTrack track;
+    for (int i = 0; i < 5; ++i) {
+        track.apples.push_back({150.0 + 80.0 * i, 40.0});
+    }
+    start(track);
+    keyDown[VK_UP] = true;
+    runFrames(2500ms);
+    EXPECT_GT(shownX.load(), track.startX + 200.0);
+    EXPECT_LT(shownApples.load(), 5);
+}
+
+TEST_F(PhysicsThreadTest, StopEndsTheThreadPromptlyWhetherPausedOrRiding)
+{
+    start(TestTrack{});
+    runFrames(600ms);
+    auto t0 = std::chrono::steady_clock::now();
+    stopPhysicsThread();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
+
+    restartStepClock();
+    startPhysicsThread();
+    keyDown[VK_ESCAPE] = true;
+    runFrames(50ms);
+    ASSERT_EQ(state, GamePaused);
+    t0 = std::chrono::steady_clock::now();
+    stopPhysicsThread();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, 100ms);
+}
+
+TEST_F(PhysicsThreadTest, TheThreadSleepsWhileWaitingOrPaused)
+{
+    start(TestTrack{});
+    // Waiting for the first step: the main thread sleeps, the physics thread
+    // should too.
+    double cpu0 = processSeconds();
+    std::this_thread::sleep_for(400ms);
+    EXPECT_LT(processSeconds() - cpu0, 0.08);
+
+    runFrames(200ms);
+    keyDown[VK_ESCAPE] = true;
+    runFrames(20ms);
+    ASSERT_EQ(state, GamePaused);
+    cpu0 = processSeconds();
+    std::this_thread::sleep_for(500ms);
+    EXPECT_LT(processSeconds() - cpu0, 0.1);
+
+    keyDown[VK_SPACE] = true;
+    runFrames(20ms);
+    ASSERT_EQ(state, GameRunning);
+    physicsEnabled = true;
+    std::this_thread::sleep_for(600ms);   // riding: a step every 10 ms
+    EXPECT_GT(stepCount.load(), 0);
+}

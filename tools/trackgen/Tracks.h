@@ -1,0 +1,31 @@
+// The shipped track pack, as geometry: each track is a list of polygons
+// (odd winding: a polygon inside another is a hole), apples, a start and a
+// finish, plus a route of waypoints that the key-script search follows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct Point {
+    double x = 0.0;
+    double y = 0.0;
+};
+
+struct TrackDesign {
+    std::string name;            // file name without ".vlt"
+    Point start;                 // the bike's frame position
+    Point finish;
+    std::vector<std::vector<Point>> polygons;
+    std::vector<Point> apples;
+    std::vector<Point> route;    // waypoints in riding order, ending at the finish
+};
+
+// Every track of the pack, from the first gentle ride to the hardest.
+std::vector<TrackDesign> trackPack();
+
+// Writes one design as a track file with no best time. False on failure.
+bool writeDesign(const TrackDesign& design, const std::string& path);
+
+// Problems with a design (empty when it is sound): a start that overlaps the
+// ground or leaves the world, points outside the world.
+std::vector<std::string> checkDesign(const TrackDesign& design);
