@@ -169,6 +169,18 @@ TEST_P(TessellatorTest, OnePlacedVertexDrawsTheRubberBand)
     EXPECT_NEAR(b.width(), 360, 2);
 }
 
+TEST_P(TessellatorTest, OutlineOfACrossingPolygonNeedsNoPreparedScratch)
+{
+    // The editor outlines a selected polygon on its own; one loaded from a
+    // file may cross itself, so the tessellator asks for a new vertex.
+    std::unique_ptr<Cpolygon> bowTie(makePolygon({{50, 50}, {250, 250}, {250, 50}, {50, 250}}));
+    bowTie->tessellate(false, true);
+    bowTie->tessellate(false, true);
+    const Frame f;
+    EXPECT_TRUE(f.lit(250, 150) || f.lit(249, 150));
+    EXPECT_FALSE(f.lit(200, 150));
+}
+
 INSTANTIATE_TEST_SUITE_P(GameAndEditor, TessellatorTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return info.param ? "Game" : "Editor";
