@@ -11,6 +11,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <limits>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -658,6 +659,25 @@ TEST_F(EditorInput, AnUnreadableTrackIsReportedAndReleasedCleanly)
     EXPECT_EQ(startPoint, nullptr);
     trackPath = dir + "/missing.vlt";
     EXPECT_FALSE(initEditor());
+    doneEditor();
+
+    // Coordinates that are not numbers cannot be drawn or edited: such a
+    // file is refused like a damaged one.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const Bytes bad[] = {
+        trackBytes(-1, {0, 0}, {1, 1}, {{{0, 0}, {nan, 5}, {100, 100}}, {{10, -10}, {-10, 10}, {10, 10}}}, {}),
+        trackBytes(-1, {0, 0}, {1, 1}, {}, {{inf, 0}}),
+        trackBytes(-1, {0, nan}, {1, 1}, {}, {}),
+    };
+    trackPath = path;
+    for (const Bytes& b : bad) {
+        writeBytes(path, b);
+        answers.messages.clear();
+        EXPECT_FALSE(initEditor());
+        EXPECT_EQ(answers.texts(), std::vector<std::string>{"Cant't load the track."});
+        doneEditor();
+    }
     std::filesystem::remove_all(dir);
 }
 
