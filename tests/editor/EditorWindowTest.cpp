@@ -444,6 +444,39 @@ TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
     std::filesystem::remove_all(dir);
 }
 
+TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
+{
+    auto zoom = std::make_shared<double>();
+    script.waitForWindow();
+    script.then([zoom] {
+        *zoom = viewZoom;
+        injectKey(VK_ADD, true);
+    });
+    script.then([] { injectKey(VK_ADD, true, true); });   // the keyboard's auto-repeat
+    script.then([] { injectKey(VK_ADD, true, true); });
+    script.key(VK_ADD, false);
+    script.wait(2);
+    script.then([zoom] {
+        EXPECT_EQ(viewZoom, *zoom * 8);
+        // Pressed and released between two frames: not seen at all.
+        injectKey(VK_SUBTRACT, true);
+        injectKey(VK_SUBTRACT, false);
+        const Pixel p = toPixel(0, -200);
+        injectMouseButton(1, true, p.x, p.y);
+        injectMouseButton(1, false, p.x, p.y);
+    });
+    script.wait(2);
+    script.then([&, zoom] {
+        EXPECT_EQ(viewZoom, *zoom * 8);
+        EXPECT_FALSE(drawingPolygon);
+        answers.boxAnswers = {IDNO};
+        injectClose();
+    });
+    run();
+    EXPECT_EQ(answers.texts(), std::vector<std::string>{"Save track?"});
+    EXPECT_EQ(answers.saveDialogs, 0);
+}
+
 // A track of the shipped pack, or, when the pack is not built, one like it:
 // a ground with a hole, a block inside the hole, apples.
 std::string shippedTrack()
