@@ -332,6 +332,23 @@ TEST_F(WorldTest, WheelAtRestInTheGroundStaysFinite)
     }
 }
 
+TEST_F(WorldTest, AnglesThatCannotBeWrappedDoNotHangTheStep)
+{
+    Track track;
+    track.start = {0.0, 3000.0};
+    build(track);
+    simMoto->angle = INFINITY;
+    simMoto->frontWheel->angle = 1e300;
+    simMoto->rearWheel->angle = -1e300;
+    stepWorld(kStepSeconds);
+    stepWorld(kStepSeconds);
+    for (const Cball* ball : {static_cast<const Cball*>(simMoto), static_cast<const Cball*>(simMoto->frontWheel),
+                              static_cast<const Cball*>(simMoto->rearWheel)}) {
+        EXPECT_GE(ball->angle, 0.0);
+        EXPECT_LE(ball->angle, 360.0);
+    }
+}
+
 // Runs a scripted ride and returns the bits of every state value after each step.
 std::vector<unsigned char> ride(const std::string& path)
 {
