@@ -1,0 +1,64 @@
+#include "PlatformTestSupport.h"
+
+#include <future>
+
+namespace {
+
+// Shows a real box on another thread's behalf: the box blocks, so xdotool
+// answers it from a helper thread once the box's window exists.
+int answerRealBox(const std::string& caption, unsigned flags, const std::string& keys)
+{
+    auto answer = std::async(std::launch::async, [&] {
+        XView view; // its own connection, used by this thread only
+        Window box = 0;
+        for (int i = 0; i < 500 && !box; ++i) {
+            box = view.find(caption);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        if (!box) {
+            return -1;
+        }
+        return run("xdotool windowactivate --sync " + std::to_string(box) + " key --delay 100 " + keys);
+    });
+    const int result = messageBox("A question for the test.", caption, flags);
+    EXPECT_EQ(answer.get(), 0);
+    return result;
+}
+
+} // namespace
+
+TEST(MessageBoxTest, HandlerAnswersInsteadOfABox)
+{
+    std::vector<ShownBox> shown;
+    setMessageBoxHandler([&](const std::string& text, const std::string& caption, unsigned flags) {
+        shown.push_back({text, caption, flags});
+        return IDNO;
+    });
+    EXPECT_EQ(messageBox("Save track?", "Velto", MB_YESNOCANCEL | MB_ICONQUESTION), IDNO);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Save track?");
+    EXPECT_EQ(shown[0].caption, "Velto");
+    EXPECT_EQ(shown[0].flags, 0x23u);
+    setMessageBoxHandler(nullptr);
+}
+
+TEST(MessageBoxTest, RealBoxesAnswerByKey)
+{
+    // Return takes the default button, Escape the cancelling one; the box
+    // can come before any render window has been opened.
+    EXPECT_EQ(answerRealBox("Velto box one", MB_YESNOCANCEL | MB_ICONQUESTION, "Return"), IDYES);
+    EXPECT_EQ(answerRealBox("Velto box two", MB_YESNOCANCEL | MB_ICONQUESTION, "Escape"), IDCANCEL);
+    EXPECT_EQ(answerRealBox("Velto box three", MB_OK | MB_ICONEXCLAMATION, "Return"), IDOK);
+    // Closing the box with the window manager counts as Cancel.
+    EXPECT_EQ(answerRealBox("Velto box four", MB_YESNOCANCEL | MB_ICONWARNING, "alt+F4"), IDCANCEL);
+}
+
+TEST_F(WindowTest, RealBoxOverTheGameWindow)
+{
+    ASSERT_TRUE(openShown());
+    setMessageBoxHandler(nullptr);
+    EXPECT_EQ(answerRealBox("Velto box five", MB_OK | MB_ICONERROR | MB_TASKMODAL, "Return"), IDOK);
+    // The window comes back to the front afterwards and gets its focus again.
+    run("xdotool windowactivate --sync " + std::to_string(x.find(kTitle)));
+    EXPECT_TRUE(pumpUntil([] { return windowActive.load(); }));
+}

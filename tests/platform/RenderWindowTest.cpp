@@ -1,0 +1,287 @@
+#include "PlatformTestSupport.h"
+
+#include "gfx/Text.h"
+#include "platform/PerfCounter.h"
+
+#include <GL/gl.h>
+
+#include <cstdlib>
+
+namespace {
+
+struct Pixel {
+    int r, g, b;
+};
+
+Pixel readPixel(int x, int y)
+{
+    unsigned char p[4] = {};
+    glFinish();
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+    return {p[0], p[1], p[2]};
+}
+
+// One unit per pixel, origin at the bottom left, as the modes set it up.
+void pixelProjection()
+{
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    glOrtho(0, viewWidth, 0, viewHeight, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+}
+
+// A yellow wheel-like ring with a red square in it and a half-transparent
+// blue bar across, on the cleared (black) background.
+void drawShapes()
+{
+    glClear(GL_COLOR_BUFFER_BIT);
+    pixelProjection();
+    glColor4f(1, 0.85f, 0.1f, 1);
+    glBegin(GL_TRIANGLE_STRIP);
+    for (int i = 0; i <= 64; ++i) {
+        const double a = i * 2 * 3.14159265358979 / 64;
+        glVertex2d(400 + 150 * std::cos(a), 300 + 150 * std::sin(a));
+        glVertex2d(400 + 120 * std::cos(a), 300 + 120 * std::sin(a));
+    }
+    glEnd();
+    glColor4f(1, 0, 0, 1);
+    glRectd(350, 250, 450, 350);
+    glColor4f(0, 0, 1, 0.5f);
+    glRectd(100, 280, 700, 320);
+}
+
+} // namespace
+
+TEST_F(WindowTest, GameWindowHasTheExactClientSizeCentredAndFixed)
+{
+    ASSERT_TRUE(openShown());
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_FALSE(fullscreen);
+    EXPECT_EQ(viewWidth, 800);
+    EXPECT_EQ(viewHeight, 600);
+
+    const Window w = x.find(kTitle);
+    ASSERT_NE(w, 0u);
+    const auto g = x.geometry(w);
+    EXPECT_EQ(g.width, 800);
+    EXPECT_EQ(g.height, 600);
+    // The client area is centred; the frame's title bar may push it down a little.
+    EXPECT_NEAR(g.x, (x.screenWidth() - 800) / 2, 8);
+    EXPECT_NEAR(g.y, (x.screenHeight() - 600) / 2, 30);
+
+    // Fixed size: the window manager is told minimum = maximum.
+    XSizeHints hints{};
+    long supplied = 0;
+    ASSERT_TRUE(XGetWMNormalHints(x.display, w, &hints, &supplied));
+    ASSERT_TRUE(hints.flags & PMinSize);
+    ASSERT_TRUE(hints.flags & PMaxSize);
+    EXPECT_EQ(hints.min_width, 800);
+    EXPECT_EQ(hints.max_width, 800);
+    EXPECT_EQ(hints.min_height, 600);
+    EXPECT_EQ(hints.max_height, 600);
+
+    // Our own 32 x 32 icon is set.
+    const std::vector<long> icon = x.cardinals(w, "_NET_WM_ICON");
+    ASSERT_GE(icon.size(), 2u + 32 * 32);
+    EXPECT_EQ(icon[0], 32);
+    EXPECT_EQ(icon[1], 32);
+}
+
+TEST_F(WindowTest, DrawsWithBlendingIntoTheBackBuffer)
+{
+    ASSERT_TRUE(openShown());
+    EXPECT_TRUE(glIsEnabled(GL_BLEND));
+    GLint source = 0, destination = 0;
+    glGetIntegerv(GL_BLEND_SRC, &source);
+    glGetIntegerv(GL_BLEND_DST, &destination);
+    EXPECT_EQ(source, GL_SRC_ALPHA);
+    EXPECT_EQ(destination, GL_ONE_MINUS_SRC_ALPHA);
+    EXPECT_FALSE(glIsEnabled(GL_DEPTH_TEST));
+    GLint depthBits = -1, alphaBits = -1;
+    glGetIntegerv(GL_DEPTH_BITS, &depthBits);
+    glGetIntegerv(GL_ALPHA_BITS, &alphaBits);
+    EXPECT_EQ(depthBits, 0);
+    GLint doubleBuffered = 0;
+    glGetIntegerv(GL_DOUBLEBUFFER, &doubleBuffered);
+    EXPECT_TRUE(doubleBuffered);
+    // Immediate mode and display lists need the compatibility context.
+    EXPECT_NE(fontListBase, 0u);
+    EXPECT_TRUE(glIsList(fontListBase + 'A'));
+
+    drawShapes();
+    const Pixel background = readPixel(20, 20);
+    EXPECT_EQ(background.r + background.g + background.b, 0);
+    const Pixel red = readPixel(400, 340);
+    EXPECT_GT(red.r, 250);
+    EXPECT_LT(red.g, 5);
+    const Pixel ring = readPixel(400 + 135, 300 + 40);
+    EXPECT_GT(ring.r, 250);
+    EXPECT_GT(ring.g, 200);
+    // Half blue over red.
+    const Pixel mixed = readPixel(400, 300);
+    EXPECT_NEAR(mixed.r, 127, 3);
+    EXPECT_NEAR(mixed.b, 127, 3);
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+
+    if (const char* shot = std::getenv("VELTO_PLATFORM_SCREENSHOT")) {
+        presentFrame();
+        settle(300);
+        run(std::string("import -window root ") + shot);
+    }
+    presentFrame();
+    EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+}
+
+TEST_F(WindowTest, ResizeViewSetsTheViewportAndTheViewSize)
+{
+    ASSERT_TRUE(openRenderWindow(kTitle, 800, 600, false));
+    resizeView(320, 0);
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 320);
+    EXPECT_EQ(viewport[3], 0);
+    EXPECT_EQ(viewWidth, 320);
+    EXPECT_EQ(viewHeight, 0);
+    closeRenderWindow();
+    // Without a context only the size is stored.
+    resizeView(640, 480);
+    EXPECT_EQ(viewWidth, 640);
+    EXPECT_EQ(viewHeight, 480);
+}
+
+TEST_F(WindowTest, EditorWindowOpensMaximisedAndFollowsResizes)
+{
+    gameMode = false;
+    fullscreen = true; // left over from the game: the editor never goes full screen
+    ASSERT_TRUE(openRenderWindow(kTitle, 800, 600, false));
+    EXPECT_FALSE(fullscreen);
+    showRenderWindow();
+    ASSERT_TRUE(pumpUntil([] { return windowActive.load(); }));
+    const Window w = x.find(kTitle);
+    ASSERT_NE(w, 0u);
+    // Maximising delivers a size change that replaces modeWidth x modeHeight.
+    ASSERT_TRUE(pumpUntil([] { return viewWidth > 800; }));
+    settle();
+    auto g = x.geometry(w);
+    EXPECT_EQ(viewWidth, g.width);
+    EXPECT_EQ(viewHeight, g.height);
+    EXPECT_GT(g.width, 1000);
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], g.width);
+    EXPECT_EQ(viewport[3], g.height);
+
+    // A resize by the user (here: by xdotool) reaches the view.
+    x.unmaximise(w);
+    settle();
+    run("xdotool windowsize " + std::to_string(w) + " 500 400");
+    ASSERT_TRUE(pumpUntil([] { return viewWidth == 500 && viewHeight == 400; })) << viewWidth << "x" << viewHeight << " " << x.geometry(w).width;
+    g = x.geometry(w);
+    EXPECT_EQ(g.width, 500);
+    EXPECT_EQ(g.height, 400);
+}
+
+TEST_F(WindowTest, FullScreenModeTheDisplayLacksIsRefusedAndChangesNothing)
+{
+    const int screenW = x.screenWidth(), screenH = x.screenHeight();
+    const int count = showCursor(true) - 1;
+    showCursor(false);
+
+    // The test display has exactly one mode, its own size.
+    EXPECT_FALSE(openRenderWindow(kTitle, 800, 600, true));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "This FullScreen Mode Is Not Supported.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].flags, 0x30u);
+    EXPECT_TRUE(fullscreen);
+    EXPECT_EQ(x.find(kTitle), 0u);
+    EXPECT_EQ(x.screenWidth(), screenW);
+    EXPECT_EQ(x.screenHeight(), screenH);
+    EXPECT_EQ(showCursor(true), count + 1);
+    showCursor(false);
+
+    // The display's own mode works and covers the screen.
+    ASSERT_TRUE(openShown(screenW, screenH, true));
+    EXPECT_EQ(boxes.size(), 1u);
+    const Window w = x.find(kTitle);
+    ASSERT_NE(w, 0u);
+    settle();
+    const auto g = x.geometry(w);
+    EXPECT_EQ(g.x, 0);
+    EXPECT_EQ(g.y, 0);
+    EXPECT_EQ(g.width, screenW);
+    EXPECT_EQ(g.height, screenH);
+    closeRenderWindow();
+    EXPECT_EQ(x.screenWidth(), screenW);
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(WindowTest, CursorShowCountAndTeardownTwice)
+{
+    // The count works as the system's: visible while >= 0.
+    EXPECT_EQ(showCursor(false), -1);
+    EXPECT_EQ(showCursor(false), -2);
+    EXPECT_EQ(showCursor(true), -1);
+    EXPECT_EQ(showCursor(true), 0);
+
+    // The game hides the cursor while its window is open.
+    ASSERT_TRUE(openRenderWindow(kTitle, 800, 600, false));
+    EXPECT_EQ(showCursor(true), 0);
+    EXPECT_EQ(showCursor(false), -1);
+    closeRenderWindow();
+    closeRenderWindow();
+    EXPECT_EQ(showCursor(true), 1);
+    EXPECT_EQ(showCursor(false), 0);
+    EXPECT_EQ(fontListBase, 0u);
+    EXPECT_EQ(x.find(kTitle), 0u);
+    EXPECT_TRUE(boxes.empty());
+
+    // The editor leaves the count alone.
+    gameMode = false;
+    ASSERT_TRUE(openRenderWindow(kTitle, 800, 600, false));
+    EXPECT_EQ(showCursor(true), 1);
+    EXPECT_EQ(showCursor(false), 0);
+    closeRenderWindow();
+    EXPECT_EQ(showCursor(true), 1);
+    showCursor(false);
+}
+
+TEST_F(WindowTest, ASecondWindowAfterTheFirstWorks)
+{
+    static int hidden = 0;
+    setStartDialogHider([] { ++hidden; });
+    ASSERT_TRUE(openShown());
+    EXPECT_EQ(hidden, 1);
+    presentFrame();
+    closeRenderWindow();
+    EXPECT_FALSE(windowActive);
+    ASSERT_TRUE(openShown(640, 480));
+    EXPECT_EQ(hidden, 2);
+    drawShapes();
+    EXPECT_GT(readPixel(400, 340).r, 250);
+    presentFrame();
+    setStartDialogHider(nullptr);
+}
+
+TEST(PumpTest, PostedQuitEndsTheNextPumpOnce)
+{
+    postQuitMessage();
+    EXPECT_EQ(pumpMessage(), PumpResult::Quit);
+    EXPECT_NE(pumpMessage(), PumpResult::Quit);
+}
+
+TEST(PerfCounterTest, CountsTicksAtItsFrequency)
+{
+    int64_t frequency = 0;
+    ASSERT_TRUE(queryPerformanceFrequency(frequency));
+    EXPECT_GT(frequency, 1000);
+    const int64_t a = queryPerformanceCounter();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const int64_t b = queryPerformanceCounter();
+    const double seconds = static_cast<double>(b - a) / static_cast<double>(frequency);
+    EXPECT_GE(seconds, 0.049);
+    EXPECT_LT(seconds, 1.0);
+}
