@@ -49,12 +49,13 @@ Rgba iconPixel(int px, int py)
     // Tyre with a lighter tread line, then the rim.
     c = over(c, {0.12, 0.12, 0.14, 1}, ring(d, 12.0, 15.5));
     c = over(c, {0.30, 0.30, 0.34, 1}, ring(d, 13.6, 14.2) * 0.8);
+    c = over(c, {0.20, 0.21, 0.24, 1}, ring(d, 0.0, 10.6));
     c = over(c, {0.78, 0.80, 0.84, 1}, ring(d, 10.2, 12.0));
     // Eight spokes.
     for (int i = 0; i < 8; ++i) {
         const double a = i * pi / 4.0 + pi / 16.0;
         const double s = spokeDistance(x, y, a, 10.5);
-        c = over(c, {0.86, 0.87, 0.90, 1}, std::clamp(1.25 - s, 0.0, 1.0) * (d < 11.0 ? 1.0 : 0.0));
+        c = over(c, {0.90, 0.91, 0.94, 1}, std::clamp(1.4 - s, 0.0, 1.0) * (d < 11.0 ? 1.0 : 0.0));
     }
     // Hub in the orange of the game's bike, with a dark axle.
     c = over(c, {0.95, 0.55, 0.10, 1}, ring(d, 0.0, 3.6));
