@@ -20,6 +20,7 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 
 inline constexpr const char* kTitle = "Velto platform test";
 

@@ -285,3 +285,64 @@ TEST(PerfCounterTest, CountsTicksAtItsFrequency)
     EXPECT_GE(seconds, 0.049);
     EXPECT_LT(seconds, 1.0);
 }
+
+namespace {
+
+// The pointer's image as the X server shows it: ARGB pixels, hot spot.
+struct CursorImage {
+    int width = 0, height = 0, xhot = 0, yhot = 0;
+    std::vector<uint32_t> pixels; // ARGB
+    int opaque() const
+    {
+        int n = 0;
+        for (uint32_t p : pixels) {
+            n += (p >> 24) > 0 ? 1 : 0;
+        }
+        return n;
+    }
+};
+
+CursorImage cursorOver(XView& x, Window w)
+{
+    run("xdotool mousemove --window " + std::to_string(w) + " 300 200");
+    settle(200);
+    CursorImage image;
+    if (XFixesCursorImage* c = XFixesGetCursorImage(x.display)) {
+        image.width = c->width;
+        image.height = c->height;
+        image.xhot = c->xhot;
+        image.yhot = c->yhot;
+        for (int i = 0; i < c->width * c->height; ++i) {
+            image.pixels.push_back(static_cast<uint32_t>(c->pixels[i] & 0xFFFFFFFFu));
+        }
+        XFree(c);
+    }
+    return image;
+}
+
+} // namespace
+
+TEST_F(WindowTest, EditorShowsTheCrossHairAndTheGameNoCursor)
+{
+    gameMode = false;
+    ASSERT_TRUE(openShown());
+    const CursorImage cross = cursorOver(x, x.find(kTitle));
+    ASSERT_EQ(cross.width, 32);
+    ASSERT_EQ(cross.height, 32);
+    EXPECT_EQ(cross.xhot, 15);
+    EXPECT_EQ(cross.yhot, 16);
+    // Two white lines of 17 pixels crossing at the hot spot; nothing else.
+    EXPECT_EQ(cross.opaque(), 33);
+    EXPECT_EQ(cross.pixels[16 * 32 + 7] & 0xFFFFFFu, 0xFFFFFFu);
+    EXPECT_EQ(cross.pixels[16 * 32 + 23] >> 24, 0xFFu);
+    EXPECT_EQ(cross.pixels[8 * 32 + 15] >> 24, 0xFFu);
+    EXPECT_EQ(cross.pixels[24 * 32 + 15] >> 24, 0xFFu);
+    EXPECT_EQ(cross.pixels[25 * 32 + 15] >> 24, 0u);
+    EXPECT_EQ(cross.pixels[16 * 32 + 6] >> 24, 0u);
+    closeRenderWindow();
+
+    gameMode = true;
+    ASSERT_TRUE(openShown());
+    const CursorImage none = cursorOver(x, x.find(kTitle));
+    EXPECT_EQ(none.opaque(), 0);
+}
