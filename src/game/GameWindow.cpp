@@ -28,6 +28,7 @@ std::mutex stepLock;
 void (*frameSceneDrawer)() = drawScene;
 bool frameDrawing = true;
 std::vector<OverlayText>* frameTextLog = nullptr;
+void (*gameLoopHook)(int32_t state) = nullptr;
 
 namespace {
 
@@ -322,6 +323,9 @@ void runGame()
                         break;
                     }
                 }
+            }
+            if (gameLoopHook != nullptr) {
+                gameLoopHook(state);
             }
             std::this_thread::yield();
         }

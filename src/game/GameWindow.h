@@ -68,3 +68,6 @@ struct OverlayText {
 extern void (*frameSceneDrawer)();
 extern bool frameDrawing;
 extern std::vector<OverlayText>* frameTextLog;
+// Called by runGame after every pass of its loop with the current state, so
+// that tests can drive and watch a real game mode from its own thread.
+extern void (*gameLoopHook)(int32_t state);

@@ -1,2 +1,376 @@
-// placeholder, filled in below
+// Whole game modes in a real window under Xvfb: the first frame's picture,
+// driving keys, pause, resume, restart, quit, focus loss, the close box, a
+// finish that writes the best time, and the failures that end a game mode
+// before it starts. A driver thread plays the player; everything that
+// touches the window or GL runs on the main thread through the loop hook.
+#include "GameTestSupport.h"
+
+#include "game/Game.h"
+#include "game/GameWindow.h"
+#include "gfx/DisplayLists.h"
+#include "model/Globals.h"
+#include "model/RunTime.h"
+#include "physics/World.h"
+#include "platform/EventInjection.h"
+
+#include <GL/gl.h>
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the main thread publishes for the driver.
+std::atomic<int32_t> loopState{GameQuit};
+std::atomic<double> shownX{0.0};
+std::atomic<bool> captureWanted{false};
+std::atomic<bool> captureDone{false};
+std::mutex published;
+std::vector<std::string> lastTexts;
+std::vector<uint8_t> picture;   // RGBA, bottom row first
+std::vector<std::function<void()>> mainQueue;
+std::vector<OverlayText> frameTexts;
+std::chrono::steady_clock::time_point deadline;
+
+void onMain(std::function<void()> job)
+{
+    std::lock_guard<std::mutex> lock(published);
+    mainQueue.push_back(std::move(job));
+}
+
+// Scene drawing, then (when asked) the picture read back before the swap.
+void sceneAndCapture()
+{
+    drawScene();
+    if (shownMoto != nullptr) {
+        shownX = shownMoto->position.x;
+    }
+    if (captureWanted.exchange(false)) {
+        std::vector<uint8_t> pixels(static_cast<size_t>(viewWidth) * viewHeight * 4);
+        glReadBuffer(GL_BACK);
+        glReadPixels(0, 0, viewWidth, viewHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
+        std::lock_guard<std::mutex> lock(published);
+        picture = std::move(pixels);
+        captureDone = true;
+    }
+}
+
+void loopHook(int32_t state)
+{
+    loopState = state;
+    std::vector<std::function<void()>> jobs;
+    {
+        std::lock_guard<std::mutex> lock(published);
+        jobs.swap(mainQueue);
+        if (!frameTexts.empty()) {
+            lastTexts.clear();
+            for (const auto& t : frameTexts) {
+                lastTexts.push_back(t.text);
+            }
+        }
+    }
+    frameTexts.clear();
+    for (auto& job : jobs) {
+        job();
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+        closeRequested = true;   // a stuck test still ends its game mode
+    }
+}
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::milliseconds timeout = 5000ms)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition()) {
+            return true;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    return condition();
+}
+
+// The window manager may hand the focus over late; a window that starts
+// inactive starts paused, as it should. Then the player clicks it and
+// resumes.
+bool startRiding()
+{
+    if (!waitFor([] { return loopState == GameRunning || loopState == GamePaused; })) {
+        return false;
+    }
+    if (waitFor([] { return windowActive.load() && loopState == GameRunning; }, 1500ms)) {
+        return true;
+    }
+    onMain([] { injectFocus(true); });
+    onMain([] { injectKey(VK_SPACE, true); });
+    std::this_thread::sleep_for(50ms);
+    onMain([] { injectKey(VK_SPACE, false); });
+    return waitFor([] { return loopState == GameRunning; });
+}
+
+bool textsInclude(const std::string& text)
+{
+    std::lock_guard<std::mutex> lock(published);
+    return std::find(lastTexts.begin(), lastTexts.end(), text) != lastTexts.end();
+}
+
+void key(int vk, bool down)
+{
+    onMain([vk, down] { injectKey(vk, down); });
+}
+
+void tap(int vk)
+{
+    key(vk, true);
+    std::this_thread::sleep_for(60ms);
+    key(vk, false);
+}
+
+struct Pixel {
+    int r, g, b;
+};
+
+Pixel pixelAt(int x, int yFromTop)
+{
+    std::lock_guard<std::mutex> lock(published);
+    const int w = viewWidth;
+    const int h = viewHeight;
+    const size_t i = (static_cast<size_t>(h - 1 - yFromTop) * w + x) * 4;
+    return {picture[i], picture[i + 1], picture[i + 2]};
+}
+
+class GameDisplayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = scratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::current_path(VELTO_BINARY_DIR);
+        gameMode = true;
+        fullscreen = false;
+        showFPS = true;
+        modeWidth = 800;
+        modeHeight = 600;
+        frameSceneDrawer = sceneAndCapture;
+        frameTextLog = &frameTexts;
+        gameLoopHook = loopHook;
+        loopState = GameQuit;
+        captureDone = false;
+        deadline = std::chrono::steady_clock::now() + 60s;
+    }
+
+    void TearDown() override
+    {
+        frameSceneDrawer = drawScene;
+        frameTextLog = nullptr;
+        gameLoopHook = nullptr;
+        fs::current_path(VELTO_BINARY_DIR);
+        fs::remove_all(dir);
+    }
+
+    // Runs a game mode on the main thread while `player` plays it.
+    void play(const std::function<void()>& player)
+    {
+        {
+            std::lock_guard<std::mutex> lock(published);
+            mainQueue.clear();
+            lastTexts.clear();
+        }
+        std::thread driver([&] {
+            player();
+            onMain([] { closeRequested = true; });
+        });
+        runGame();
+        loopState = GameQuit;
+        driver.join();
+        // Whatever ended the mode, everything is gone.
+        EXPECT_FALSE(windowActive);
+        EXPECT_EQ(simMoto, nullptr);
+        EXPECT_EQ(shownMoto, nullptr);
+        EXPECT_EQ(trackPolygons, nullptr);
+        EXPECT_EQ(skyTexture, nullptr);
+        for (unsigned int list : {skyList, groundList, borderList, barList, ballList, appleList, frameList,
+                                  springList}) {
+            EXPECT_EQ(list, 0u);
+        }
+    }
+
+    fs::path dir;
+};
+
+} // namespace
+
+TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
+{
+    const fs::path track = dir / "01-first-ride.vlt";
+    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks/01-first-ride.vlt", track);
+    trackPath = track.string();
+    bool quitByEsc = false;
+
+    play([&] {
+        ASSERT_TRUE(startRiding());
+        // The clock is red for half a second before the steps begin.
+        EXPECT_TRUE(waitFor([] { return textsInclude("00:00:00"); }));
+        EXPECT_EQ(stepCount.load(), 0);
+        // The first frames: sky above, ground below, the bike a quarter of the
+        // window left of the centre.
+        captureWanted = true;
+        ASSERT_TRUE(waitFor([] { return captureDone.load(); }));
+        const Pixel sky = pixelAt(600, 100);
+        EXPECT_GT(sky.b, sky.r + 40) << sky.r << "," << sky.g << "," << sky.b;
+        const Pixel ground = pixelAt(600, 560);
+        EXPECT_GT(ground.r, ground.b) << ground.r << "," << ground.g << "," << ground.b;
+        int bikeRed = 0;
+        int tyre = 0;
+        for (int y = 200; y < 340; ++y) {
+            for (int x = 110; x < 300; ++x) {
+                const Pixel p = pixelAt(x, y);
+                bikeRed += p.r > 150 && p.g < 90 && p.b < 90;
+                tyre += p.r < 60 && p.g < 60 && p.b < 60;
+            }
+        }
+        EXPECT_GT(bikeRed, 100);
+        EXPECT_GT(tyre, 100);
+        EXPECT_EQ(std::system(("import -window root " + (dir / "first-frame.png").string() + " 2>/dev/null").c_str()) >= 0, true);
+
+        ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
+
+        // Throttle drives the bike forwards.
+        const double x0 = shownX;
+        key(VK_UP, true);
+        std::this_thread::sleep_for(400ms);
+        key(VK_UP, false);
+        EXPECT_TRUE(waitFor([&] { return shownX > x0 + 20.0; }));
+
+        // Esc pauses; the clock stands still.
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        EXPECT_TRUE(waitFor([] { return textsInclude("Space - resume"); }));
+        const int32_t paused = stepCount;
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(stepCount.load(), paused);
+
+        // Space resumes, after another half second.
+        tap(VK_SPACE);
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        EXPECT_TRUE(waitFor([&] { return stepCount > paused; }));
+
+        // Enter on the pause panel restarts from the start.
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning && stepCount == 0; }));
+        EXPECT_EQ(applesLeft, 2);
+
+        // Losing the focus pauses; coming back shows the panel still.
+        ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
+        onMain([] { injectFocus(false); });
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        const int32_t away = stepCount;
+        onMain([] { injectFocus(true); });
+        std::this_thread::sleep_for(200ms);
+        EXPECT_EQ(loopState.load(), GamePaused);
+        EXPECT_EQ(stepCount.load(), away);
+        EXPECT_TRUE(waitFor([] { return textsInclude("Paused"); }));
+
+        // Esc on the pause panel leaves the game.
+        tap(VK_ESCAPE);
+        quitByEsc = waitFor([] { return loopState == GameQuit; });
+    });
+    EXPECT_TRUE(quitByEsc);
+    EXPECT_EQ(storedBestTime(trackPath), -1.0);
+}
+
+TEST_F(GameDisplayTest, AFinishWritesTheBestTimeIntoTheTrackAndARestartShowsIt)
+{
+    TestTrack track;
+    track.finishX = track.startX + 221.0 / 3.0 + 40.0;
+    track.finishY = track.startY - 113.0 / 3.0;
+    trackPath = (dir / "finish.vlt").string();
+    ASSERT_TRUE(writeTestTrack(trackPath, track));
+    int32_t finishedSteps = 0;
+
+    play([&] {
+        ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }));
+        finishedSteps = stepCount;
+        EXPECT_TRUE(waitFor([] { return textsInclude("Finished") && textsInclude("Best time!"); }));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(std::system(("import -window root " + (dir / "finished.png").string() + " 2>/dev/null").c_str()) >= 0, true);
+        EXPECT_EQ(stepCount.load(), finishedSteps);   // the clock stands still
+
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        const std::string best = formatRunTime(runTimeOfSteps(finishedSteps));
+        EXPECT_TRUE(waitFor([&] { return textsInclude(best); }));
+        // The same time again is no new best.
+        ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }));
+        std::this_thread::sleep_for(100ms);
+        if (stepCount == finishedSteps) {
+            EXPECT_FALSE(textsInclude("Best time!"));
+        }
+        tap(VK_ESCAPE);
+        EXPECT_TRUE(waitFor([] { return loopState == GameQuit; }));
+    });
+    EXPECT_GT(finishedSteps, 0);
+    EXPECT_EQ(storedBestTime(trackPath), runTimeOfSteps(finishedSteps));
+}
+
+TEST_F(GameDisplayTest, TheCloseBoxEndsTheGameAndTheNextGameRunsAfresh)
+{
+    trackPath = (dir / "flat.vlt").string();
+    ASSERT_TRUE(writeTestTrack(trackPath, TestTrack{}));
+    for (int round = 0; round < 2; ++round) {
+        play([&] {
+            ASSERT_TRUE(startRiding());
+            // The lists are compiled anew in each game mode's context.
+            EXPECT_TRUE(waitFor([] { return skyList != 0 && barList != 0 && groundList != 0; })) << skyList << " " << barList << " " << groundList << " " << windowActive << " " << loopState;
+            EXPECT_TRUE(waitFor([] { return stepCount > 0; })) << "round " << round << " active " << windowActive
+                                                                << " state " << loopState;
+            onMain([] { injectClose(); });
+            std::this_thread::sleep_for(300ms);
+        });
+    }
+}
+
+TEST_F(GameDisplayTest, AMissingTextureEndsTheGameWithItsMessage)
+{
+    fs::create_directories(dir / "textures");
+    for (const auto& entry : fs::directory_iterator(fs::path(VELTO_BINARY_DIR) / "textures")) {
+        if (entry.path().filename() != "sky.jpg") {
+            fs::copy_file(entry.path(), dir / "textures" / entry.path().filename());
+        }
+    }
+    trackPath = (dir / "flat.vlt").string();
+    ASSERT_TRUE(writeTestTrack(trackPath, TestTrack{}));
+    fs::current_path(dir);
+    MessageRecorder recorder;
+    play([] {});
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Image loading error. (textures/sky.jpg)");
+    EXPECT_EQ(recorder.messages[0].caption, "Error");
+    EXPECT_EQ(loopState.load(), GameQuit);   // the loop never ran
+
+    // An alpha picture of another size than its picture.
+    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "textures/sky.jpg", dir / "textures/sky.jpg");
+    fs::copy_file(dir / "textures/kolo_alpha.jpg", dir / "textures/apple_alpha.jpg",
+                  fs::copy_options::overwrite_existing);
+    play([] {});
+    ASSERT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages[1].text, "Alpha image loading error. (textures/apple_alpha.jpg)");
+}
+
+TEST_F(GameDisplayTest, AnUnreadableTrackEndsTheGameWithItsMessage)
+{
+    trackPath = (dir / "missing.vlt").string();
+    MessageRecorder recorder;
+    play([] {});
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages[0].text, "Cant't load the track.");
+    EXPECT_EQ(loopState.load(), GameQuit);
+    EXPECT_EQ(stepCount.load(), 0);
+}
