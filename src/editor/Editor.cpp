@@ -184,6 +184,9 @@ bool initEditor()
 
 void doneEditor()
 {
+    // Every way out passes saveTrack, which shows the cursor; this keeps the
+    // show count balanced whatever ended the editor.
+    showMouseCursor();
     if (tessellatorCreated) {
         deleteTessellator();
         tessellatorCreated = false;
