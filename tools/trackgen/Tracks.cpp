@@ -198,12 +198,12 @@ TrackDesign cave()
     auto clearance = [](double x) {
         // a low roof over the hump, a tight spot at the top of the rise
         if (x > 1500.0 && x < 1900.0) {
-            return 260.0;
+            return 240.0;
         }
         if (x > 2950.0 && x < 3150.0) {
             return 200.0;
         }
-        return 420.0;
+        return 290.0;
     };
     addCave(t, floor, clearance, 400.0);
     t.start = {-600.0, kRideHeight};
@@ -244,12 +244,12 @@ TrackDesign deepTunnel()
         .ease(3300.0, 300.0, 16).to(3700.0, 300.0).ease(4100.0, 200.0).to(4600.0, 200.0);
     auto clearance = [](double x) {
         if (x < 0.0) {
-            return 450.0;
+            return 300.0;
         }
         if (x > 2000.0 && x < 2700.0) {
-            return 700.0;   // a chamber with a floating rock in it
+            return 600.0;   // a chamber with a floating rock in it
         }
-        return 380.0;
+        return 300.0;
     };
     addCave(t, floor, clearance, 400.0);
     // the floating rock: a polygon inside the hole, so solid again
