@@ -339,16 +339,19 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
     err.mgr.output_message = jpegOutputMessage;
     progress.progress_monitor = jpegProgress;
 
-    // Everything that must survive a longjmp lives outside this frame's
-    // automatic variables that are modified after setjmp.
+    // Objects with destructors exist before setjmp, so that the jump back
+    // from a libjpeg error never skips one.
     std::vector<uint8_t>& out = pixels;
-    std::vector<uint8_t> rowBuffer;
+    std::vector<uint8_t> rowBuffer, swapRow;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
     jpeg_create_decompress(&cinfo);
     cinfo.progress = &progress;
+    // libjpeg's own buffers (a progressive picture keeps all its
+    // coefficients) stay within the same bound as our pixels.
+    cinfo.mem->max_memory_to_use = long(kMaxPixelBytes);
     jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         jpeg_destroy_decompress(&cinfo);
@@ -369,24 +372,38 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
+    // The rows are collected top first and turned over at the end; the
+    // buffer grows with the rows really decoded, so a short file that
+    // claims a large picture fails before much memory is taken.
+    const size_t rowBytes = size_t(w) * 4;
     rowBuffer.resize(size_t(w) * 3);
-    out.assign(size_t(w) * size_t(h) * 4, 255);
+    out.clear();
     while (cinfo.output_scanline < h) {
         JSAMPROW row = rowBuffer.data();
-        unsigned y = cinfo.output_scanline;
         if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
             break;
-        // Bottom row first.
-        uint8_t* o = out.data() + size_t(h - 1 - y) * size_t(w) * 4;
+        const size_t at = out.size();
+        out.resize(at + rowBytes);
+        uint8_t* o = out.data() + at;
         for (unsigned x = 0; x < w; ++x) {
             o[x * 4] = rowBuffer[x * 3];
             o[x * 4 + 1] = rowBuffer[x * 3 + 1];
             o[x * 4 + 2] = rowBuffer[x * 3 + 2];
+            o[x * 4 + 3] = 255;
         }
     }
-    if (cinfo.output_scanline < h) {
+    if (cinfo.output_scanline < h || out.size() != rowBytes * h) {
         jpeg_destroy_decompress(&cinfo);
         return false;
+    }
+    // Bottom row first.
+    swapRow.resize(rowBytes);
+    for (unsigned top = 0, bottom = h - 1; top < bottom; ++top, --bottom) {
+        uint8_t* a = out.data() + size_t(top) * rowBytes;
+        uint8_t* b = out.data() + size_t(bottom) * rowBytes;
+        std::memcpy(swapRow.data(), a, rowBytes);
+        std::memcpy(a, b, rowBytes);
+        std::memcpy(b, swapRow.data(), rowBytes);
     }
     jpeg_finish_decompress(&cinfo);
     jpeg_destroy_decompress(&cinfo);

@@ -174,6 +174,18 @@ Bytes redOverBlue()
     return jpeg(16, 16, 3, rows);
 }
 
+// 64 x 64 pixels of busy colour: most of the file is entropy-coded data.
+Bytes noisyJpeg()
+{
+    Bytes rows;
+    uint32_t s = 12345;
+    for (int i = 0; i < 64 * 64 * 3; ++i) {
+        s = s * 1103515245u + 12345u;
+        rows.push_back(uint8_t(s >> 16));
+    }
+    return jpeg(64, 64, 3, rows);
+}
+
 void expectNear(const Bytes& got, const Bytes& want, int tol)
 {
     ASSERT_EQ(got.size(), want.size());
@@ -505,7 +517,7 @@ TEST_F(GLBMPReader, DamagedTargaAndJpegFilesFail)
     cases.push_back({"targa pixels cut short", {"e.tga", targa(2, 2, 32, Bytes(15, 1))}});
     cases.push_back({"huge targa", {"f.tga", targa(65535, 65535, 32, Bytes(64, 1))}});
     cases.push_back({"empty targa", {"g.tga", targa(0, 5, 24, {})}});
-    Bytes good = redOverBlue();
+    Bytes good = noisyJpeg();
     cases.push_back({"truncated jpeg", {"h.jpg", Bytes(good.begin(), good.begin() + long(good.size() * 2 / 3))}});
     cases.push_back({"jpeg header only", {"i.jpg", Bytes(good.begin(), good.begin() + 20)}});
     {
@@ -513,6 +525,19 @@ TEST_F(GLBMPReader, DamagedTargaAndJpegFilesFail)
         for (size_t i = b.size() / 2; i < b.size() - 2; ++i)
             b[i] = uint8_t(i * 37);
         cases.push_back({"corrupt jpeg", {"j.jpg", b}});
+    }
+    {
+        // The frame header claims 8000 x 8000 pixels; the data holds 64 x 64.
+        Bytes b = good;
+        for (size_t i = 0; i + 9 < b.size(); ++i)
+            if (b[i] == 0xFF && b[i + 1] == 0xC0) {
+                b[i + 5] = 8000 >> 8;
+                b[i + 6] = 8000 & 0xFF;
+                b[i + 7] = 8000 >> 8;
+                b[i + 8] = 8000 & 0xFF;
+                break;
+            }
+        cases.push_back({"jpeg larger than its data", {"m.jpg", b}});
     }
     cases.push_back({"not a jpeg", {"k.jpg", small24().bytes()}});
     cases.push_back({"empty jpeg", {"l.jpg", {}}});
