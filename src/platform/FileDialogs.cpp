@@ -6,8 +6,10 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Native_File_Chooser.H>
 
+#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -60,6 +62,69 @@ std::pair<std::string, std::string> splitPath(const std::string& path)
     return {path.substr(0, slash == 0 ? 1 : slash), path.substr(slash + 1)};
 }
 
+// GTK's chooser puts every file it returns on the desktop's list of recently
+// used files, a moment after it closes (it looks the file's type up first);
+// the track dialogs keep off that list. GTK is loaded by FLTK at run time,
+// so its functions are looked up in the loaded libraries.
+void removeFromRecentFiles(const std::string& path)
+{
+    void* gtk = dlopen("libgtk-x11-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    void* glib = dlopen("libglib-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    void* gobject = dlopen("libgobject-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+    if (gtk != nullptr && glib != nullptr && gobject != nullptr) {
+        using GetDefault = void* (*)();
+        using HasItem = int (*)(void* manager, const char* uri);
+        using RemoveItem = int (*)(void* manager, const char* uri, void** error);
+        using FilenameToUri = char* (*)(const char* filename, const char* hostname, void** error);
+        using Iterate = int (*)(void* context, int mayBlock);
+        using Free = void (*)(void*);
+        using EmitByName = void (*)(void* instance, const char* signal, ...);
+        auto getDefault = reinterpret_cast<GetDefault>(dlsym(gtk, "gtk_recent_manager_get_default"));
+        auto hasItem = reinterpret_cast<HasItem>(dlsym(gtk, "gtk_recent_manager_has_item"));
+        auto removeItem = reinterpret_cast<RemoveItem>(dlsym(gtk, "gtk_recent_manager_remove_item"));
+        auto toUri = reinterpret_cast<FilenameToUri>(dlsym(glib, "g_filename_to_uri"));
+        auto iterate = reinterpret_cast<Iterate>(dlsym(glib, "g_main_context_iteration"));
+        auto freeMemory = reinterpret_cast<Free>(dlsym(glib, "g_free"));
+        auto freeError = reinterpret_cast<Free>(dlsym(glib, "g_error_free"));
+        auto emit = reinterpret_cast<EmitByName>(dlsym(gobject, "g_signal_emit_by_name"));
+        void* manager = getDefault != nullptr ? getDefault() : nullptr;
+        char* uri = toUri != nullptr ? toUri(path.c_str(), nullptr, nullptr) : nullptr;
+        if (manager != nullptr && uri != nullptr && hasItem != nullptr && removeItem != nullptr
+            && iterate != nullptr && freeError != nullptr && emit != nullptr) {
+            const bool listedBefore = hasItem(manager, uri) != 0;
+            // Wait for the entry to be added (at most half a second), then take it out.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+            while (!listedBefore && hasItem(manager, uri) == 0 && std::chrono::steady_clock::now() < deadline) {
+                if (iterate(nullptr, 0) == 0) {
+                    usleep(2000);
+                }
+            }
+            if (hasItem(manager, uri) != 0) {
+                void* error = nullptr;
+                removeItem(manager, uri, &error);
+                if (error != nullptr) {
+                    freeError(error);
+                }
+                // Write the list now rather than at a later turn of GTK's loop,
+                // which only runs while a chooser is open.
+                emit(manager, "changed");
+            }
+        }
+        if (uri != nullptr && freeMemory != nullptr) {
+            freeMemory(uri);
+        }
+    }
+    if (gobject != nullptr) {
+        dlclose(gobject);
+    }
+    if (glib != nullptr) {
+        dlclose(glib);
+    }
+    if (gtk != nullptr) {
+        dlclose(gtk);
+    }
+}
+
 // Shows the chooser once. True with the chosen name in `path`.
 bool showChooser(bool save, std::string& path)
 {
@@ -91,6 +156,7 @@ bool showChooser(bool save, std::string& path)
         return false;
     }
     path = chosen;
+    removeFromRecentFiles(path);
     return true;
 }
 

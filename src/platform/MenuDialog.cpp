@@ -68,6 +68,27 @@ public:
     }
 };
 
+// The focus arrives by keyboard navigation (Tab, arrows) rather than a click.
+bool navigating()
+{
+    return Fl::event() == FL_KEYBOARD || Fl::event() == FL_SHORTCUT;
+}
+
+// A control that a click focuses but Tab passes by.
+template <class Base>
+class NoTabStop : public Base {
+public:
+    using Base::Base;
+
+    int handle(int event) override
+    {
+        if (event == FL_FOCUS && navigating()) {
+            return 0;
+        }
+        return Base::handle(event);
+    }
+};
+
 // A radio button that Tab only stops at while it is the checked one.
 class RadioButton : public Fl_Round_Button {
 public:
@@ -78,7 +99,7 @@ public:
 
     int handle(int event) override
     {
-        if (event == FL_FOCUS && value() == 0) {
+        if (event == FL_FOCUS && value() == 0 && navigating()) {
             return 0;
         }
         return Fl_Round_Button::handle(event);
@@ -183,11 +204,10 @@ void TMenuDialog::Impl::build()
     editor->labelfont(FL_HELVETICA_BOLD);
     editor->labelsize(buttonFontSize);
 
-    checkShowFPS = new Fl_Check_Button(120, 24, 73, 25, "Show FPS");
-    checkFullscreen = new Fl_Check_Button(120, 48, 73, 25, "Fullscreen");
+    checkShowFPS = new NoTabStop<Fl_Check_Button>(120, 24, 73, 25, "Show FPS");
+    checkFullscreen = new NoTabStop<Fl_Check_Button>(120, 48, 73, 25, "Fullscreen");
     for (auto* check : {checkShowFPS, checkFullscreen}) {
         styleText(check);
-        check->visible_focus(0);
     }
 
     widthEdit = new Fl_Input(256, 32, 33, 21);
@@ -206,13 +226,11 @@ void TMenuDialog::Impl::build()
     styleText(loadTrackRadio);
     newTrackRadio->setonly();
 
-    loadButton = new PushButton(204, 171, 20, 19, "..");
+    loadButton = new NoTabStop<PushButton>(204, 171, 20, 19, "..");
     styleText(loadButton);
-    loadButton->visible_focus(0);
 
-    path = new Fl_Input(128, 200, 225, 21);
+    path = new NoTabStop<Fl_Input>(128, 200, 225, 21);
     path->when(FL_WHEN_CHANGED);
-    path->visible_focus(0);
 
     for (auto* edit : {widthEdit, heightEdit, bitsEdit, path}) {
         edit->textfont(FL_HELVETICA);
@@ -510,7 +528,7 @@ std::vector<TMenuDialog::ControlInfo> TMenuDialog::controls() const
 
 std::vector<std::string> TMenuDialog::tabOrder() const
 {
-    // Walk the window's children as Tab does: those that can take the focus.
+    // The window's children in the order Tab visits them, as far as they stop it.
     std::vector<std::string> result;
     for (int i = 0; i < impl->window->children(); ++i) {
         Fl_Widget* child = impl->window->child(i);
@@ -521,7 +539,7 @@ std::vector<std::string> TMenuDialog::tabOrder() const
             continue;
         }
         for (const auto& entry : impl->entries) {
-            if (entry.widget == child) {
+            if (entry.widget == child && entry.tabStop) {
                 result.push_back(entry.name);
             }
         }
