@@ -195,26 +195,80 @@ Canvas paintGround()
     return c;
 }
 
-// Sky: blue gradient, soft clouds and faint far hills; seamless left-right.
+// Sky: blue gradient, puffy clouds and faint far hills; seamless left-right.
 Canvas paintSky()
 {
     const int W = 1024, H = 512;
     Canvas c(W, H, 0, float(W), 0, float(H));
+    // Clouds: clusters of soft round puffs over a flat base, in pixels.
+    struct Puff {
+        float x, y, r;
+    };
+    struct Cloud {
+        std::vector<Puff> puffs;
+        float base, top;
+    };
+    std::vector<Cloud> clouds;
+    uint32_t s = 2024;
+    const float cx[7] = {60, 210, 380, 520, 690, 820, 950};
+    for (int k = 0; k < 7; ++k) {
+        Cloud cl;
+        float size = 0.55f + 0.6f * rand01(s);
+        float y = 250 + 170 * rand01(s);
+        float x = cx[k] + 30 * (rand01(s) - 0.5f);
+        // A row of overlapping puffs along the flat base, bigger ones on top.
+        int m = 2 + int(rand01(s) * 2);
+        float topSpan = 34 * size * float(m);
+        for (int q = 0; q < m; ++q) {
+            float t = (float(q) + 0.5f) / float(m);
+            float r = (22 + 10 * rand01(s)) * size;
+            cl.puffs.push_back({x + (t - 0.5f) * topSpan + 6 * (rand01(s) - 0.5f), y + 10 * size + r * 0.75f, r});
+        }
+        int n = 3 + 2 * m;
+        float span = topSpan * 0.55f + 18 * size;
+        for (int q = 0; q < n; ++q) {
+            float t = float(q) / float(n - 1);
+            float edge = 1 - std::fabs(t - 0.5f);
+            float r = (10 + 8 * edge + 4 * rand01(s)) * size;
+            cl.puffs.push_back({x + (t - 0.5f) * 2 * span, y + r * 0.8f, r});
+        }
+        cl.base = y;
+        cl.top = y + 70 * size;
+        clouds.push_back(cl);
+    }
     c.each([&](int i, int j) {
-        float x = float(i) / float(W);
-        float v = 1 - float(j) / float(H);  // 0 at the bottom, 1 at the top
+        float x = float(i) + 0.5f, yp = float(H - j) - 0.5f;
+        float v = yp / float(H);  // 0 at the bottom, 1 at the top
         Col top = rgb(0.22f, 0.47f, 0.82f), horizon = rgb(0.74f, 0.86f, 0.96f);
         Col col = mix(horizon, top, std::pow(v, 0.8f));
-        // Clouds: stretched periodic noise, denser in a band above the middle.
-        float n = fbm(x * 6, v * 3, 6, 1000, 6, 101);
-        float band = std::exp(-std::pow((v - 0.62f) / 0.22f, 2.0f));
-        float cover = smoothstep(0.50f, 0.68f, n * (0.55f + 0.55f * band));
-        float shade = fbm(x * 6, v * 3 - 0.08f, 6, 1000, 6, 101);
-        Col cloud = mix(rgb(0.80f, 0.84f, 0.92f), rgb(1, 1, 1), clamp01((n - shade) * 6 + 0.6f));
-        col = mix(col, cloud, cover * 0.92f);
+        // A thin veil of high haze.
+        float haze = fbm(x / float(W) * 4, v * 2, 4, 1000, 5, 77);
+        col = mix(col, rgb(0.9f, 0.94f, 1.0f), smoothstep(0.55f, 0.8f, haze) * 0.25f * smoothstep(0.4f, 0.9f, v));
+        float fluff = fbm(x / float(W) * 16, yp / float(W) * 16, 16, 1000, 4, 99) - 0.5f;
+        for (const Cloud& cl : clouds) {
+            float d = 1e9f, lit = 0;
+            for (const Puff& p : cl.puffs) {
+                float dx = std::fabs(x - p.x);
+                dx = std::min(dx, float(W) - dx);
+                float dy = yp - p.y;
+                float e = std::sqrt(dx * dx + dy * dy) - p.r;
+                if (e < d) {
+                    d = e;
+                    lit = clamp01(0.6f + 0.4f * dy / p.r);
+                }
+            }
+            if (d > 8)
+                continue;
+            d = std::max(d, cl.base - yp);  // flat bottom
+            float a = smoothstep(1.5f, -1.5f, d + fluff * 3);
+            float h = clamp01((yp - cl.base) / (cl.top - cl.base));
+            Col cloud = mix(rgb(0.74f, 0.80f, 0.90f), rgb(1, 1, 1), clamp01(0.75f * std::sqrt(h) + 0.35f * lit));
+            col = mix(col, cloud, a * 0.96f);
+        }
         // Two rows of far hills near the bottom.
-        float h1 = 0.20f + 0.10f * fbm(x * 5, 0.5f, 5, 1000, 4, 202);
-        float h2 = 0.10f + 0.08f * fbm(x * 9, 3.5f, 9, 1000, 4, 303);
+        float xf = x / float(W);
+        float h1 = 0.20f + 0.10f * fbm(xf * 5, 0.5f, 5, 1000, 4, 202);
+        float h2 = 0.10f + 0.08f * fbm(xf * 9, 3.5f, 9, 1000, 4, 303);
         float px1 = 1.0f / float(H);
         float a1 = clamp01((h1 - v) / px1 + 0.5f), a2 = clamp01((h2 - v) / px1 + 0.5f);
         col = mix(col, mix(rgb(0.55f, 0.68f, 0.80f), rgb(0.62f, 0.74f, 0.84f), v / 0.3f), a1);
