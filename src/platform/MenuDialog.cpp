@@ -367,7 +367,9 @@ std::string TMenuDialog::text(Edit edit) const
 void TMenuDialog::setText(Edit edit, const std::string& text)
 {
     const Fl_Input* const edits[4] = {impl->widthEdit, impl->heightEdit, impl->bitsEdit, impl->path};
-    editOf(edit, edits)->value(text.c_str(), static_cast<int>(text.size()));
+    Fl_Input* input = editOf(edit, edits);
+    input->value(text.c_str(), static_cast<int>(text.size()));
+    input->position(0); // show the start of a text longer than the edit
 }
 
 bool TMenuDialog::checked(Check check) const
