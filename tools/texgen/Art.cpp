@@ -406,6 +406,14 @@ Canvas paintBike()
     c.outlined(helmet, vgrad(white, rgb(0.78f, 0.78f, 0.80f), hy + hr, hy - hr), kInk, ow);
     c.paint(intersect(grow(helmet, -ow), capsule({hx - 16, hy + 7}, {hx + 14, hy + 12}, 3.0f)), red);
     c.paint(intersect(grow(helmet, -ow), capsule({hx - 16, hy + 0.5f}, {hx + 6, hy + 4}, 1.2f)), red);
+    // Chin guard with its vent.
+    Shape guardBar = intersect(grow(helmet, -ow), smoothPolygon({{hx + 3, hy - 4}, {hx + 17, hy - 7},
+                                                                  {hx + 15, hy - 16}, {hx + 1, hy - 16}}, 6));
+    c.paint(guardBar, vgrad(red, redDark, hy - 4, hy - 15));
+    for (int k = 0; k < 3; ++k)
+        c.paint(intersect(grow(guardBar, -0.8f), capsule({hx + 9.5f, hy - 8.0f - 2.2f * float(k)},
+                                                         {hx + 16, hy - 9.2f - 2.2f * float(k)}, 0.55f)),
+                rgb(0.15f, 0.05f, 0.05f));
     // Peak.
     c.outlined(smoothPolygon({{hx + 3, hy + 12}, {hx + 17, hy + 10}, {hx + 18, hy + 7.5f}, {hx + 5, hy + 8}}, 5), red,
                kInk, ow);
