@@ -14,13 +14,15 @@ home="${XDG_DATA_HOME:-$HOME/.local/share}/velto"
 mkdir -p "$home/tracks"
 if ! cmp -s "$shipped/velto" "$home/velto"; then
   cp -f "$shipped/velto" "$home/velto.new"
+  chmod u+wx "$home/velto.new"
   mv -f "$home/velto.new" "$home/velto"
 fi
 [ -L "$home/textures" ] || [ ! -e "$home/textures" ] && ln -sfn "$shipped/textures" "$home/textures"
 # Tracks new to the pack are added; the player's copies keep their best times.
 for track in "$shipped"/tracks/*.vlt; do
   [ -e "$track" ] || continue
-  [ -e "$home/tracks/${track##*/}" ] || cp "$track" "$home/tracks/"
+  copy="$home/tracks/${track##*/}"
+  [ -e "$copy" ] || { cp "$track" "$copy" && chmod u+w "$copy"; }
 done
 cd "$home"
 exec ./velto

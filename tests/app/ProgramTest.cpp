@@ -547,3 +547,39 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
 }
 
 } // namespace
+
+namespace {
+
+TEST(InstalledProgram, StartsFromItsLauncherBesideItsTexturesAndTracks)
+{
+    TempDir prefix;
+    TempDir cwd;
+    TempDir dataHome;
+    Screen screen;
+    ASSERT_NE(screen.display, nullptr);
+    run("cmake --install '" + std::string(VELTO_BINARY_DIR) + "' --prefix '" + prefix.path().string()
+        + "' >/dev/null");
+    const auto folder = prefix.path() / "lib" / "velto";
+    for (const auto& file : {folder / "velto", folder / "textures" / "sky.jpg", folder / "tracks",
+                             prefix.path() / "bin" / "velto", prefix.path() / "share" / "applications" / "velto.desktop",
+                             prefix.path() / "share" / "icons" / "hicolor" / "scalable" / "apps" / "velto.svg"}) {
+        EXPECT_TRUE(std::filesystem::exists(file)) << file;
+    }
+    const auto desktop = TempDir::readFile((prefix.path() / "share" / "applications" / "velto.desktop").string());
+    EXPECT_NE(std::string(desktop.begin(), desktop.end()).find("Exec=velto"), std::string::npos);
+
+    // The installed folder is writable here, so the launcher runs the
+    // program in it, and the settings land there.
+    Program p((prefix.path() / "bin" / "velto").string(), cwd.path().string(), cwd.file("output.txt"),
+              dataHome.path().string());
+    Window form = 0;
+    ASSERT_TRUE(waitUntil([&] { return (form = screen.form()) != 0; }, 20)) << "no dialog";
+    waitUntil([&] { return screen.focus() == form; }, 3);
+    key("Escape");
+    int status = -1;
+    ASSERT_TRUE(p.waitExit(5, status));
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(TempDir::readFile((folder / "Velto.dat").string()), defaultSettings);
+}
+
+} // namespace

@@ -34,9 +34,10 @@ public:
         std::ofstream out(file(name), std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
-    std::vector<unsigned char> read(const std::string& name) const
+    std::vector<unsigned char> read(const std::string& name) const { return readFile(file(name)); }
+    static std::vector<unsigned char> readFile(const std::string& path)
     {
-        std::ifstream in(file(name), std::ios::binary);
+        std::ifstream in(path, std::ios::binary);
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
