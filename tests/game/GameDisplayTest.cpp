@@ -384,6 +384,12 @@ TEST_F(GameDisplayTest, AMissingTextureEndsTheGameWithItsMessage)
 
 TEST_F(GameDisplayTest, AnUnreadableTrackEndsTheGameWithItsMessage)
 {
+    // A game mode that ran before leaves nothing behind that the failing
+    // one would free again.
+    trackPath = (dir / "flat.vlt").string();
+    ASSERT_TRUE(writeTestTrack(trackPath, TestTrack{}));
+    play([] { ASSERT_TRUE(startRiding()); });
+
     trackPath = (dir / "missing.vlt").string();
     MessageRecorder recorder;
     play([] {});
