@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <jpeglib.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,7 @@ protected:
     void SetUp() override
     {
         dir = fs::temp_directory_path() /
-              ("velto-glbmp-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+              ("velto-glbmp-" + std::to_string(::getpid()) + "-" +
                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir);
         fs::create_directories(dir);
@@ -66,7 +67,7 @@ struct Bmp {
 
     Bytes bytes() const
     {
-        Bytes b(54, 0);
+        Bytes b(54 + extra.size() + image.size(), 0);
         b[0] = 'B';
         b[1] = 'M';
         put32(b, 2, uint32_t(54 + extra.size() + image.size()));
@@ -79,8 +80,8 @@ struct Bmp {
         put32(b, 30, compression);
         put32(b, 34, sizeImage);
         put32(b, 46, clrUsed);
-        b.insert(b.end(), extra.begin(), extra.end());
-        b.insert(b.end(), image.begin(), image.end());
+        std::copy(extra.begin(), extra.end(), b.begin() + 54);
+        std::copy(image.begin(), image.end(), b.begin() + 54 + long(extra.size()));
         return b;
     }
 };
@@ -119,15 +120,15 @@ Bmp small24()
 
 Bytes targa(int w, int h, int bits, const Bytes& data, int type = 2, int cmap = 0, Bytes id = {})
 {
-    Bytes b(18, 0);
+    Bytes b(18 + id.size() + data.size(), 0);
     b[0] = uint8_t(id.size());
     b[1] = uint8_t(cmap);
     b[2] = uint8_t(type);
     put16(b, 12, uint32_t(w));
     put16(b, 14, uint32_t(h));
     b[16] = uint8_t(bits);
-    b.insert(b.end(), id.begin(), id.end());
-    b.insert(b.end(), data.begin(), data.end());
+    std::copy(id.begin(), id.end(), b.begin() + 18);
+    std::copy(data.begin(), data.end(), b.begin() + 18 + long(id.size()));
     return b;
 }
 

@@ -16,7 +16,8 @@ std::string writeChecker()
 {
     const std::string path =
         (std::filesystem::temp_directory_path() / ("velto-glbmp-gl-" + std::to_string(::getpid()) + ".bmp")).string();
-    std::vector<uint8_t> b(54, 0);
+    const uint8_t rows[16] = {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0};
+    std::vector<uint8_t> b(54 + sizeof rows, 0);
     auto put32 = [&](size_t at, uint32_t v) {
         for (int i = 0; i < 4; ++i)
             b[at + size_t(i)] = uint8_t(v >> (8 * i));
@@ -29,8 +30,7 @@ std::string writeChecker()
     put32(22, 2);
     b[26] = 1;
     b[28] = 24;
-    const uint8_t rows[16] = {0, 0, 255, 0, 255, 0, 0, 0, 255, 0, 0, 255, 255, 255, 0, 0};
-    b.insert(b.end(), rows, rows + 16);
+    std::copy(rows, rows + sizeof rows, b.begin() + 54);
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
     return path;
 }
