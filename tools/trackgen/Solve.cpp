@@ -132,12 +132,16 @@ double scoreOf(const Node& node, const std::vector<Point>& route)
 }
 
 bool solve(const TrackDesign& design, const std::string& trackFile, std::vector<uint8_t>& keysOut,
-           int segment, int beamWidth, int maxSegments)
+           int segment, int beamWidth, int maxSegments, bool turns)
 {
     if (!buildWorld(trackFile)) {
         return false;
     }
-    const uint8_t options[] = {KeyU, KeyU | KeyL, KeyU | KeyR, 0, KeyL, KeyR, KeyD, KeyD | KeyL, KeyD | KeyR};
+    std::vector<uint8_t> options = {KeyU, KeyU | KeyL, KeyU | KeyR, 0, KeyL, KeyR, KeyD, KeyD | KeyL, KeyD | KeyR};
+    if (turns) {
+        options.push_back(KeyS);
+        options.push_back(KeyS | KeyU);
+    }
     std::vector<Choice> arena;
     std::vector<Node> beam(1);
     beam[0].state = capture();
@@ -253,7 +257,14 @@ int main(int argc, char** argv)
         const std::string trackFile = (std::filesystem::temp_directory_path() / (design.name + ".vlt")).string();
         writeDesign(design, trackFile);
         std::vector<uint8_t> keys;
-        if (solve(design, trackFile, keys, segment, 48, 2500)) {
+        // Turning around is only tried where the route goes back on itself.
+        bool turns = false;
+        for (size_t i = 1; i + 1 < design.route.size(); ++i) {
+            const double a = design.route[i].x - design.route[i - 1].x;
+            const double b = design.route[i + 1].x - design.route[i].x;
+            turns = turns || a * b < 0.0;
+        }
+        if (solve(design, trackFile, keys, segment, 48, 2500, turns)) {
             writeScript((dir / (design.name + ".keys")).string(), design.name, keys, segment);
             std::fprintf(stderr, "%s: finished after %zu steps at most\n", design.name.c_str(), keys.size() * segment);
         } else {

@@ -282,6 +282,23 @@ TrackDesign summit()
     return t;
 }
 
+TrackDesign switchback()
+{
+    TrackDesign t;
+    t.name = "09-switchback";
+    Profile p(-1900.0, 900.0);
+    p.to(-1800.0, 900.0).to(-1800.0, 200.0).to(-1200.0, 200.0).to(-700.0, 0.0).to(600.0, 0.0)
+        .to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0).to(1600.0, 900.0);
+    t.polygons.push_back(p.solid(-600.0));
+    t.start = {0.0, kRideHeight};
+    // the apple waits in the dead end on the right; the finish is back left
+    t.apples = {{1420.0, 340.0}};
+    t.finish = {-1550.0, 240.0};
+    t.route = {{700.0, 100.0}, {1100.0, 370.0}, {1420.0, 370.0}, {1100.0, 370.0}, {600.0, 70.0},
+               {-700.0, 70.0}, {-1200.0, 270.0}, {-1550.0, 240.0}};
+    return t;
+}
+
 Cpolygons* buildList(const TrackDesign& design)
 {
     Cpolygons* head = nullptr;
@@ -329,7 +346,7 @@ bool insideWorld(const Point& p)
 
 std::vector<TrackDesign> trackPack()
 {
-    return {firstRide(), rollingHills(), jumps(), valley(), cave(), overhang(), deepTunnel(), summit()};
+    return {firstRide(), rollingHills(), jumps(), valley(), cave(), overhang(), deepTunnel(), summit(), switchback()};
 }
 
 bool writeDesign(const TrackDesign& design, const std::string& path)
