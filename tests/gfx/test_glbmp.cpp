@@ -270,6 +270,19 @@ TEST_F(GLBMPReader, Bitmap8LooksUpThePalette)
     b.extra = full;
     ASSERT_TRUE(img.LoadImageFile(write("p0.bmp", b.bytes())));
     EXPECT_EQ(px(img, 0, 0), rgba(0xA0, 0xB0, 0xC0));
+
+    // With a longer (108-byte) info header the palette follows all of it.
+    b.clrUsed = 2;
+    b.extra = palette({0x102030, 0xA0B0C0});
+    Bytes v4 = b.bytes();
+    Bytes longer(v4.size() + 68, 0x55);
+    std::copy(v4.begin(), v4.begin() + 54, longer.begin());
+    std::copy(v4.begin() + 54, v4.end(), longer.begin() + 54 + 68);
+    put32(longer, 10, 54 + 68 + 8);
+    put32(longer, 14, 108);
+    ASSERT_TRUE(img.LoadImageFile(write("v4.bmp", longer)));
+    EXPECT_EQ(px(img, 0, 0), rgba(0xA0, 0xB0, 0xC0));
+    EXPECT_EQ(px(img, 1, 0), rgba(0x10, 0x20, 0x30));
 }
 
 TEST_F(GLBMPReader, Bitmap16UsesTheBitFieldMasks)
