@@ -38,20 +38,7 @@ Canvas paintWheel()
     c.paint(circle(0, 0, R - 0.07f), rgb(0.16f, 0.16f, 0.18f));
     c.paint(ring(0, 0, R - 0.17f, R - 0.11f), rgb(0.22f, 0.22f, 0.24f));
     // Inside the rim: see-through between the spokes.
-    c.paint(circle(0, 0, 0.73f), rgb(0, 0, 0, 0), 1.0f);
-    for (float& v : c.px) (void)v;
-    {
-        // Clear the inner disc (the painter only composites over).
-        Shape inner = circle(0, 0, 0.725f);
-        for (int j = 0; j < c.h; ++j)
-            for (int i = 0; i < c.w; ++i) {
-                float x = -1 + (float(i) + 0.5f) / 64.0f, y = 1 - (float(j) + 0.5f) / 64.0f;
-                float cov = clamp01(0.5f - inner.f(x, y) * 64.0f);
-                float* p = &c.px[(size_t(j) * 128 + size_t(i)) * 4];
-                for (int k = 0; k < 4; ++k)
-                    p[k] *= 1 - cov;
-            }
-    }
+    c.erase(circle(0, 0, 0.725f));
     // Rim.
     c.paint(ring(0, 0, 0.70f, 0.80f), rgb(0.30f, 0.31f, 0.34f));
     c.paint(ring(0, 0, 0.715f, 0.785f), [](float x, float y) {

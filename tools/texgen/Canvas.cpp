@@ -229,6 +229,20 @@ void Canvas::paint(const Shape& s, const Shade& shade, float opacity)
     }
 }
 
+void Canvas::erase(const Shape& s)
+{
+    for (int j = 0; j < h; ++j) {
+        float y = uy1 - (float(j) + 0.5f) / sy;
+        for (int i = 0; i < w; ++i) {
+            float x = ux0 + (float(i) + 0.5f) / sx;
+            float keep = 1 - clamp01(0.5f - s.f(x, y) * aa);
+            float* p = &px[(size_t(j) * size_t(w) + size_t(i)) * 4];
+            for (int k = 0; k < 4; ++k)
+                p[k] *= keep;
+        }
+    }
+}
+
 void Canvas::outlined(const Shape& s, const Shade& shade, Col outline, float ow)
 {
     paint(s, outline);

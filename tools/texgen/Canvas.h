@@ -78,6 +78,8 @@ public:
     // Fill with a dark outline of width `ow` (user units).
     void outlined(const Shape& s, const Shade& shade, Col outline, float ow);
     void outlined(const Shape& s, Col c, Col outline, float ow) { outlined(s, solid(c), outline, ow); }
+    // Makes the shape's area transparent again.
+    void erase(const Shape& s);
     // Per-pixel painter for backgrounds: f gets pixel coordinates.
     void each(const std::function<Col(int, int)>& f);
 
