@@ -1,6 +1,11 @@
 // The FLTK start-up form on the test display.
 #include "platform/MenuDialog.h"
 
+#include "app/FormView.h"
+#include "app/MenuHandlers.h"
+#include "platform/FileDialogs.h"
+#include "platform/MessageBox.h"
+
 #include <gtest/gtest.h>
 
 #include <X11/Xlib.h>
@@ -204,6 +209,83 @@ TEST(MenuDialog, ShowsAndHidesTheLoadingLabel)
     pump(form, 0.2);
     EXPECT_TRUE(form.shown());
     EXPECT_FALSE(form.loadingVisible());
+}
+
+} // namespace
+
+// The form wired to the real handlers, driven by clicks and keys.
+namespace {
+
+void clickAt(const TMenuDialog& form, int x, int y)
+{
+    const std::string command = "xdotool mousemove --window " + std::to_string(form.windowId()) + " "
+        + std::to_string(x) + " " + std::to_string(y) + " click 1";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+}
+
+TEST(MenuDialog, ClicksReachTheHandlers)
+{
+    TMenuDialog form;
+    FormView view(form);
+    MenuHandlers handlers(view);
+    int games = 0;
+    int editors = 0;
+    handlers.runGameMode = [&] { ++games; };
+    handlers.runEditorMode = [&] { ++editors; };
+    connectForm(form, handlers);
+    std::vector<bool> dialogs;
+    setFileDialogHandler([&](bool save, std::string&) {
+        dialogs.push_back(save);
+        return false;
+    });
+    std::vector<std::string> messages;
+    setMessageBoxHandler([&](const std::string& text, const std::string&, unsigned) {
+        messages.push_back(text);
+        return IDOK;
+    });
+    form.show(true);
+    pump(form, 0.3);
+
+    clickAt(form, 136, 180); // Load Track with an empty path: the file dialog, cancelled
+    pump(form, 0.3);
+    EXPECT_EQ(dialogs, (std::vector<bool>{false}));
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::loadTrack));
+    EXPECT_EQ(form.text(TMenuDialog::Edit::path), "");
+
+    clickAt(form, 136, 156); // New Track
+    pump(form, 0.2);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::newTrack));
+    clickAt(form, 200, 210); // path: typing checks Load Track again
+    ASSERT_EQ(std::system("xdotool type --delay 20 nofile"), 0);
+    pump(form, 0.3);
+    EXPECT_EQ(form.text(TMenuDialog::Edit::path), "nofile");
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::loadTrack));
+
+    clickAt(form, 64, 168); // Editor: the path names no file
+    pump(form, 0.3);
+    EXPECT_EQ(messages, (std::vector<std::string>{"File doesn't exist"}));
+    EXPECT_EQ(editors, 0);
+
+    clickAt(form, 214, 180); // "..": cancelled, the path stays
+    pump(form, 0.3);
+    EXPECT_EQ(dialogs.size(), 2u);
+    EXPECT_EQ(form.text(TMenuDialog::Edit::path), "nofile");
+
+    clickAt(form, 136, 156); // New Track, then Editor: a new track
+    clickAt(form, 64, 168);
+    pump(form, 0.3);
+    EXPECT_EQ(editors, 1);
+    EXPECT_EQ(form.text(TMenuDialog::Edit::path), "");
+    EXPECT_TRUE(form.shown()); // shown again after the mode
+    EXPECT_FALSE(form.loadingVisible());
+
+    clickAt(form, 64, 48); // Game: the file dialog, cancelled: nothing runs
+    pump(form, 0.3);
+    EXPECT_EQ(dialogs.size(), 3u);
+    EXPECT_EQ(games, 0);
+
+    setFileDialogHandler(nullptr);
+    setMessageBoxHandler(nullptr);
 }
 
 } // namespace
