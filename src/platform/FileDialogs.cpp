@@ -208,6 +208,34 @@ void setFileDialogHandler(FileDialogHandler handler)
     dialogHandler = std::move(handler);
 }
 
+bool settleOpenName(const std::string& typed, std::string& chosen)
+{
+    chosen = typed;
+    if (!isRegularFile(chosen) && isRegularFile(withDefaultExtension(chosen))) {
+        chosen = withDefaultExtension(chosen);
+    }
+    if (!isRegularFile(chosen)) {
+        messageBox(chosen + "\nFile not found.\nCheck the file name and try again.", "Open",
+                   MB_OK | MB_ICONWARNING);
+        return false;
+    }
+    chosen = absolutePath(chosen);
+    return true;
+}
+
+bool settleSaveName(const std::string& typed, std::string& chosen)
+{
+    chosen = absolutePath(withDefaultExtension(typed));
+    // The chooser has asked about the name as typed; a name that only
+    // exists once the extension is added is asked about here.
+    if (chosen != absolutePath(typed) && isRegularFile(chosen)) {
+        const int answer = messageBox(chosen + " already exists.\nDo you want to replace it?",
+                                      "Confirm Save As", yesNoButtons | MB_ICONWARNING);
+        return answer == IDYES;
+    }
+    return true;
+}
+
 bool runOpenDialog(std::string& path)
 {
     if (dialogHandler) {
@@ -215,19 +243,15 @@ bool runOpenDialog(std::string& path)
     }
     std::string proposed = path;
     for (;;) {
-        std::string chosen = proposed;
-        if (!showChooser(false, chosen)) {
+        std::string typed = proposed;
+        if (!showChooser(false, typed)) {
             return false;
         }
-        if (!isRegularFile(chosen) && isRegularFile(withDefaultExtension(chosen))) {
-            chosen = withDefaultExtension(chosen);
-        }
-        if (isRegularFile(chosen)) {
-            path = absolutePath(chosen);
+        std::string chosen;
+        if (settleOpenName(typed, chosen)) {
+            path = chosen;
             return true;
         }
-        messageBox(chosen + "\nFile not found.\nCheck the file name and try again.", "Open",
-                   MB_OK | MB_ICONWARNING);
         proposed = chosen;
     }
 }
@@ -243,18 +267,11 @@ bool runSaveDialog(std::string& path)
         if (!showChooser(true, typed)) {
             return false;
         }
-        const std::string chosen = absolutePath(withDefaultExtension(typed));
-        // The chooser has asked about the name as typed; a name that only
-        // exists once the extension is added is asked about here.
-        if (chosen != absolutePath(typed) && isRegularFile(chosen)) {
-            const int answer = messageBox(chosen + " already exists.\nDo you want to replace it?",
-                                          "Confirm Save As", yesNoButtons | MB_ICONWARNING);
-            if (answer != IDYES) {
-                proposed = chosen;
-                continue;
-            }
+        std::string chosen;
+        if (settleSaveName(typed, chosen)) {
+            path = chosen;
+            return true;
         }
-        path = chosen;
-        return true;
+        proposed = chosen;
     }
 }

@@ -23,6 +23,14 @@ void setFileDialogHandler(FileDialogHandler handler);
 std::string chooserFilter(const std::string& filter);
 // `path` with ".vlt" appended when its file name has no extension.
 std::string withDefaultExtension(const std::string& path);
+// What the open dialog makes of a name the chooser returned: the name, or
+// the name with ".vlt" when only that exists, as an absolute path in
+// `chosen`. False, after telling the player, when neither file exists.
+bool settleOpenName(const std::string& typed, std::string& chosen);
+// What the save dialog makes of a typed name: the absolute path with the
+// default extension in `chosen`. When the extension was added and names an
+// existing file, the player is asked whether to replace it; false for No.
+bool settleSaveName(const std::string& typed, std::string& chosen);
 // The dialogs' starting folder: the absolute path of ./tracks when it is a
 // folder, else the current directory.
 std::string initialDialogFolder();
