@@ -39,27 +39,6 @@ TEST(FileDialogRules, StartsInTracksBesideTheCurrentFolder)
     ASSERT_EQ(chdir(old), 0);
 }
 
-TEST(FileDialogRules, HandlerAnswersBothDialogs)
-{
-    std::vector<bool> saves;
-    setFileDialogHandler([&](bool save, std::string& path) {
-        saves.push_back(save);
-        if (save) {
-            EXPECT_EQ(path, "proposed.vlt");
-            path = "/somewhere/chosen.vlt";
-            return true;
-        }
-        return false;
-    });
-    std::string path;
-    EXPECT_FALSE(runOpenDialog(path));
-    path = "proposed.vlt";
-    EXPECT_TRUE(runSaveDialog(path));
-    EXPECT_EQ(path, "/somewhere/chosen.vlt");
-    setFileDialogHandler(nullptr);
-    EXPECT_EQ(saves, (std::vector<bool>{false, true}));
-}
-
 } // namespace
 
 namespace {

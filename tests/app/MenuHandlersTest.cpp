@@ -124,15 +124,6 @@ TEST_F(MenuHandlersTest, FormCreateShowsTheStoredSettings)
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(MenuHandlersTest, FormCreateIgnoresAShortFile)
-{
-    dir.write("Velto.dat", {0x00, 0x05, 0xFF, 0xFF, 16, 1});
-    handlers.FormCreate();
-    EXPECT_EQ(view.width, "800");
-    EXPECT_FALSE(view.showFPS);
-    EXPECT_TRUE(messages.empty());
-}
-
 TEST_F(MenuHandlersTest, FormDestroyWritesTheLowBitsOfEachValue)
 {
     handlers.FormDestroy();
@@ -169,15 +160,6 @@ TEST_F(MenuHandlersTest, FormDestroyWithATextThatIsNoNumberWritesNothing)
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text, "'' is not a valid integer value");
     EXPECT_EQ(dir.read("Velto.dat"), (Bytes{1, 2, 3, 4, 5, 0, 0}));
-}
-
-TEST_F(MenuHandlersTest, OnlyEscEndsTheProgram)
-{
-    handlers.FormKeyDown(VK_RETURN);
-    handlers.FormKeyDown('A');
-    EXPECT_EQ(view.terminates, 0);
-    handlers.FormKeyDown(VK_ESCAPE);
-    EXPECT_EQ(view.terminates, 1);
 }
 
 TEST_F(MenuHandlersTest, GameCancelledDoesNothing)
@@ -336,25 +318,6 @@ TEST_F(MenuHandlersTest, LoadButtonFillsThePathAndChecksLoadTrack)
     EXPECT_EQ(view.path, dialogAnswer);
     EXPECT_TRUE(view.loadTrack);
     EXPECT_EQ(dialogs, (std::vector<bool>{false, false, false}));
-}
-
-TEST_F(MenuHandlersTest, TypingAPathChecksLoadTrackButEmptyingItDoesNot)
-{
-    view.path = "t";
-    handlers.pathChange();
-    EXPECT_TRUE(view.loadTrack);
-    view.path = "";
-    handlers.pathChange();
-    EXPECT_TRUE(view.loadTrack);
-    view.checkNewTrack();
-    handlers.pathChange();
-    EXPECT_FALSE(view.loadTrack);
-}
-
-TEST(ExecutableFolder, IsTheFolderOfTheRunningTest)
-{
-    const auto self = std::filesystem::canonical("/proc/self/exe");
-    EXPECT_EQ(executableFolder(), self.parent_path().string());
 }
 
 } // namespace
