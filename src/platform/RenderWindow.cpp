@@ -123,7 +123,7 @@ void translateKey(const SDL_KeyboardEvent& key)
 
 void translateWindowEvent(const SDL_WindowEvent& event)
 {
-    if (!windowHandle || event.windowID != SDL_GetWindowID(windowHandle)) {
+    if (!windowHandle || event.windowID != renderWindowId()) {
         return;
     }
     switch (event.event) {
@@ -152,16 +152,22 @@ void translateEvent(const SDL_Event& event)
     switch (event.type) {
     case SDL_KEYDOWN:
     case SDL_KEYUP:
-        if (windowHandle && event.key.windowID == SDL_GetWindowID(windowHandle)) {
+        if (windowHandle && event.key.windowID == renderWindowId()) {
             translateKey(event.key);
         }
         break;
     case SDL_MOUSEMOTION:
+        if (event.motion.windowID != renderWindowId()) {
+            break;
+        }
         buttonsHeld = event.motion.state;
         storeMouse(event.motion.x, event.motion.y);
         break;
     case SDL_MOUSEBUTTONDOWN:
     case SDL_MOUSEBUTTONUP:
+        if (event.button.windowID != renderWindowId()) {
+            break;
+        }
         if (event.button.button == SDL_BUTTON_LEFT || event.button.button == SDL_BUTTON_RIGHT ||
             event.button.button == SDL_BUTTON_MIDDLE) {
             if (event.button.state == SDL_PRESSED) {
@@ -377,6 +383,8 @@ void closeRenderWindow()
         windowHandle = nullptr;
         windowActive = false;
         SDL_EnableScreenSaver();
+        // What is still queued belongs to the window that is gone.
+        SDL_FlushEvents(SDL_FIRSTEVENT, SDL_LASTEVENT);
     }
     if (crossCursor) {
         SDL_SetCursor(SDL_GetDefaultCursor());

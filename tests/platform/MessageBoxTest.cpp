@@ -4,12 +4,14 @@
 
 namespace {
 
-// Shows a real box on another thread's behalf: the box blocks, so xdotool
-// answers it from a helper thread once the box's window exists.
+// Shows a real box: the box blocks, so xdotool answers it from a helper
+// thread once the box's window exists. The box is drawn by a forked child,
+// so the helper's X connection is opened before: a fork during
+// XOpenDisplay would leave the child waiting on Xlib's lock for ever.
 int answerRealBox(const std::string& caption, unsigned flags, const std::string& keys)
 {
+    XView view; // used by the helper thread only
     auto answer = std::async(std::launch::async, [&] {
-        XView view; // its own connection, used by this thread only
         Window box = 0;
         for (int i = 0; i < 500 && !box; ++i) {
             box = view.find(caption);

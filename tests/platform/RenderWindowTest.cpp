@@ -1,6 +1,7 @@
 #include "PlatformTestSupport.h"
 
 #include "gfx/Text.h"
+#include "platform/EventInjection.h"
 #include "platform/PerfCounter.h"
 
 #include <GL/gl.h>
@@ -256,14 +257,55 @@ TEST_F(WindowTest, ASecondWindowAfterTheFirstWorks)
     ASSERT_TRUE(openShown());
     EXPECT_EQ(hidden, 1);
     presentFrame();
+    // Input still queued for the first window does not reach the second.
+    injectMouseMove(5, 6);
+    injectMouseButton(1, true, 5, 6);
+    injectKey('A', true);
     closeRenderWindow();
     EXPECT_FALSE(windowActive);
+    mouseX = 0;
+    mouseButtons = 0;
     ASSERT_TRUE(openShown(640, 480));
     EXPECT_EQ(hidden, 2);
+    drainEvents();
+    // (The real pointer may move over the new window meanwhile.)
+    EXPECT_FALSE(mouseX == 5 && mouseY == 6);
+    EXPECT_EQ(mouseButtons & MK_LBUTTON, 0);
+    EXPECT_FALSE(keyDown['A']);
+    injectMouseButton(1, false, 5, 6);
+    injectKey('A', false);
+    drainEvents();
     drawShapes();
     EXPECT_GT(readPixel(400, 340).r, 250);
     presentFrame();
     setStartDialogHider(nullptr);
+}
+
+TEST(NoDisplayTest, OpeningWithoutADisplayReportsAndFails)
+{
+    // In a fresh child process, with no display to talk to.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            unsetenv("DISPLAY");
+            setenv("SDL_VIDEODRIVER", "x11", 1);
+            std::vector<ShownBox> shown;
+            setMessageBoxHandler([&](const std::string& text, const std::string& caption, unsigned flags) {
+                shown.push_back({text, caption, flags});
+                return IDOK;
+            });
+            gameMode = true;
+            const bool opened = openRenderWindow(kTitle, 800, 600, false);
+            closeRenderWindow();
+            const bool reported = shown.size() == 1 && shown[0].text == "Failed To Register The Window Class." &&
+                                  shown[0].caption == "Error" && shown[0].flags == 0x10;
+            for (const ShownBox& box : shown) {
+                std::fprintf(stderr, "box: %s|%s|%x\n", box.text.c_str(), box.caption.c_str(), box.flags);
+            }
+            // Nothing was hidden, so the count is back where it started.
+            std::_Exit(opened ? 2 : !reported ? 3 : showCursor(true) != 1 ? 4 : 0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(PumpTest, PostedQuitEndsTheNextPumpOnce)
