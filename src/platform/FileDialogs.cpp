@@ -91,6 +91,17 @@ void removeFromRecentFiles(const std::string& path)
         char* uri = toUri != nullptr ? toUri(path.c_str(), nullptr, nullptr) : nullptr;
         if (manager != nullptr && uri != nullptr && hasItem != nullptr && removeItem != nullptr
             && iterate != nullptr && freeError != nullptr && emit != nullptr) {
+            // Let GTK finish with the closed chooser (it is taken off the
+            // screen now, before any question about the chosen name).
+            while (iterate(nullptr, 0) != 0) {
+            }
+            if (void* gdk = dlopen("libgdk-x11-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD); gdk != nullptr) {
+                using Flush = void (*)();
+                if (auto flush = reinterpret_cast<Flush>(dlsym(gdk, "gdk_flush")); flush != nullptr) {
+                    flush();
+                }
+                dlclose(gdk);
+            }
             const bool listedBefore = hasItem(manager, uri) != 0;
             // Wait for the entry to be added (at most half a second), then take it out.
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
@@ -128,13 +139,6 @@ void removeFromRecentFiles(const std::string& path)
 // Shows the chooser once. True with the chosen name in `path`.
 bool showChooser(bool save, std::string& path)
 {
-    Fl_Native_File_Chooser chooser;
-    chooser.type(save ? Fl_Native_File_Chooser::BROWSE_SAVE_FILE : Fl_Native_File_Chooser::BROWSE_FILE);
-    chooser.title(save ? "Save As" : "Open");
-    chooser.options(save ? Fl_Native_File_Chooser::SAVEAS_CONFIRM : Fl_Native_File_Chooser::NO_OPTIONS);
-    const std::string filter = chooserFilter(trackFilter);
-    chooser.filter(filter.c_str());
-
     std::string folder = initialDialogFolder();
     std::string file;
     if (!path.empty()) {
@@ -144,15 +148,27 @@ bool showChooser(bool save, std::string& path)
         }
         file = name;
     }
-    chooser.directory(folder.c_str());
-    if (save && !file.empty()) {
-        chooser.preset_file(file.c_str());
+    std::string chosen;
+    {
+        // The chooser's window goes with the chooser: it is gone before
+        // anything is asked about the chosen name.
+        Fl_Native_File_Chooser chooser;
+        chooser.type(save ? Fl_Native_File_Chooser::BROWSE_SAVE_FILE : Fl_Native_File_Chooser::BROWSE_FILE);
+        chooser.title(save ? "Save As" : "Open");
+        chooser.options(save ? Fl_Native_File_Chooser::SAVEAS_CONFIRM : Fl_Native_File_Chooser::NO_OPTIONS);
+        const std::string filter = chooserFilter(trackFilter);
+        chooser.filter(filter.c_str());
+        chooser.directory(folder.c_str());
+        if (save && !file.empty()) {
+            chooser.preset_file(file.c_str());
+        }
+        if (chooser.show() != 0) {
+            return false; // cancelled, or the chooser failed
+        }
+        const char* name = chooser.filename();
+        chosen = name != nullptr ? name : "";
     }
-    if (chooser.show() != 0) {
-        return false; // cancelled, or the chooser failed
-    }
-    const char* chosen = chooser.filename();
-    if (chosen == nullptr || *chosen == '\0') {
+    if (chosen.empty()) {
         return false;
     }
     path = chosen;
