@@ -29,21 +29,6 @@ int answerRealBox(const std::string& caption, unsigned flags, const std::string&
 
 } // namespace
 
-TEST(MessageBoxTest, HandlerAnswersInsteadOfABox)
-{
-    std::vector<ShownBox> shown;
-    setMessageBoxHandler([&](const std::string& text, const std::string& caption, unsigned flags) {
-        shown.push_back({text, caption, flags});
-        return IDNO;
-    });
-    EXPECT_EQ(messageBox("Save track?", "Velto", MB_YESNOCANCEL | MB_ICONQUESTION), IDNO);
-    ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Save track?");
-    EXPECT_EQ(shown[0].caption, "Velto");
-    EXPECT_EQ(shown[0].flags, 0x23u);
-    setMessageBoxHandler(nullptr);
-}
-
 TEST(MessageBoxTest, RealBoxesAnswerByKey)
 {
     // Return takes the default button, Escape the cancelling one; the box

@@ -2,7 +2,6 @@
 
 #include "gfx/Text.h"
 #include "platform/EventInjection.h"
-#include "platform/PerfCounter.h"
 
 #include <GL/gl.h>
 
@@ -310,26 +309,6 @@ TEST(NoDisplayTest, OpeningWithoutADisplayReportsAndFails)
             std::_Exit(opened ? 2 : !reported ? 3 : showCursor(true) != 1 ? 4 : 0);
         },
         ::testing::ExitedWithCode(0), "");
-}
-
-TEST(PumpTest, PostedQuitEndsTheNextPumpOnce)
-{
-    postQuitMessage();
-    EXPECT_EQ(pumpMessage(), PumpResult::Quit);
-    EXPECT_NE(pumpMessage(), PumpResult::Quit);
-}
-
-TEST(PerfCounterTest, CountsTicksAtItsFrequency)
-{
-    int64_t frequency = 0;
-    ASSERT_TRUE(queryPerformanceFrequency(frequency));
-    EXPECT_GT(frequency, 1000);
-    const int64_t a = queryPerformanceCounter();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const int64_t b = queryPerformanceCounter();
-    const double seconds = static_cast<double>(b - a) / static_cast<double>(frequency);
-    EXPECT_GE(seconds, 0.049);
-    EXPECT_LT(seconds, 1.0);
 }
 
 namespace {
