@@ -167,6 +167,16 @@ struct TMenuDialog::Impl {
 
     void build();
     Fl_Box* label(int x, int y, const char* text);
+    Fl_Input* edit(Edit which) const
+    {
+        switch (which) {
+        case Edit::width: return widthEdit;
+        case Edit::height: return heightEdit;
+        case Edit::bits: return bitsEdit;
+        case Edit::path: break;
+        }
+        return path;
+    }
     static int dispatch(int event, Fl_Window* window);
 };
 
@@ -352,22 +362,15 @@ void TMenuDialog::setHandlers(Handlers handlers)
     impl->handlers = std::move(handlers);
 }
 
-static Fl_Input* editOf(const TMenuDialog::Edit edit, const Fl_Input* const (&edits)[4])
-{
-    return const_cast<Fl_Input*>(edits[static_cast<int>(edit)]);
-}
-
 std::string TMenuDialog::text(Edit edit) const
 {
-    const Fl_Input* const edits[4] = {impl->widthEdit, impl->heightEdit, impl->bitsEdit, impl->path};
-    const char* value = editOf(edit, edits)->value();
+    const char* value = impl->edit(edit)->value();
     return value != nullptr ? value : "";
 }
 
 void TMenuDialog::setText(Edit edit, const std::string& text)
 {
-    const Fl_Input* const edits[4] = {impl->widthEdit, impl->heightEdit, impl->bitsEdit, impl->path};
-    Fl_Input* input = editOf(edit, edits);
+    Fl_Input* input = impl->edit(edit);
     input->value(text.c_str(), static_cast<int>(text.size()));
     input->position(0); // show the start of a text longer than the edit
 }
