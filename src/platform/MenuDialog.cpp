@@ -10,7 +10,12 @@
 #include <FL/fl_draw.H>
 #include <FL/x.H>
 
+#include "platform/WindowArt.h"
+
+#include <X11/Xatom.h>
+
 #include <chrono>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -435,12 +440,47 @@ static void setFixedFrame(Fl_Window* window)
                     reinterpret_cast<unsigned char*>(&hints), 5);
 }
 
+// The program's icon (the render window's wheel) on the form's title bar
+// and in the task list.
+static void setIcon(Fl_Window* window)
+{
+    SDL_Surface* icon = createWindowIcon();
+    if (icon == nullptr) {
+        return;
+    }
+    std::vector<unsigned long> data;
+    data.reserve(2 + static_cast<std::size_t>(icon->w) * static_cast<std::size_t>(icon->h));
+    data.push_back(static_cast<unsigned long>(icon->w));
+    data.push_back(static_cast<unsigned long>(icon->h));
+    SDL_LockSurface(icon);
+    for (int y = 0; y < icon->h; ++y) {
+        const auto* row = static_cast<const Uint8*>(icon->pixels) + y * icon->pitch;
+        for (int x = 0; x < icon->w; ++x) {
+            Uint32 pixel = 0;
+            std::memcpy(&pixel, row + x * 4, 4);
+            Uint8 r = 0;
+            Uint8 g = 0;
+            Uint8 b = 0;
+            Uint8 a = 0;
+            SDL_GetRGBA(pixel, icon->format, &r, &g, &b, &a);
+            data.push_back(static_cast<unsigned long>(a) << 24 | static_cast<unsigned long>(r) << 16
+                           | static_cast<unsigned long>(g) << 8 | b);
+        }
+    }
+    SDL_UnlockSurface(icon);
+    SDL_FreeSurface(icon);
+    const Atom property = XInternAtom(fl_display, "_NET_WM_ICON", False);
+    XChangeProperty(fl_display, fl_xid(window), property, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<unsigned char*>(data.data()), static_cast<int>(data.size()));
+}
+
 void TMenuDialog::show(bool takeFocus)
 {
     const bool created = !impl->window->shown();
     impl->window->show();
     if (created) {
         setFixedFrame(impl->window);
+        setIcon(impl->window);
     }
     Fl::flush();
     if (!takeFocus) {
