@@ -193,7 +193,11 @@ TEST_F(InputTest, FocusChangesSetWindowActive)
     drainEvents();
     EXPECT_TRUE(windowActive);
 
-    // A real switch to another program's window and back.
+    // A real switch to another program's window and back. A key held while
+    // the focus goes elsewhere is let go, so that its release in the other
+    // window cannot leave it stuck.
+    xdo("keydown Up");
+    ASSERT_TRUE(pumpUntil([] { return keyDown[VK_UP].load(); }));
     Display* other = x.display;
     const Window w = XCreateSimpleWindow(other, DefaultRootWindow(other), 0, 0, 200, 100, 0, 0, 0);
     XStoreName(other, w, "Another program");
@@ -202,6 +206,8 @@ TEST_F(InputTest, FocusChangesSetWindowActive)
     settle();
     xdo("windowactivate --sync " + std::to_string(w));
     EXPECT_TRUE(pumpUntil([] { return !windowActive; }));
+    EXPECT_FALSE(keyDown[VK_UP]);
+    xdo("keyup Up");
     xdo("windowactivate --sync " + std::to_string(window));
     EXPECT_TRUE(pumpUntil([] { return windowActive.load(); }));
     XDestroyWindow(other, w);
