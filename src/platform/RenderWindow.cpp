@@ -428,3 +428,8 @@ void setStartDialogHider(void (*hide)())
 {
     startDialogHider = hide;
 }
+
+bool screenSaverHeldOff()
+{
+    return videoStarted && !SDL_IsScreenSaverEnabled();
+}

@@ -8,3 +8,6 @@ uint32_t renderWindowId();
 
 // Starts SDL's video subsystem once per process; false when it cannot.
 bool ensureVideo();
+
+// True while the screen saver is held off (only while the window is active).
+bool screenSaverHeldOff();

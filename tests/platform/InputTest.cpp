@@ -1,6 +1,7 @@
 #include "PlatformTestSupport.h"
 
 #include "platform/EventInjection.h"
+#include "platform/SdlWindow.h"
 
 namespace {
 
@@ -185,13 +186,17 @@ TEST_F(InputTest, RealMouseInClientPixels)
 
 TEST_F(InputTest, FocusChangesSetWindowActive)
 {
+    // The screen saver is held off only while the window is active.
     EXPECT_TRUE(windowActive);
+    EXPECT_TRUE(screenSaverHeldOff());
     injectFocus(false);
     drainEvents();
     EXPECT_FALSE(windowActive);
+    EXPECT_FALSE(screenSaverHeldOff());
     injectFocus(true);
     drainEvents();
     EXPECT_TRUE(windowActive);
+    EXPECT_TRUE(screenSaverHeldOff());
 
     // A real switch to another program's window and back. A key held while
     // the focus goes elsewhere is let go, so that its release in the other
@@ -212,6 +217,9 @@ TEST_F(InputTest, FocusChangesSetWindowActive)
     EXPECT_TRUE(pumpUntil([] { return windowActive.load(); }));
     XDestroyWindow(other, w);
     XFlush(other);
+    closeRenderWindow();
+    EXPECT_FALSE(windowActive);
+    EXPECT_FALSE(screenSaverHeldOff());
 }
 
 TEST_F(InputTest, CloseRequestsLeaveTheWindowOpen)
