@@ -88,36 +88,6 @@ void fitViewToBounds()
     viewCentre.y = middle(trackBounds.minY, trackBounds.maxY);
 }
 
-bool finite(const Cvector& v)
-{
-    return std::isfinite(v.x) && std::isfinite(v.y);
-}
-
-// Every coordinate of the loaded track is a number. A damaged file can
-// hold NaN or infinite values, which the tessellator cannot fill.
-bool trackIsFinite()
-{
-    if (!finite(*startPoint) || !finite(*finishPoint)) {
-        return false;
-    }
-    for (const Cpolygons* node = editorPolygons; node != nullptr; node = node->next) {
-        if (node->polygon == nullptr) {
-            continue;
-        }
-        for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
-            if (!finite(*v)) {
-                return false;
-            }
-        }
-    }
-    for (const Capples* a = editorApples; a != nullptr; a = a->next) {
-        if (!finite(*a)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 } // namespace
 
 bool initEditor()
@@ -148,8 +118,7 @@ bool initEditor()
         viewCentre.setXY(0.0, 0.0);
     } else {
         if (!loadTrack(trackPath, startPoint, finishPoint, polygonCount, editorPolygons, appleCount,
-                       editorApples, editorBestTime) ||
-            !trackIsFinite()) {
+                       editorApples, editorBestTime)) {
             messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
             return false;
         }

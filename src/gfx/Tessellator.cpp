@@ -67,6 +67,15 @@ void GLAPIENTRY combineVertex(GLdouble coords[3], void* /*neighbours*/[4], GLflo
     polygonValid = false;
 }
 
+// Far beyond any world coordinate, and small enough that the sweep's
+// products of coordinates stay finite.
+constexpr double kMaxDrawnCoordinate = 1e100;
+
+bool drawableCoordinate(double c)
+{
+    return c >= -kMaxDrawnCoordinate && c <= kMaxDrawnCoordinate;   // false for NaN
+}
+
 void GLAPIENTRY ignoreEdgeFlag(GLboolean /*flag*/) {}
 
 template <typename F>
@@ -140,6 +149,12 @@ void Cpolygon::tessellate(bool filled, bool standalone)
     }
     gluTessBeginContour(tessellator);
     for (Cvertex* v = first; v != nullptr; v = v->next) {
+        // A damaged track file can hold NaN, infinite or huge coordinates,
+        // on which the tessellator's sweep crashes: such a vertex is left
+        // out of the fill.
+        if (!drawableCoordinate(v->x) || !drawableCoordinate(v->y)) {
+            continue;
+        }
         GLdouble coords[3] = {v->x, v->y, 0.0};
         gluTessVertex(tessellator, coords, v);
     }

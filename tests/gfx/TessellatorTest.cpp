@@ -8,6 +8,7 @@
 #include "model/Polygon.h"
 
 #include <initializer_list>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -179,6 +180,28 @@ TEST_P(TessellatorTest, OutlineOfACrossingPolygonNeedsNoPreparedScratch)
     const Frame f;
     EXPECT_TRUE(f.lit(250, 150) || f.lit(249, 150));
     EXPECT_FALSE(f.lit(200, 150));
+}
+
+TEST_P(TessellatorTest, DamagedCoordinatesFromAFileDoNotBreakTheFill)
+{
+    // A track file may hold NaN, infinite or absurdly large coordinates.
+    // The sound polygons around them must still fill; nothing may crash.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    PolygonList list;
+    list.add(square(50, 50, 150, 150));
+    list.add(makePolygon({{200, 50}, {nan, 60}, {300, 150}, {200, 150}}));
+    list.add(makePolygon({{200, 200}, {inf, 200}, {-inf, nan}}));
+    list.add(makePolygon({{1e308, 1e308}, {-1e308, 1e308}, {0, -1e308}}));
+    list.add(square(60, 60, 140, 140));
+    draw(list);
+    const Frame f;
+    EXPECT_TRUE(f.lit(55, 100));    // the band of the two nested squares
+    EXPECT_FALSE(f.lit(100, 100));  // their hole
+
+    std::unique_ptr<Cpolygon> damaged(makePolygon({{10, 10}, {nan, 20}, {30, 30}, {inf, 5}}));
+    damaged->tessellate(false, true);
+    damaged->isValid();
 }
 
 INSTANTIATE_TEST_SUITE_P(GameAndEditor, TessellatorTest, ::testing::Bool(),
