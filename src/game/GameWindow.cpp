@@ -51,6 +51,14 @@ void overlayText(const std::string& text, float r, float g, float b, float a, do
     }
 }
 
+// x of a text in the top bar's right corner: `inset` pixels left of the
+// window's right edge, or further left when the text would not fit there,
+// so that it ends 5 pixels before the edge.
+double rightAligned(const std::string& text, double w, double inset, double scale)
+{
+    return w / 2.0 - std::max(inset, textWidth(text, scale) + 5.0);
+}
+
 void panelBackground()
 {
     if (frameTextLog != nullptr) {
@@ -216,12 +224,14 @@ int32_t gameFrame(int32_t s)
     }
 
     const double runTime = runTimeOfSteps(stepCount.load());
+    const std::string clock = formatRunTime(runTime);
+    const double clockX = rightAligned(clock, w, 90.0, 20.0);
     if (endPanel || s == GamePaused) {
-        overlayText(formatRunTime(runTime), 1.0f, 1.0f, 1.0f, 0.5f, w / 2.0 - 90.0, h / 2.0 - 20.0, 20.0, false);
+        overlayText(clock, 1.0f, 1.0f, 1.0f, 0.5f, clockX, h / 2.0 - 20.0, 20.0, false);
     } else if (clockWaiting.load()) {
-        overlayText(formatRunTime(runTime), 1.0f, 0.0f, 0.0f, 0.7f, w / 2.0 - 90.0, h / 2.0 - 20.0, 20.0, false);
+        overlayText(clock, 1.0f, 0.0f, 0.0f, 0.7f, clockX, h / 2.0 - 20.0, 20.0, false);
     } else {
-        overlayText(formatRunTime(runTime), 0.0f, 1.0f, 0.0f, 0.7f, w / 2.0 - 90.0, h / 2.0 - 20.0, 20.0, false);
+        overlayText(clock, 0.0f, 1.0f, 0.0f, 0.7f, clockX, h / 2.0 - 20.0, 20.0, false);
     }
 
     if (endPanel) {
@@ -243,7 +253,8 @@ int32_t gameFrame(int32_t s)
     }
 
     if (r == GameFinished && (bestTime == -1.0 || runTime < bestTime)) {
-        overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, w / 2.0 - 160.0, h / 2.0 - 50.0, 30.0, false);
+        overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, rightAligned("Best time!", w, 160.0, 30.0),
+                    h / 2.0 - 50.0, 30.0, false);
         if (s == GameRunning) {
             writeBestTime(runTime);
         }

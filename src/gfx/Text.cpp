@@ -316,6 +316,20 @@ void freeTextFont()
     std::fill(std::begin(glyphAdvance), std::end(glyphAdvance), 0.0f);
 }
 
+float glyphUnitsWidth(const std::string& text)
+{
+    float w = 0.0f;
+    for (const char c : text) {
+        w = w + glyphAdvance[static_cast<unsigned char>(c)];
+    }
+    return w;
+}
+
+double textWidth(const std::string& text, double scale)
+{
+    return glyphUnitsWidth(text) * scale;
+}
+
 void printText(const std::string& text, bool centred, double x, double y, double scale)
 {
     if (fontListBase == 0) {
@@ -326,11 +340,7 @@ void printText(const std::string& text, bool centred, double x, double y, double
     glTranslated(x, y, 0.0);
     glScaled(scale, scale, 0.0);
     if (centred) {
-        float w = 0.0f;
-        for (const char c : text) {
-            w = w + glyphAdvance[static_cast<unsigned char>(c)];
-        }
-        glTranslatef(-w / 2.0f, 0.0f, 0.0f);
+        glTranslatef(-glyphUnitsWidth(text) / 2.0f, 0.0f, 0.0f);
     }
     glPushAttrib(GL_LIST_BIT);
     glListBase(fontListBase);

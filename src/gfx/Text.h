@@ -15,6 +15,11 @@ extern float glyphAdvance[256];
 void buildTextFont();
 void freeTextFont();
 
+// The summed cell increments of `text`, in glyph units (added up in float),
+// and the width that gives at `scale`. 0 while no font is built.
+float glyphUnitsWidth(const std::string& text);
+double textWidth(const std::string& text, double scale);
+
 // Draws `text` starting at (x, y), or centred horizontally on x, with
 // glyphs `scale` world units high per em. Uses the current colour; leaves
 // the model-view matrix and the list base as they were.

@@ -4,6 +4,7 @@
 
 #include "game/Game.h"
 #include "game/GameWindow.h"
+#include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
@@ -284,6 +285,27 @@ TEST_F(GameFrameTest, FrameRateIgnoresAFrameWithinTheSameCounterTick)
     frame(GameRunning);
     EXPECT_DOUBLE_EQ(fpsAverage, 42.0);
     EXPECT_EQ(log[0].text, "42");
+}
+
+TEST_F(GameFrameTest, RightHandTextsEndInsideTheWindow)
+{
+    // With the monospaced font's cells (0.6 em), the clock (8 cells at 20
+    // pixels) and "Best time!" (10 cells at 30 pixels) are wider than the
+    // room their usual places leave; they move left to end 5 pixels before
+    // the right edge.
+    const float saved = glyphAdvance['0'];
+    std::fill(std::begin(glyphAdvance), std::begin(glyphAdvance) + 255, 0.6f);
+    stepCount = 1234;
+    stepResult = StepFinished;
+    frame(GameRunning);
+    const OverlayText* clock = find("00:12:34");
+    const OverlayText* mark = find("Best time!");
+    ASSERT_NE(clock, nullptr);
+    ASSERT_NE(mark, nullptr);
+    EXPECT_NEAR(clock->x + 8 * 0.6 * 20, 400.0 - 5.0, 1e-4);
+    EXPECT_NEAR(mark->x + 10 * 0.6 * 30, 400.0 - 5.0, 1e-4);
+    std::fill(std::begin(glyphAdvance), std::end(glyphAdvance), 0.0f);
+    EXPECT_EQ(saved, 0.0f);   // no font is built in these tests
 }
 
 TEST_F(GameFrameTest, FirstFinishWritesTheBestTimeOnceAndShowsItUntilLeft)
