@@ -12,25 +12,6 @@
 
 unsigned int appleList = 0;
 
-namespace {
-
-// The unit square (-1, -1)..(1, 1) with the whole texture on it.
-void texturedSquare()
-{
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, 0.0f);
-    glVertex2f(-1.0f, -1.0f);
-    glTexCoord2f(1.0f, 0.0f);
-    glVertex2f(1.0f, -1.0f);
-    glTexCoord2f(1.0f, 1.0f);
-    glVertex2f(1.0f, 1.0f);
-    glTexCoord2f(0.0f, 1.0f);
-    glVertex2f(-1.0f, 1.0f);
-    glEnd();
-}
-
-} // namespace
-
 void drawCircle(const Cvector& centre, double radius)
 {
     glBegin(GL_LINE_LOOP);

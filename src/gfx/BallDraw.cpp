@@ -12,16 +12,7 @@ void Cball::drawBall() const
     if (ballList == 0) {
         ballList = glGenLists(1);
         glNewList(ballList, GL_COMPILE);
-        glBegin(GL_QUADS);
-        glTexCoord2f(0.0f, 0.0f);
-        glVertex2f(-1.0f, -1.0f);
-        glTexCoord2f(1.0f, 0.0f);
-        glVertex2f(1.0f, -1.0f);
-        glTexCoord2f(1.0f, 1.0f);
-        glVertex2f(1.0f, 1.0f);
-        glTexCoord2f(0.0f, 1.0f);
-        glVertex2f(-1.0f, 1.0f);
-        glEnd();
+        texturedSquare();
         glEndList();
     }
     glPushMatrix();

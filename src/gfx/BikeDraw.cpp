@@ -11,20 +11,6 @@ unsigned int springList = 0;
 
 namespace {
 
-void texturedSquare()
-{
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, 0.0f);
-    glVertex2f(-1.0f, -1.0f);
-    glTexCoord2f(1.0f, 0.0f);
-    glVertex2f(1.0f, -1.0f);
-    glTexCoord2f(1.0f, 1.0f);
-    glVertex2f(1.0f, 1.0f);
-    glTexCoord2f(0.0f, 1.0f);
-    glVertex2f(-1.0f, 1.0f);
-    glEnd();
-}
-
 // Half size of the bike picture (254/3 by 184/3) and the lift of its centre
 // above the frame's reference point (95/3), as single-precision floats.
 constexpr GLfloat kFrameHalfWidth = 84.666664f;

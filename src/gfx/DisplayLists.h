@@ -7,3 +7,8 @@ extern unsigned int ballList;    // textured unit square of a ball
 extern unsigned int appleList;   // textured apple square
 extern unsigned int frameList;   // the bike picture
 extern unsigned int springList;  // one suspension spring
+
+// Draws the unit square (-1, -1)..(1, 1) as one quad with the whole texture
+// on it: texture (0, 0) at (-1, -1), (1, 0) at (1, -1), (1, 1) at (1, 1),
+// (0, 1) at (-1, 1). The body of the ball, apple, frame and spring lists.
+void texturedSquare();
