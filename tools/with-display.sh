@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Runs a command with a private X display: Xvfb plus a small window manager.
 # Usage: tools/with-display.sh COMMAND [ARGS...]
-# The display is 1024x768x24; both servers are stopped when the command ends.
+# The display is 1024x768x24; Xvfb picks a free display number itself, so
+# several of these can run side by side. Both servers stop when the command
+# ends.
 set -u
-for n in $(seq 90 140); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { disp=$n; break; }
-done
-Xvfb ":$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+fifo=$(mktemp -u /tmp/velto-display.XXXXXX)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb=$!
-for _ in $(seq 1 100); do [ -e "/tmp/.X11-unix/X$disp" ] && break; sleep 0.05; done
+disp=""
+read -r -t 20 disp <"$fifo"
+rm -f "$fifo"
+if [ -z "$disp" ]; then
+  echo "with-display: Xvfb did not start" >&2
+  kill "$xvfb" 2>/dev/null
+  exit 1
+fi
 export DISPLAY=":$disp"
 wm=""
 if command -v openbox >/dev/null 2>&1; then
