@@ -99,16 +99,10 @@ void MenuHandlers::GameClick()
     showFPS = view.showFPSChecked();
     fullscreen = view.fullscreenChecked();
     gameMode = true;
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t bits = 0;
-    if (!readModeSize(width, height, bits)) {
+    if (!storeModeSize()) {
         view.setLoadingVisible(false);
         return;
     }
-    modeWidth = width;
-    modeHeight = height;
-    modeBits = bits;
     trackPath = chosen;
     if (runGameMode) {
         runGameMode();
@@ -130,16 +124,10 @@ void MenuHandlers::EditorClick()
         setPath(std::string());
     }
     view.repaint();
-    int32_t width = 0;
-    int32_t height = 0;
-    int32_t bits = 0;
-    if (!readModeSize(width, height, bits)) {
+    if (!storeModeSize()) {
         view.setLoadingVisible(false);
         return;
     }
-    modeWidth = width;
-    modeHeight = height;
-    modeBits = bits;
     // The save dialog proposes this same path when the editor saves.
     trackPath = view.pathText();
     if (runEditorMode) {
@@ -184,6 +172,20 @@ bool MenuHandlers::readModeSize(int32_t& width, int32_t& height, int32_t& bits)
             return false;
         }
     }
+    return true;
+}
+
+bool MenuHandlers::storeModeSize()
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bits = 0;
+    if (!readModeSize(width, height, bits)) {
+        return false;
+    }
+    modeWidth = width;
+    modeHeight = height;
+    modeBits = bits;
     return true;
 }
 

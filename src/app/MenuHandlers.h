@@ -32,6 +32,8 @@ private:
     // The three edits as integers; false after reporting the first that is
     // not a whole number.
     bool readModeSize(int32_t& width, int32_t& height, int32_t& bits);
+    // readModeSize into modeWidth, modeHeight and modeBits.
+    bool storeModeSize();
     void setPath(const std::string& text);
 
     MenuView& view;
