@@ -1,13 +1,10 @@
 #include "GameTestSupport.h"
 
-#include "model/Apple.h"
-#include "model/Polygon.h"
-#include "model/TrackFile.h"
+#include "Tracks.h"
 #include "platform/MessageBox.h"
 
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <unistd.h>
 
 std::filesystem::path scratchDir(const std::string& name)
@@ -21,39 +18,19 @@ std::filesystem::path scratchDir(const std::string& name)
 
 bool writeTestTrack(const std::string& path, const TestTrack& track)
 {
-    Cpolygons* head = nullptr;
-    Cpolygons* tail = nullptr;
+    TrackDesign design;
+    design.start = {track.startX, track.startY};
+    design.finish = {track.finishX, track.finishY};
     for (const auto& outline : track.polygons) {
-        auto* node = new Cpolygons;
-        node->polygon = new Cpolygon;
+        std::vector<Point>& points = design.polygons.emplace_back();
         for (const auto& [x, y] : outline) {
-            node->polygon->addVertex(x, y);
+            points.push_back({x, y});
         }
-        if (tail == nullptr) {
-            head = node;
-        } else {
-            tail->next = node;
-            node->prev = tail;
-        }
-        tail = node;
     }
-    std::unique_ptr<Cpolygons> polygons(head);
-    Capples* first = nullptr;
-    Capples* last = nullptr;
     for (const auto& [x, y] : track.apples) {
-        auto* apple = new Capples(x, y);
-        if (last == nullptr) {
-            first = apple;
-        } else {
-            last->next = apple;
-            apple->prev = last;
-        }
-        last = apple;
+        design.apples.push_back({x, y});
     }
-    std::unique_ptr<Capples> apples(first);
-    return writeTrack(path, track.bestTime, Cvector(track.startX, track.startY),
-                      Cvector(track.finishX, track.finishY), static_cast<int32_t>(track.polygons.size()),
-                      polygons.get(), static_cast<int32_t>(track.apples.size()), apples.get());
+    return writeDesign(design, path, track.bestTime);
 }
 
 double storedBestTime(const std::string& path)

@@ -2,28 +2,13 @@
 
 #include "physics/Balls.h"
 
+#include "ModelTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-Capples* makeApples(const std::vector<Cvector>& points)
-{
-    Capples* head = nullptr;
-    Capples* last = nullptr;
-    for (const Cvector& p : points) {
-        auto* a = new Capples(p.x, p.y);
-        if (last == nullptr) {
-            head = a;
-        } else {
-            last->next = a;
-            a->prev = last;
-        }
-        last = a;
-    }
-    return head;
-}
 
 std::vector<double> xsOf(const Capples* list)
 {

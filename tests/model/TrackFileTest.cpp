@@ -2,6 +2,8 @@
 
 #include "model/Globals.h"
 
+#include "ModelTestSupport.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -162,23 +164,6 @@ Cpolygons* editorList(const std::vector<Cpolygon*>& polygons)
     return head;
 }
 
-Capples* appleList(const std::vector<Cvector>& points)
-{
-    Capples* head = nullptr;
-    Capples* last = nullptr;
-    for (const Cvector& p : points) {
-        auto* a = new Capples(p.x, p.y);
-        if (last == nullptr) {
-            head = a;
-        } else {
-            last->next = a;
-            a->prev = last;
-        }
-        last = a;
-    }
-    return head;
-}
-
 // Two polygons and two apples, the file every round-trip test uses.
 std::vector<unsigned char> sampleTrack()
 {
@@ -205,7 +190,7 @@ TEST_F(TrackFile, OneTriangleIs100Bytes)
 {
     Cpolygons* list = editorList({polygonOf({{0, 0}, {10, 0}, {0, 10}})});
     // The apple following the editor's mouse is not counted and not written.
-    Capples* mouseApple = appleList({{7, 7}});
+    Capples* mouseApple = makeApples({{7, 7}});
     const fs::path path = file("triangle.vlt");
     ASSERT_TRUE(writeTrack(path.string(), -1.0, Cvector(-100, 0), Cvector(100, 0), 1, list, 0, mouseApple));
     const auto bytes = readFile(path);

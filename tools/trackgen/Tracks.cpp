@@ -349,13 +349,13 @@ std::vector<TrackDesign> trackPack()
     return {firstRide(), rollingHills(), jumps(), valley(), cave(), overhang(), deepTunnel(), summit(), switchback()};
 }
 
-bool writeDesign(const TrackDesign& design, const std::string& path)
+bool writeDesign(const TrackDesign& design, const std::string& path, double bestTime)
 {
     std::unique_ptr<Cpolygons> polygons(buildList(design));
     std::unique_ptr<Capples> apples(buildApples(design));
     const Cvector start(design.start.x, design.start.y);
     const Cvector finish(design.finish.x, design.finish.y);
-    return writeTrack(path, -1.0, start, finish, static_cast<int32_t>(design.polygons.size()),
+    return writeTrack(path, bestTime, start, finish, static_cast<int32_t>(design.polygons.size()),
                       polygons.get(), static_cast<int32_t>(design.apples.size()), apples.get());
 }
 

@@ -23,8 +23,9 @@ struct TrackDesign {
 // Every track of the pack, from the first gentle ride to the hardest.
 std::vector<TrackDesign> trackPack();
 
-// Writes one design as a track file with no best time. False on failure.
-bool writeDesign(const TrackDesign& design, const std::string& path);
+// Writes one design as a track file, by default with no best time (-1).
+// False on failure.
+bool writeDesign(const TrackDesign& design, const std::string& path, double bestTime = -1.0);
 
 // Problems with a design (empty when it is sound): a start that overlaps the
 // ground or leaves the world, points outside the world.
