@@ -111,8 +111,8 @@ void restartStepClock()
 
 void physicsThread()
 {
-    stepResult = StepRunning;
-    physicsEnabled = true;
+    // The run state was set by startPhysicsThread; a first frame that ran
+    // before this thread did may already have paused the run.
     while (!physicsStopRequested.load()) {
         {
             // Every due step back to back. The loop also stops while the
@@ -144,8 +144,9 @@ void physicsThread()
 
 void startPhysicsThread()
 {
-    // Reset here as well as in the thread: the first frame may run before
-    // the thread does, and must not read the result of an earlier game mode.
+    // Set here and only here: the first frame may run before the thread
+    // does, and must neither read the result of an earlier game mode nor
+    // have a pause of its own undone.
     stepResult = StepRunning;
     physicsEnabled = true;
     physicsStopRequested = false;

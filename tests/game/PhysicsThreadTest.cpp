@@ -171,15 +171,26 @@ TEST_F(PhysicsThreadTest, ARunThatReachesTheFinishStopsTheThreadAndTheClock)
     EXPECT_EQ(stepCount.load(), 1);
 }
 
-TEST_F(PhysicsThreadTest, TheFirstFrameNeverSeesTheResultOfAnEarlierGameMode)
+TEST_F(PhysicsThreadTest, TheFirstFrameSeesNoEarlierResultAndItsPauseHolds)
 {
     // An earlier game mode ended at the finish; the new thread may not have
-    // run yet when the first frame reads the result.
+    // run yet when the first frame reads the result. A first frame that
+    // finds the window inactive pauses the run, and the thread, however
+    // late it starts, takes no step.
     for (int round = 0; round < 20; ++round) {
         stepResult = StepFinished;
         physicsEnabled = false;
         start(TestTrack{});
-        EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        if (round % 2 == 0) {
+            EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        } else {
+            windowActive = false;
+            EXPECT_EQ(gameFrame(GameRunning), GamePaused);
+            nextStepTime = queryPerformanceCounter() - stepTicks;
+            std::this_thread::sleep_for(20ms);
+            EXPECT_FALSE(physicsEnabled);
+            EXPECT_EQ(stepCount.load(), 0) << "round " << round;
+        }
         stopPhysicsThread();
         freeWorld();
     }
