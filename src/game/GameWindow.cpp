@@ -165,8 +165,11 @@ void stopPhysicsThread()
 
 bool restartRun()
 {
-    // Waits for a step that is still running; the thread takes no new one,
-    // since it is paused or has stopped itself at the end of the run.
+    // No new step from here on, whatever a late frame enabled; the next
+    // Running frame lets the thread go on. The lock waits for a step that
+    // is still running. The result of the old run goes, so that a run which
+    // ended just as it was paused does not end the new one at once.
+    physicsEnabled = false;
     std::lock_guard<std::mutex> stepping(stepLock);
     stepResult = StepRunning;
     freeWorld();

@@ -196,6 +196,20 @@ TEST_F(GameFrameTest, AFinishInTheFrameOfAnEscPressEndsTheRunWithoutAPause)
     EXPECT_EQ(frame(GameRunning), GameFinished);
     EXPECT_EQ(find("Paused"), nullptr);
     EXPECT_EQ(frame(GameFinished), GameQuit);
+
+    // A finish just after the frame read the result, in the frame that Esc
+    // pauses: Enter starts a fresh run, not one that ends at once with a
+    // best time of 00:00:00.
+    ASSERT_TRUE(rewriteBestTime(path, -1.0));
+    stepResult = StepRunning;
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameRunning), GamePaused);
+    stepResult = StepFinished;
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GamePaused), GameRestart);
+    ASSERT_TRUE(restartRun());
+    EXPECT_EQ(frame(GameRunning), GameRunning);
+    EXPECT_EQ(storedBestTime(path), -1.0);
 }
 
 TEST_F(GameFrameTest, ClockIsRedWhileWaitingThenGreenAndWhiteOnThePanels)

@@ -169,6 +169,18 @@ TEST_F(PhysicsThreadTest, ARunThatReachesTheFinishStopsTheThreadAndTheClock)
     runFrames(700ms);
     EXPECT_EQ(state, GameFinished);
     EXPECT_EQ(stepCount.load(), 1);
+
+    // A frame may enable the thread just after the last step. A restart
+    // whose track has gone meanwhile leaves no world, and no step may run
+    // on it.
+    physicsEnabled = true;
+    nextStepTime = queryPerformanceCounter() - stepTicks;
+    std::filesystem::remove(path);
+    MessageRecorder recorder;
+    EXPECT_FALSE(restartRun());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(stepCount.load(), 1);
 }
 
 TEST_F(PhysicsThreadTest, TheFirstFrameSeesNoEarlierResultAndItsPauseHolds)
