@@ -149,11 +149,17 @@ bool readTrack(TrackReader& in, Cvector*& start, Cvector*& finish, int32_t& poly
     }
     polygonTail = node;
     activePolygon = node->prev;
+    // A negative count reads as an empty section and becomes 0, the number of
+    // polygons read: the editor counts on from it and saves that many.
+    if (polygonCount < 0) {
+        polygonCount = 0;
+    }
 
     if (!in.readInt32(appleCount)) {
         return false;
     }
     if (appleCount < 1) {
+        appleCount = 0;
         apples = nullptr;
         activeApple = nullptr;
         return true;

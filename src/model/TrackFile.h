@@ -8,7 +8,8 @@
 //
 // The reader never trusts a count: it allocates only for bytes it has read
 // and fails cleanly at the end of the file. Counts of zero or less read as
-// empty sections. Main thread only: it works through the module state below.
+// empty sections and come back as 0, the number of items read. Main thread
+// only: it works through the module state below.
 #pragma once
 
 #include "model/Apple.h"
