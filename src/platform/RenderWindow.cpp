@@ -134,6 +134,10 @@ void translateWindowEvent(const SDL_WindowEvent& event)
     case SDL_WINDOWEVENT_FOCUS_LOST:
         windowActive = false;
         SDL_EnableScreenSaver();
+        // The releases of keys held now go to the next window, or arrive
+        // with Alt (Alt+Tab) and are dropped: let every key go here.
+        clearKeys();
+        keyModifiers = KMOD_NONE;
         break;
     case SDL_WINDOWEVENT_CLOSE:
         closeRequested = true;

@@ -198,6 +198,24 @@ TEST_F(InputTest, FocusChangesSetWindowActive)
     EXPECT_TRUE(windowActive);
     EXPECT_TRUE(screenSaverHeldOff());
 
+    // Alt+Tab with M and Ctrl held: their releases carry Alt and are
+    // dropped, so losing the focus lets every key go.
+    injectKey('M', true);
+    injectKey(VK_CONTROL, true);
+    injectKey(VK_MENU, true);
+    injectKey('M', false);
+    injectKey(VK_CONTROL, false);
+    drainEvents();
+    EXPECT_TRUE(keyDown['M']);
+    injectFocus(false);
+    injectKey(VK_MENU, false);
+    injectMouseMove(3, 4);
+    drainEvents();
+    EXPECT_EQ(countDown(), 0);
+    EXPECT_EQ(mouseButtons, 0);
+    injectFocus(true);
+    drainEvents();
+
     // A real switch to another program's window and back. A key held while
     // the focus goes elsewhere is let go, so that its release in the other
     // window cannot leave it stuck.
