@@ -10,7 +10,8 @@
 #include <GL/gl.h>
 #include <SDL.h>
 
-#include <cstring>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -249,9 +250,14 @@ bool openRenderWindow(const char* title, int width, int height, bool fullscreenF
     windowHandle = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                     width, height, flags);
     if (!windowHandle) {
-        // SDL picks the GL visual while it creates the window.
-        const bool noVisual = std::strstr(SDL_GetError(), "visual") != nullptr;
-        failWith(noVisual ? "Cant't Find A Suitable PixelFormat." : "Window creation error.");
+        // SDL loads GL and picks the pixel format while it creates the
+        // window. When the same window without GL can be made, that step
+        // is the one that failed.
+        SDL_Window* plain = SDL_CreateWindow("", 0, 0, width, height, SDL_WINDOW_HIDDEN);
+        if (plain) {
+            SDL_DestroyWindow(plain);
+        }
+        failWith(plain ? "Cant't Find A Suitable PixelFormat." : "Window creation error.");
         return false;
     }
 

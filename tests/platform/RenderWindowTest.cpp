@@ -219,6 +219,21 @@ TEST_F(WindowTest, FullScreenModeTheDisplayLacksIsRefusedAndChangesNothing)
     EXPECT_EQ(boxes.size(), 1u);
 }
 
+TEST_F(WindowTest, AFailedGlSetupIsReportedAsThePixelFormat)
+{
+    // SDL loads GL while it makes the window; without GL no pixel format
+    // can be had, whatever SDL's error text says.
+    setenv("SDL_OPENGL_LIBRARY", "/nonexistent/libGL.so.1", 1);
+    EXPECT_FALSE(openRenderWindow(kTitle, 800, 600, false));
+    unsetenv("SDL_OPENGL_LIBRARY");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cant't Find A Suitable PixelFormat.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].flags, 0x30u);
+    EXPECT_EQ(x.find(kTitle), 0u);
+    ASSERT_TRUE(openShown());
+}
+
 TEST_F(WindowTest, CursorShowCountAndTeardownTwice)
 {
     // The count works as the system's: visible while >= 0.
