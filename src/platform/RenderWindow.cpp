@@ -103,11 +103,17 @@ int mouseFlags()
     return flags;
 }
 
+// While a button is held SDL follows the pointer out of the window (so
+// that the release still comes here); the modes get client pixels.
 void storeMouse(int x, int y)
 {
+    int width = 0, height = 0;
+    if (windowHandle) {
+        SDL_GetWindowSize(windowHandle, &width, &height);
+    }
     mouseButtons = mouseFlags();
-    mouseX = x;
-    mouseY = y;
+    mouseX = std::clamp(x, 0, std::max(width - 1, 0));
+    mouseY = std::clamp(y, 0, std::max(height - 1, 0));
 }
 
 void translateKey(const SDL_KeyboardEvent& key)

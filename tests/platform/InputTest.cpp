@@ -176,8 +176,19 @@ TEST_F(InputTest, RealMouseInClientPixels)
     EXPECT_TRUE(pumpUntil([] { return mouseButtons == (MK_LBUTTON | MK_CONTROL) && mouseX == 210; }))
         << mouseButtons;
     xdo("keyup ctrl");
+    // Dragged past the window's edges, the position stays on its client area.
+    const auto g = x.geometry(window);
+    xdo("mousemove " + std::to_string(g.x - 80) + " " + std::to_string(g.y - 80));
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 0 && mouseY == 0; })) << mouseX << "," << mouseY;
+    xdo("mousemove --window " + std::to_string(window) + " 300 200");
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 300; }));
+    xdo("mousemove " + std::to_string(g.x + 880) + " " + std::to_string(g.y + 250));
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 799 && mouseY == 250; })) << mouseX << "," << mouseY;
+    // Let go out there, the button is up all the same.
     xdo("mouseup 1");
     EXPECT_TRUE(pumpUntil([] { return mouseButtons == 0; })) << mouseButtons;
+    xdo("mousemove --window " + std::to_string(window) + " 300 200");
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 300 && mouseButtons == 0; })) << mouseButtons;
     xdo("mousedown 3");
     EXPECT_TRUE(pumpUntil([] { return mouseButtons == MK_RBUTTON; }));
     xdo("mouseup 3");
