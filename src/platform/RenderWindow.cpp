@@ -29,6 +29,14 @@ void (*startDialogHider)() = nullptr;
 Uint16 keyModifiers = KMOD_NONE;
 // SDL_BUTTON masks of the buttons held, as of the last mouse event.
 Uint32 buttonsHeld = 0;
+// The modes read the buttons once a frame, so a press whose release comes
+// before any frame ran would never be seen. Presses no frame has seen yet,
+// and releases held back until one has, with where they happened.
+Uint32 pressesUnseen = 0;
+Uint32 releasesHeld = 0;
+int releaseX = 0, releaseY = 0;
+// pumpMessage said Empty last time: the mode has run a frame since.
+bool frameRan = false;
 
 void failWith(const char* text)
 {
@@ -171,7 +179,7 @@ void translateEvent(const SDL_Event& event)
         if (event.motion.windowID != renderWindowId()) {
             break;
         }
-        buttonsHeld = event.motion.state;
+        buttonsHeld = event.motion.state | releasesHeld;
         storeMouse(event.motion.x, event.motion.y);
         break;
     case SDL_MOUSEBUTTONDOWN:
@@ -181,10 +189,20 @@ void translateEvent(const SDL_Event& event)
         }
         if (event.button.button == SDL_BUTTON_LEFT || event.button.button == SDL_BUTTON_RIGHT ||
             event.button.button == SDL_BUTTON_MIDDLE) {
+            const Uint32 mask = SDL_BUTTON(event.button.button);
             if (event.button.state == SDL_PRESSED) {
-                buttonsHeld |= SDL_BUTTON(event.button.button);
+                buttonsHeld |= mask;
+                pressesUnseen |= mask;
+                releasesHeld &= ~mask;
+            } else if (pressesUnseen & mask) {
+                // Released before any frame saw it pressed: keep it down
+                // for one frame (see releaseHeldButtons).
+                releasesHeld |= mask;
+                releaseX = event.button.x;
+                releaseY = event.button.y;
+                break;
             } else {
-                buttonsHeld &= ~SDL_BUTTON(event.button.button);
+                buttonsHeld &= ~mask;
             }
             storeMouse(event.button.x, event.button.y);
         }
@@ -199,6 +217,18 @@ void translateEvent(const SDL_Event& event)
     default:
         break;
     }
+}
+
+// After a frame has seen the buttons: the releases held back take effect.
+bool releaseHeldButtons()
+{
+    if (!releasesHeld) {
+        return false;
+    }
+    buttonsHeld &= ~releasesHeld;
+    releasesHeld = 0;
+    storeMouse(releaseX, releaseY);
+    return true;
 }
 
 } // namespace
@@ -408,6 +438,9 @@ void closeRenderWindow()
         crossCursor = nullptr;
     }
     buttonsHeld = 0;
+    pressesUnseen = 0;
+    releasesHeld = 0;
+    frameRan = false;
     keyModifiers = KMOD_NONE;
 }
 
@@ -420,8 +453,14 @@ PumpResult pumpMessage()
     if (!videoStarted) {
         return PumpResult::Empty;
     }
+    if (std::exchange(frameRan, false) && releaseHeldButtons()) {
+        return PumpResult::Dispatched;
+    }
     SDL_Event event;
     if (!SDL_PollEvent(&event)) {
+        // The mode runs a frame now, which sees every press so far.
+        pressesUnseen = 0;
+        frameRan = true;
         return PumpResult::Empty;
     }
     translateEvent(event);

@@ -163,6 +163,19 @@ TEST_F(InputTest, MousePositionButtonsAndModifiers)
     EXPECT_EQ(mouseButtons, 0);
     EXPECT_EQ(mouseX, 1);
     EXPECT_EQ(mouseY, 2);
+
+    // A click whose release comes before any frame ran: the next frame
+    // still sees the button down, the one after sees it up.
+    injectMouseButton(1, true, 20, 30);
+    injectMouseMove(21, 31);
+    injectMouseButton(1, false, 22, 32);
+    drainEvents();
+    EXPECT_EQ(mouseButtons, MK_LBUTTON);
+    EXPECT_EQ(mouseX, 21);
+    drainEvents();
+    EXPECT_EQ(mouseButtons, 0);
+    EXPECT_EQ(mouseX, 22);
+    EXPECT_EQ(mouseY, 32);
 }
 
 TEST_F(InputTest, RealMouseInClientPixels)
