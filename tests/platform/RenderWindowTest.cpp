@@ -104,6 +104,7 @@ TEST_F(WindowTest, DrawsWithBlendingIntoTheBackBuffer)
     glGetIntegerv(GL_DEPTH_BITS, &depthBits);
     glGetIntegerv(GL_ALPHA_BITS, &alphaBits);
     EXPECT_EQ(depthBits, 0);
+    EXPECT_EQ(alphaBits, 0);
     GLint doubleBuffered = 0;
     glGetIntegerv(GL_DOUBLEBUFFER, &doubleBuffered);
     EXPECT_TRUE(doubleBuffered);
