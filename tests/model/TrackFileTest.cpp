@@ -602,8 +602,8 @@ TEST_F(TrackFile, AKilledSaveLeavesNoFileBehind)
     // With an unnamed new file, and with a named one, as on file systems
     // that cannot make unnamed files.
     std::mt19937 random(9);
-    for (int round = 0; round < 24; ++round) {
-        trackSavesUnnamed = round < 12;
+    for (int round = 0; round < 20; ++round) {
+        trackSavesUnnamed = round < 10;
         const pid_t pid = fork();
         if (pid == 0) {
             for (;;) {   // every save moves the polygon: one version, one shift
@@ -628,7 +628,7 @@ TEST_F(TrackFile, AKilledSaveLeavesNoFileBehind)
             }
             EXPECT_EQ(mixed, 0) << "round " << round;
         }
-        if (round == 11 || round == 23) {
+        if (round == 9 || round == 19) {
             // At most the one file a kill after naming it leaves, which the
             // next save clears.
             EXPECT_LE(entriesInDir(), 2u);
