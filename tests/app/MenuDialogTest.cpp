@@ -284,6 +284,22 @@ TEST(MenuDialog, ClicksReachTheHandlers)
     EXPECT_EQ(dialogs.size(), 3u);
     EXPECT_EQ(games, 0);
 
+    // The arrow keys move the check in the radio group and run its handler.
+    clickAt(form, 136, 156);
+    ASSERT_EQ(std::system("xdotool key Down"), 0);
+    pump(form, 0.3);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::loadTrack));
+    EXPECT_EQ(form.focusedControl(), "LoadTrackRadio");
+    EXPECT_EQ(dialogs.size(), 4u);
+    ASSERT_EQ(std::system("xdotool key Up"), 0);
+    pump(form, 0.3);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::newTrack));
+    EXPECT_EQ(form.focusedControl(), "NewTrackRadio");
+    ASSERT_EQ(std::system("xdotool key Left"), 0);
+    pump(form, 0.3);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::loadTrack));
+    EXPECT_EQ(dialogs.size(), 5u);
+
     setFileDialogHandler(nullptr);
     setMessageBoxHandler(nullptr);
 }
