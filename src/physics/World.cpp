@@ -196,6 +196,11 @@ bool buildWorld(const std::string& path)
     brakeLock = BrakeLock{};
     rearSpinChange = 0.0;
     cameraLead = -static_cast<double>(facing.load()) * 0.25;
+    // A contact pass that chooses no contact takes the angular response left
+    // by the last one chosen; a run must not inherit it from the run before.
+    contactBacktrack = 0.0;
+    contactVelocity = nullptr;
+    contactAngularVelocity = 0.0;
 
     shownMoto = new Cmoto(startPosition->x, startPosition->y);
     simMoto = new Cmoto(startPosition->x, startPosition->y);

@@ -62,8 +62,10 @@ extern std::atomic<int32_t> stepCount;
 extern std::atomic<bool> clockWaiting;
 
 // Builds the world of a run from the track file at `path` (game list shape):
-// finish ball, border frame, two bikes at the start, run state and clock
-// reset. Returns false, with nothing built, when the track cannot be read.
+// finish ball, border frame, two bikes at the start, clock reset, and every
+// value a step carries to the next (facing, brake lock, turn latch, the
+// contact response) back at its start value, so that a run depends on its
+// track and keys alone. Returns false, with nothing built, when the track cannot be read.
 // Shows no message.
 bool buildWorld(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include "../physics/TestTracks.h"
 
 #include "model/Globals.h"
+#include "physics/Balls.h"
 #include "physics/World.h"
 
 #include <gtest/gtest.h>
@@ -325,11 +326,26 @@ TEST_F(SimTest, SpaceTurnsTheBikeAround)
 TEST_F(SimTest, TraceIsTheGameStepItself)
 {
     const int steps = 400;
-    const SimRun r = ride("hill", "hill", steps);
+    const SimRun r = ride("rock", "hill", steps);
     ASSERT_EQ(r.rows.size(), static_cast<size_t>(steps));
 
+    // Another ride first, in this process, that leaves the bike turned
+    // round, braking and spun by its last contact: the ride after it must be
+    // the one a fresh process gives.
+    ASSERT_TRUE(buildWorld(track("flat")));
+    clearKeys();
+    for (int i = 0; i < 150; ++i) {
+        keyDown[VK_UP] = i < 100;
+        keyDown[VK_DOWN] = i >= 120;
+        keyDown[VK_SPACE] = i >= 130;
+        stepWorld(kStepSeconds);
+    }
+    ASSERT_EQ(facing.load(), -1);
+    ASSERT_TRUE(braking && turnLatch);
+    ASSERT_NE(contactAngularVelocity, 0.0);
+
     // The same ride in this process, through the library's step.
-    ASSERT_TRUE(buildWorld(track("hill")));
+    ASSERT_TRUE(buildWorld(track("rock")));
     clearKeys();
     std::istringstream lines(r.out);
     std::string line;
