@@ -1,5 +1,6 @@
 #include "game/Game.h"
 
+#include "game/GameReplay.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
@@ -93,6 +94,7 @@ bool setupWorld()
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;
     }
+    beginRun();
     if (startPosition != nullptr) {
         cameraCentre.x = startPosition->x;
         cameraCentre.y = startPosition->y;

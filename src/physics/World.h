@@ -72,9 +72,15 @@ bool buildWorld(const std::string& path);
 // Frees the world; safe after a failed buildWorld and when called twice.
 void freeWorld();
 
-// Reads the driving keys: lean, throttle, brake, turn-around.
+// Reads the driving keys from keyDown: lean, throttle, brake, turn-around.
 void applyControls();
+// The same for a set of Key* bits (model/KeyScript.h) from any source.
+void applyDrivingKeys(uint8_t keys);
 
-// Advances the world by one step of dt (always 0.01 s). Returns StepRunning,
-// StepFinished or StepCrashed. Allocates nothing.
+// Advances the world by one step of dt (always 0.01 s) with the driving keys
+// held on the keyboard. Returns StepRunning, StepFinished or StepCrashed.
+// Allocates nothing.
 int32_t stepWorld(double dt);
+// The same step with the driving keys given as Key* bits, as a replay or a
+// key script holds them.
+int32_t stepWorldWithKeys(double dt, uint8_t keys);

@@ -3,6 +3,7 @@
 #include "GameTestSupport.h"
 
 #include "game/Game.h"
+#include "game/GameReplay.h"
 #include "game/GameWindow.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -243,8 +244,10 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart"}));
+                                                 "Enter - restart", "R - replay   B - best run   G - ghost"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
+    // The keys of replays and the ghost stand under the panel, not in it.
+    EXPECT_LT(find("R - replay   B - best run   G - ghost")->y + 16.0, -70.0);
 
     stepResult = StepFinished;
     frame(GameFinished);
@@ -320,6 +323,16 @@ TEST_F(GameFrameTest, FirstFinishWritesTheBestTimeOnceAndShowsItUntilLeft)
     EXPECT_DOUBLE_EQ(mark->y, 300.0 - 50.0);
     EXPECT_DOUBLE_EQ(mark->scale, 30.0);
     EXPECT_EQ(bestTime, -1.0);   // memory keeps the old value until the restart
+    // The run's replay stands beside the track, naming it by its digest.
+    Replay best;
+    std::string error;
+    ASSERT_EQ(readReplayFile((dir / "track.replay").string(), best, error), ReplayReadError::None) << error;
+    uint64_t digest = 0;
+    ASSERT_TRUE(trackDigest(path, digest));
+    EXPECT_EQ(best.digest, digest);
+    EXPECT_EQ(best.trackName, "track.vlt");
+    EXPECT_EQ(best.steps, 1234);
+    EXPECT_EQ(best.result, ReplayFinished);
 
     ASSERT_TRUE(rewriteBestTime(path, 7.0));
     EXPECT_EQ(frame(GameFinished), GameFinished);
@@ -354,25 +367,30 @@ TEST_F(GameFrameTest, AnEqualOrSlowerFinishIsNoBestTime)
     EXPECT_EQ(storedBestTime(path), runTimeOfSteps(499));
 }
 
-TEST_F(GameFrameTest, ABestTimeThatCannotBeWrittenIsReportedAndTheGameGoesOn)
+TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreReportedOnceAndTheGameGoesOn)
 {
     MessageRecorder recorder;
     std::filesystem::remove(path);
+    std::filesystem::create_directory(dir / "track.replay");   // no file can take its place
     stepCount = 321;
     stepResult = StepFinished;
     EXPECT_EQ(frame(GameRunning), GameFinished);
-    ASSERT_EQ(recorder.messages.size(), 1u);
+    ASSERT_EQ(recorder.messages.size(), 2u);
     EXPECT_EQ(recorder.messages[0].caption, "Error");
     EXPECT_EQ(recorder.messages[0].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
+    EXPECT_EQ(recorder.messages[1].text, "The replay could not be written beside the track file.");
+    EXPECT_EQ(recorder.messages[1].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
     EXPECT_NE(find("Best time!"), nullptr);
     EXPECT_EQ(frame(GameFinished), GameFinished);
     EXPECT_NE(find("Finished"), nullptr);
     EXPECT_NE(find("Best time!"), nullptr);
     EXPECT_FALSE(std::filesystem::exists(path));   // nothing created in its place
 
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+
     keyDown[VK_ESCAPE] = true;
     EXPECT_EQ(frame(GameFinished), GameQuit);
-    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages.size(), 2u);
 }
 
 TEST_F(GameFrameTest, RestartOnAnUnreadableTrackEndsWithTheMessage)
