@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -391,6 +392,99 @@ TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreReportedOnceAndThe
     keyDown[VK_ESCAPE] = true;
     EXPECT_EQ(frame(GameFinished), GameQuit);
     EXPECT_EQ(recorder.messages.size(), 2u);
+}
+
+// What the physics thread does for one step.
+void threadStep()
+{
+    clockWaiting = false;
+    const int32_t r = stepRun();
+    stepCount.fetch_add(1);
+    stepResult = r;
+}
+
+TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPanel)
+{
+    MessageRecorder messages;
+    keyDown[VK_UP] = true;
+    for (int i = 0; i < 40; ++i) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    const double riddenX = simMoto->position.x;
+    stepResult = StepCrashed;
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameCrashed), GameWatching);
+    EXPECT_FALSE(keyDown['R']);
+    EXPECT_EQ(stepCount.load(), 0);   // the world was rebuilt
+    EXPECT_EQ(frame(GameWatching), GameWatching);
+    EXPECT_TRUE(physicsEnabled);
+    EXPECT_NE(find("Replay"), nullptr);
+    EXPECT_EQ(find("Game over"), nullptr);
+    for (int i = 0; i < 20; ++i) {
+        threadStep();   // the replay holds Up, the keyboard nothing
+    }
+    ASSERT_EQ(runRecorder.changes().size(), 1u);
+    EXPECT_EQ(runRecorder.changes()[0].keys, KeyUp);
+
+    keyDown[VK_SPACE] = true;
+    EXPECT_EQ(frame(GameWatching), GameWatchPaused);
+    EXPECT_FALSE(physicsEnabled);
+    EXPECT_EQ(frame(GameWatchPaused), GameWatchPaused);
+    EXPECT_NE(find("Replay - paused"), nullptr);
+    keyDown[VK_SPACE] = true;
+    EXPECT_EQ(frame(GameWatchPaused), GameWatching);
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameWatching), GameCrashed);
+    EXPECT_EQ(frame(GameCrashed), GameCrashed);   // Esc was let go, no quit
+    EXPECT_NE(find("Game over"), nullptr);
+
+    // Watched to its end: the same ride, then the end panel again. Nothing
+    // is written: no best time, no replay.
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameCrashed), GameWatching);
+    for (int i = 0; i < 40; ++i) {
+        threadStep();
+    }
+    EXPECT_EQ(simMoto->position.x, riddenX);
+    EXPECT_EQ(frame(GameWatching), GameCrashed);
+    stepResult = StepFinished;
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameFinished), GameWatching);
+    for (int i = 0; i < 40; ++i) {
+        threadStep();
+    }
+    stepResult = StepFinished;
+    EXPECT_EQ(frame(GameWatching), GameFinished);
+    EXPECT_EQ(storedBestTime(path), -1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
+    EXPECT_TRUE(messages.messages.empty());
+
+    // B: no best run yet, a damaged one, one of another version of the track.
+    const std::string best = (dir / "track.replay").string();
+    Replay other = lastRunReplay();
+    other.digest ^= 1;
+    for (const auto& [content, text] :
+         {std::pair{std::string(), "This track has no best run to watch yet."},
+          std::pair{std::string("# velto replay 1\n# track: track.vlt\n# digest: 12"), "The replay can't be read."},
+          std::pair{formatReplay(other), "The replay is for another version of the track."}}) {
+        if (!content.empty()) {
+            std::ofstream(best, std::ios::binary) << content;
+        }
+        keyDown['B'] = true;
+        EXPECT_EQ(frame(GameFinished), GameFinished);
+        ASSERT_FALSE(messages.messages.empty());
+        EXPECT_EQ(messages.messages.back().text, text);
+    }
+    // Enter from watching starts a new run with the keyboard.
+    std::ofstream(best, std::ios::binary) << formatReplay(lastRunReplay());
+    keyDown['B'] = true;
+    ASSERT_EQ(frame(GameFinished), GameWatching);
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GameWatching), GameRestart);
+    EXPECT_FALSE(replayDriving);
 }
 
 TEST_F(GameFrameTest, RestartOnAnUnreadableTrackEndsWithTheMessage)
