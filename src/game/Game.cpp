@@ -1,5 +1,6 @@
 #include "game/Game.h"
 
+#include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
@@ -90,6 +91,8 @@ void doneGame()
 
 bool setupWorld()
 {
+    // The ghost is ridden first, in the world it then leaves to the run.
+    prepareGhost();
     if (!buildWorld(trackPath)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;
@@ -167,6 +170,7 @@ void drawScene()
     bindTexture(groundTexture);
     textureRepeat = widthOf(groundTexture);
     Cpolygons::drawPolygons(trackPolygons, groundList);
+    drawGhost(stepCount.load());
     bindTexture(wheelTexture);
     shownMoto->drawWheels();
     bindTexture(springTexture);

@@ -1,6 +1,7 @@
 #include "game/GameWindow.h"
 
 #include "game/Game.h"
+#include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -36,6 +37,7 @@ namespace {
 // Keys of the end panel and of watching, beyond the game's own.
 constexpr int kKeyWatchRun = 'R';
 constexpr int kKeyWatchBest = 'B';
+constexpr int kKeyGhost = 'G';
 
 // The end panel (Finished or Crashed) that watching returns to.
 int32_t watchReturnState = GameFinished;
@@ -228,6 +230,9 @@ int32_t gameFrame(int32_t s)
         r = s;
     }
     const bool endPanel = s == GameFinished || s == GameCrashed;
+    if (keyDown[kKeyGhost].exchange(false)) {
+        ghostShown = !ghostShown;
+    }
     const bool watchingNow = s == GameWatching || s == GameWatchPaused;
 
     if (!windowActive.load()) {

@@ -3,6 +3,7 @@
 #include "GameTestSupport.h"
 
 #include "game/Game.h"
+#include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "game/GameWindow.h"
 #include "gfx/Text.h"
@@ -485,6 +486,53 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
     keyDown[VK_RETURN] = true;
     EXPECT_EQ(frame(GameWatching), GameRestart);
     EXPECT_FALSE(replayDriving);
+}
+
+TEST_F(GameFrameTest, TheGhostRidesTheBestRunAndLeavesThePlayersRideAlone)
+{
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(ghostReady());
+
+    // Throttle to the finish, twice: without a ghost, then with the first
+    // ride as the ghost. The player's ride is the same bit for bit.
+    std::vector<std::vector<double>> rides[2];
+    for (auto& ride : rides) {
+        keyDown[VK_UP] = true;
+        while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+            threadStep();
+            ride.push_back({simMoto->position.x, simMoto->position.y, simMoto->angle,
+                            simMoto->frontWheel->position.x, simMoto->rearWheel->angle, simMoto->head->position.y});
+        }
+        keyDown[VK_UP] = false;
+        ASSERT_EQ(frame(GameRunning), GameFinished);
+        ASSERT_TRUE(restartRun());
+        ASSERT_TRUE(ghostReady());
+    }
+    EXPECT_EQ(rides[0], rides[1]);
+    const GhostPath& ghost = ghostPath();
+    ASSERT_EQ(ghost.poses.size(), rides[0].size() + 1);
+    EXPECT_EQ(ghost.result, StepFinished);
+    EXPECT_FLOAT_EQ(ghost.poses[1].frameX, static_cast<float>(rides[0][0][0]));
+    EXPECT_FLOAT_EQ(ghost.poses.back().frontX, static_cast<float>(rides[0].back()[3]));
+    EXPECT_FLOAT_EQ(ghost.poses.back().headY, static_cast<float>(rides[0].back()[5]));
+
+    keyDown['G'] = true;
+    frame(GameRunning);
+    EXPECT_FALSE(ghostShown);
+    keyDown['G'] = true;
+    frame(GameRunning);
+    EXPECT_TRUE(ghostShown);
+
+    // A damaged best run, or one of another version of the track: no ghost.
+    Replay other = lastRunReplay();
+    other.digest ^= 1;
+    for (const std::string& content : {std::string("# velto replay 1\n\0\0", 20), formatReplay(other)}) {
+        std::ofstream((dir / "track.replay").string(), std::ios::binary) << content;
+        ASSERT_TRUE(restartRun());
+        EXPECT_FALSE(ghostReady());
+    }
 }
 
 TEST_F(GameFrameTest, RestartOnAnUnreadableTrackEndsWithTheMessage)
