@@ -1,6 +1,9 @@
 #include "editor/EditorWindow.h"
 
+#include "editor/EditHistory.h"
 #include "editor/Editor.h"
+#include "editor/TestRide.h"
+#include "editor/ViewFit.h"
 #include "model/Globals.h"
 #include "platform/RenderWindow.h"
 
@@ -12,6 +15,8 @@
 namespace {
 
 EditorFrameHook frameHook;
+
+constexpr int VK_F5 = 0x74;
 
 // A key of the kind "press": acted on once per key-down, so its entry is
 // cleared when it is seen.
@@ -27,6 +32,7 @@ bool held(int virtualKey)
 
 void deleteActivePolygon()
 {
+    recordPolygonRemoved(activePolygon);
     activePolygon = Cpolygons::removeNode(activePolygon, editorPolygons);
     polygonCount = polygonCount - 1;
 }
@@ -34,6 +40,7 @@ void deleteActivePolygon()
 void deleteActiveApple()
 {
     Capples* apple = activeApple;
+    recordAppleRemoved(apple);
     Capples* following = apple->next;
     Capples* preceding = apple->prev;
     if (preceding != nullptr) {
@@ -93,30 +100,6 @@ void selectNext()
     }
 }
 
-void startPolygon(const Cvector& at)
-{
-    drawingPolygon = true;
-    activePolygon = nullptr;
-    if (polygonTail == nullptr) {
-        polygonTail = new Cpolygons();
-        editorPolygons = polygonTail;
-    }
-    Cpolygon* polygon = new Cpolygon();
-    polygonTail->polygon = polygon;
-    polygon->first = new Cvertex(at.x, at.y);
-    polygon->count = 1;
-    lastVertex = polygon->first;
-    lastVertex->next = new Cvertex(at.x, at.y);   // the mouse vertex
-}
-
-void placeVertex(const Cvector& at)
-{
-    polygonTail->polygon->count = polygonTail->polygon->count + 1;
-    lastVertex = lastVertex->next;
-    lastVertex->setXY(at.x, at.y);
-    lastVertex->next = new Cvertex(at.x, at.y);
-}
-
 void finishPolygon()
 {
     drawingPolygon = false;
@@ -130,10 +113,12 @@ void finishPolygon()
         node->prev = polygonTail;
         polygonTail = node;
         polygonCount = polygonCount + 1;
+        recordPolygonFinished(activePolygon);
     } else {
         activePolygon = polygonTail->prev;
         delete polygonTail->polygon;
         polygonTail->polygon = nullptr;
+        recordPolygonDropped();
     }
 }
 
@@ -145,6 +130,7 @@ void dropApple(const Cvector& at)
     apple->prev = appleCursor;
     appleCursor = apple;
     appleCount = appleCount + 1;
+    recordAppleAdded(activeApple);
 }
 
 void addAppleCursor(const Cvector& at)
@@ -191,6 +177,30 @@ void clampView()
 
 } // namespace
 
+void startPolygon(const Cvector& at)
+{
+    drawingPolygon = true;
+    activePolygon = nullptr;
+    if (polygonTail == nullptr) {
+        polygonTail = new Cpolygons();
+        editorPolygons = polygonTail;
+    }
+    Cpolygon* polygon = new Cpolygon();
+    polygonTail->polygon = polygon;
+    polygon->first = new Cvertex(at.x, at.y);
+    polygon->count = 1;
+    lastVertex = polygon->first;
+    lastVertex->next = new Cvertex(at.x, at.y);   // the mouse vertex
+}
+
+void placeVertex(const Cvector& at)
+{
+    polygonTail->polygon->count = polygonTail->polygon->count + 1;
+    lastVertex = lastVertex->next;
+    lastVertex->setXY(at.x, at.y);
+    lastVertex->next = new Cvertex(at.x, at.y);
+}
+
 void setEditorFrameHook(EditorFrameHook hook)
 {
     frameHook = std::move(hook);
@@ -198,6 +208,7 @@ void setEditorFrameHook(EditorFrameHook hook)
 
 bool editorInput()
 {
+    followWindowSize();
     const double panStep = held(VK_SHIFT) ? 0.2 : 1.0;
 
     if (pressed(VK_SUBTRACT)) {
@@ -290,9 +301,11 @@ bool editorInput()
         if (held(VK_CONTROL)) {
             viewCentre = mouseWorld;
         } else if (editMode == PolygonMode && !drawingPolygon) {
+            recordPolygonStarted(mouseWorld);
             startPolygon(mouseWorld);
         } else if (editMode == PolygonMode) {
             placeVertex(mouseWorld);
+            recordVertexPlaced(mouseWorld);
         } else if (editMode == AppleMode) {
             dropApple(mouseWorld);
         } else if (editMode == PlaceStart || editMode == PlaceFinish) {
@@ -308,6 +321,30 @@ bool editorInput()
         }
         rightHeld = true;
     }
+
+    // Keys beyond the commands above.
+    trackEditGestures();
+    const bool control = held(VK_CONTROL);
+    if (pressed('Z') && control) {
+        if (held(VK_SHIFT)) {
+            redoEdit();
+        } else {
+            undoEdit();
+        }
+    }
+    if (pressed('Y') && control) {
+        redoEdit();
+    }
+    if (pressed(VK_BACK)) {
+        removeLastVertex();
+    }
+    if (pressed(VK_HOME)) {
+        fitViewToTrack();
+    }
+    if (pressed(VK_F5)) {
+        requestTestRide();
+    }
+    noteViewCommands();
 
     clampView();
 
@@ -365,6 +402,7 @@ bool editorFrame()
 void runEditor()
 {
     clearKeys();
+    keepGameWindowSettings();
     bool done = false;
     if (!openRenderWindow("Velto", modeWidth, modeHeight, false)) {
         return;
@@ -386,6 +424,11 @@ void runEditor()
             done = true;
         } else if (message == PumpResult::Empty) {
             if (editorFrame()) {
+                done = true;
+            } else if (takeTestRideRequest() && !runTestRide()) {
+                // No window to come back to: the track is saved, or let go,
+                // as when the editor is left.
+                saveTrack();
                 done = true;
             }
         }
