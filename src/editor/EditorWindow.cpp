@@ -16,8 +16,6 @@ namespace {
 
 EditorFrameHook frameHook;
 
-constexpr int VK_F5 = 0x74;
-
 // A key of the kind "press": acted on once per key-down, so its entry is
 // cleared when it is seen.
 bool pressed(int virtualKey)

@@ -623,6 +623,21 @@ TEST_F(EditorInput, ALoadedTrackIsFittedToTheDialogsWindowSize)
     EXPECT_EQ(activePolygon, editorPolygons->next);
     EXPECT_EQ(activeApple, editorApples);
     EXPECT_EQ(editorBestTime, 12.5);
+
+    // The window grows to its real size: the fit follows it until the view
+    // is moved; Home fits the track again, with a margin.
+    viewWidth = 1600;
+    frame();
+    EXPECT_DOUBLE_EQ(viewZoom, 1600.0 / 1600.0);   // the width decides
+    press(VK_LEFT);
+    viewWidth = 800;
+    frame();
+    EXPECT_FALSE(followingWindowSize());
+    EXPECT_DOUBLE_EQ(viewZoom, 1.0);
+    press(VK_HOME);
+    EXPECT_DOUBLE_EQ(viewZoom, (800.0 - 2 * kFitMargin) / 1600.0);
+    EXPECT_EQ(viewCentre.x, 300.0);
+    EXPECT_EQ(viewCentre.y, 100.0);
     std::filesystem::remove_all(dir);
 }
 
