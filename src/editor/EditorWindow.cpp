@@ -400,7 +400,7 @@ bool editorFrame()
 void runEditor()
 {
     clearKeys();
-    keepGameWindowSettings();
+    takeTestRideRequest();
     bool done = false;
     if (!openRenderWindow("Velto", modeWidth, modeHeight, false)) {
         return;

@@ -15,10 +15,11 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace {
 
-bool rideFullscreen = false;
+TestRideSettingsSource settingsSource;
 bool rideDue = false;
 
 // A new, empty folder only this ride uses; empty when none can be made.
@@ -57,10 +58,9 @@ struct EditorTrackState {
 
 } // namespace
 
-void keepGameWindowSettings()
+void setTestRideSettings(TestRideSettingsSource source)
 {
-    rideFullscreen = fullscreen;
-    rideDue = false;
+    settingsSource = std::move(source);
 }
 
 void requestTestRide()
@@ -94,16 +94,32 @@ bool runTestRide()
         return true;
     }
 
+    TestRideSettings settings;
+    settings.showFPS = showFPS;
+    if (settingsSource) {
+        settings = settingsSource();
+    }
     const EditorTrackState kept;
+    const bool editorShowFPS = showFPS;
+    std::error_code ignored;
+    const std::filesystem::path editorFolder = std::filesystem::current_path(ignored);
+    if (!settings.folder.empty()) {
+        std::filesystem::current_path(settings.folder, ignored);
+    }
+
     closeRenderWindow();
     gameMode = true;
-    fullscreen = rideFullscreen;
+    fullscreen = settings.fullscreen;
+    showFPS = settings.showFPS;
     trackPath = path;
     runGame();
     gameMode = false;
     fullscreen = false;
+    showFPS = editorShowFPS;
     kept.restore();
-    std::error_code ignored;
+    if (!settings.folder.empty() && !editorFolder.empty()) {
+        std::filesystem::current_path(editorFolder, ignored);
+    }
     std::filesystem::remove_all(folder, ignored);
 
     if (!openRenderWindow("Velto", modeWidth, modeHeight, false)) {

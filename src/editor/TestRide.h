@@ -9,15 +9,29 @@
 // Game button. Main thread only.
 #pragma once
 
-// Remembers the game's window settings; runEditor calls it before the
-// editor's own window replaces them.
-void keepGameWindowSettings();
+#include <functional>
+#include <string>
+
+// The game's settings of the start-up dialog, read when a ride starts:
+// full screen and the frame-rate display as the Game button would store
+// them, and the program's folder, where the game finds its textures (the
+// current folder while riding; empty: stay where it is).
+struct TestRideSettings {
+    bool fullscreen = false;
+    bool showFPS = false;
+    std::string folder;
+};
+using TestRideSettingsSource = std::function<TestRideSettings()>;
+// Set by the program; without one a ride is windowed, with showFPS as it
+// stands, in the current folder.
+void setTestRideSettings(TestRideSettingsSource source);
 
 // F5 in a frame of the editor: refused silently while a polygon is being
 // drawn; the start must pass the save checks, with their messages. When it
 // passes, the ride is due once the frame is done.
 void requestTestRide();
-// True once after a frame that asked for a ride.
+// True once after a frame that asked for a ride; runEditor also drops a
+// request left from an earlier editor with it.
 bool takeTestRideRequest();
 
 // Between two frames: closes the editor's window, runs the game mode on the

@@ -5,6 +5,7 @@
 #include "editor/EditHistory.h"
 #include "editor/Editor.h"
 #include "editor/EditorWindow.h"
+#include "editor/TestRide.h"
 #include "editor/ViewFit.h"
 #include "model/Globals.h"
 #include "model/TrackFile.h"
@@ -380,6 +381,9 @@ TEST_F(EditorInput, WhileDrawingModesAndSavingAreLocked)
     EXPECT_FALSE(frame());
     EXPECT_TRUE(answers.messages.empty());
     EXPECT_FALSE(keyDown[VK_ESCAPE]);
+    press(VK_F5);   // a test ride, too
+    EXPECT_FALSE(takeTestRideRequest());
+    EXPECT_TRUE(answers.messages.empty());
     EXPECT_TRUE(drawingPolygon);
     EXPECT_FALSE(cursorShown);
     click(50, 200);
@@ -388,6 +392,17 @@ TEST_F(EditorInput, WhileDrawingModesAndSavingAreLocked)
     EXPECT_TRUE(cursorShown);
     press(VK_TAB);
     EXPECT_FALSE(cursorShown);   // the apple follows the mouse instead
+
+    // A ride needs the start that a save needs.
+    press(VK_F5);
+    EXPECT_TRUE(takeTestRideRequest());
+    keyDown['S'] = true;
+    frame();
+    keyDown['S'] = false;
+    click(50, 110);
+    press(VK_F5);
+    EXPECT_FALSE(takeTestRideRequest());
+    EXPECT_EQ(answers.texts(), std::vector<std::string>{"Motorbike collides with some polygons"});
 }
 
 TEST_F(EditorInput, ANewTrackSavedUnchangedIsTheFortyEightBytes)
