@@ -627,6 +627,15 @@ TEST_F(EditorInput, BackspaceTakesBackTheLastVertexUntilNoPolygonIsLeft)
     press(VK_BACK);   // nothing is being drawn
     EXPECT_EQ(polygonCount, 1);
     EXPECT_EQ(undoStepCount(), 1u);
+
+    // Redrawn from apple mode, it is drawn in polygon mode.
+    press(VK_TAB);
+    control('Y');
+    EXPECT_EQ(editMode, PolygonMode);
+    EXPECT_TRUE(drawingPolygon);
+    EXPECT_EQ(appleCursor, nullptr);
+    EXPECT_EQ(editorApples, nullptr);
+    EXPECT_EQ(activePolygon, nullptr);
 }
 
 // --- loading ------------------------------------------------------------
