@@ -2,7 +2,9 @@
 
 #include "gfx/Text.h"
 #include "model/Globals.h"
+#include "platform/Controllers.h"
 #include "platform/KeyMap.h"
+#include "platform/KeySources.h"
 #include "platform/MessageBox.h"
 #include "platform/SdlWindow.h"
 #include "platform/WindowArt.h"
@@ -118,7 +120,11 @@ void translateKey(const SDL_KeyboardEvent& key)
     if (vk <= 0 || vk > 255 || vk == VK_MENU || vk == VK_F10 || (key.keysym.mod & KMOD_ALT)) {
         return;
     }
-    keyDown[vk] = key.type == SDL_KEYDOWN;
+    if (key.type == SDL_KEYDOWN) {
+        pressKey(KeyboardSource, vk);
+    } else {
+        releaseKey(KeyboardSource, vk);
+    }
 }
 
 void translateWindowEvent(const SDL_WindowEvent& event)
@@ -186,6 +192,7 @@ void translateEvent(const SDL_Event& event)
         closeRequested = true;
         break;
     default:
+        translateControllerEvent(event);
         break;
     }
 }
@@ -404,6 +411,7 @@ PumpResult pumpMessage()
     if (!videoStarted) {
         return PumpResult::Empty;
     }
+    updateControllers();
     SDL_Event event;
     if (!SDL_PollEvent(&event)) {
         return PumpResult::Empty;
