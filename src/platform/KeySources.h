@@ -20,6 +20,7 @@ void releaseKey(int source, int virtualKey);
 // Lets go of every key `source` holds (a controller pulled out).
 void releaseSource(int source);
 bool sourceHolds(int source, int virtualKey);
-// Forgets who holds what, leaving keyDown as it is: a mode that starts
-// with keyDown cleared starts its sources afresh too.
+// Forgets who holds what, leaving keyDown as it is: where keyDown is
+// cleared because releases may never come (a focus loss) or no press so far
+// counts (the start of a game), the sources start afresh too.
 void forgetKeySources();

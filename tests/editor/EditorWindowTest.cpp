@@ -296,11 +296,15 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
     script.click(100, 100, 1, &bow[0]);
     script.click(250, 250, 1, &bow[1]);
     script.click(250, 100, 1, &bow[2]);
-    script.click(100, 250, 1, &bow[3]);
+    // The mouse vertex keeps the outline simple, then makes it cross.
+    script.move(150, 50);
+    script.then([] { EXPECT_EQ(warningPixels(readPicture(), 20), 0) << "a simple outline is valid"; });
+    script.move(100, 250);
     script.then([] {
         EXPECT_GT(warningPixels(readPicture(), 20), 50) << "Invalid polygon";
         screenshot("bow-tie");
     });
+    script.click(100, 250, 1, &bow[3]);
     script.click(100, 250, 3);
     script.then([] {
         EXPECT_EQ(polygonCount, 1);
@@ -389,7 +393,8 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
 TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
 {
     const std::string dir = scratchFolder("refusals");
-    answers.savePath = dir + "/never.vlt";
+    answers.savePath = dir + "/edge.vlt";
+    Point start{}, finish{}, apple{};
 
     script.waitForWindow();
     // Half a polygon: neither the close box nor Esc asks anything.
@@ -434,15 +439,34 @@ TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
         answers.boxAnswers = {IDYES};
     });
     script.tap(VK_ESCAPE);
-    script.then([&] { answers.boxAnswers = {IDNO}; });
+    script.then([&] { EXPECT_EQ(answers.saveDialogs, 0); });
+    // Only a wheel outside the world, the finish and an apple beyond it:
+    // the track saves.
+    for (int i = 0; i < 12; ++i) {
+        script.tap(VK_LEFT);
+    }
+    script.key('S', true);
+    script.move(-7950, 5700);
+    script.key('S', false);
+    script.click(-7950, 5700, 1, &start);
+    script.key('F', true);
+    script.move(-8600, 5500);
+    script.key('F', false);
+    script.click(-8600, 5500, 1, &finish);
+    script.tap(VK_TAB);
+    script.click(-9000, 6300, 1, &apple);
+    script.then([&] {
+        EXPECT_TRUE(editorMoto->rearWheel->outsideRect(-8000, 8000, -6000, 6000));
+        EXPECT_FALSE(editorMoto->head->outsideRect(-8000, 8000, -6000, 6000));
+        answers.boxAnswers = {IDYES};
+    });
     script.tap(VK_ESCAPE);
     run();
 
     EXPECT_EQ(answers.texts(),
               (std::vector<std::string>{"Save track?", "Save track?", "Motorbike collides with some polygons",
                                         "Save track?", "Motorbike is out of bounds", "Save track?"}));
-    EXPECT_EQ(answers.saveDialogs, 0);
-    EXPECT_FALSE(std::filesystem::exists(answers.savePath));
+    EXPECT_EQ(readBytes(answers.savePath), trackBytes(-1.0, start, finish, {}, {apple}));
     std::filesystem::remove_all(dir);
 }
 
@@ -460,7 +484,8 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
     script.wait(2);
     script.then([zoom] {
         EXPECT_EQ(viewZoom, *zoom * 8);
-        // Pressed and released between two frames: not seen at all.
+        // Pressed and released between two frames: the key is not seen at
+        // all, the click is (a quick tap still starts a polygon).
         injectKey(VK_SUBTRACT, true);
         injectKey(VK_SUBTRACT, false);
         const Pixel p = toPixel(0, -200);
@@ -470,6 +495,13 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
     script.wait(2);
     script.then([&, zoom] {
         EXPECT_EQ(viewZoom, *zoom * 8);
+        EXPECT_TRUE(drawingPolygon);
+        // A quick right click ends it again.
+        injectMouseButton(3, true, 10, 10);
+        injectMouseButton(3, false, 10, 10);
+    });
+    script.wait(2);
+    script.then([&] {
         EXPECT_FALSE(drawingPolygon);
         answers.boxAnswers = {IDNO};
         injectClose();

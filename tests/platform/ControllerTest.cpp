@@ -160,6 +160,17 @@ TEST_F(ControllerTest, AKeyIsDownWhileTheKeyboardOrAnyControllerHoldsIt)
     injectKey(VK_ESCAPE, false);
     settle();
     EXPECT_TRUE(held({}));
+
+    // A key held while the focus leaves may never see its release (it goes
+    // to the other window, or comes with Alt): the keyboard no longer
+    // holds it, and a controller letting go of it lets it go.
+    injectKey(VK_RIGHT, true);
+    injectFocus(false);
+    injectFocus(true);
+    setVirtualButton(first, PadButton::DpadRight, true);
+    EXPECT_TRUE(held({VK_RIGHT}));
+    setVirtualButton(first, PadButton::DpadRight, false);
+    EXPECT_TRUE(held({}));
     detachVirtualController(first);
     detachVirtualController(second);
 }
