@@ -282,6 +282,7 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         onMain([&] { setVirtualButton(pad, PadButton::Start, true); });
         ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
         EXPECT_TRUE(waitFor([] { return textsInclude("Space - resume"); }));
+        screenshot("game-paused-by-controller.png");
         const int32_t paused = stepCount;
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(stepCount.load(), paused);
