@@ -368,7 +368,10 @@ Outcome saveBeside(const std::string& target, const struct stat* old, const Body
     const std::string temp = dir + "/." + base + suffix;
     (void)::unlink(temp.c_str());
 
-    for (const bool unnamed : {trackSavesUnnamed, false}) {
+    for (const bool unnamed : {true, false}) {
+        if (unnamed && !trackSavesUnnamed) {
+            continue;
+        }
         const int fd = unnamed ? ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
                                : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {

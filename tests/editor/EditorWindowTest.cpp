@@ -95,6 +95,24 @@ bool isGrey(Rgb c)
     return c.r > 60 && c.r < 120 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
 }
 
+// The outline of the active polygon.
+bool isGreen(Rgb c)
+{
+    return c.g > 100 && c.r < 80 && c.b < 80;
+}
+
+// The light grey of the apples, the start's bike and the finish.
+bool isMarker(Rgb c)
+{
+    return c.r >= 115 && c.r < 190 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
+}
+
+// Pixels that pass `test` within `reach` pixels of p.
+int pixelsAround(const std::vector<unsigned char>& rgb, Pixel p, int reach, const std::function<bool(Rgb)>& test)
+{
+    return countPixels(rgb, p.x - reach, p.y - reach, p.x + reach + 1, p.y + reach + 1, test);
+}
+
 // Red text of a warning line whose baseline stands `below` pixels under the
 // top, counted in the band of its lower-case letters (clear of the other
 // line's descenders).
@@ -574,7 +592,13 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.tap(VK_SUBTRACT);
     script.tap(VK_F1);
     script.tap(VK_PRIOR);
-    script.then([] { screenshot("previous-polygon"); });
+    script.then([] {
+        // The polygon selected is outlined.
+        ASSERT_NE(activePolygon, nullptr);
+        const Cvertex* corner = activePolygon->polygon->first;
+        EXPECT_GT(pixelsAround(readPicture(), toPixel(corner->x, corner->y), 2, isGreen), 0);
+        screenshot("previous-polygon");
+    });
     script.then([] { injectKey('M', true); });
     auto before = std::make_shared<Point>();
     script.then([before] {
@@ -599,14 +623,26 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.key('F', true);
     script.movePixel(700, 300);
     script.then([] {
+        // The finish follows the mouse and is drawn there.
         EXPECT_EQ(editMode, PlaceFinish);
+        EXPECT_NEAR(finishPoint->x, toWorld({700, 300}).x, 1e-9);
+        EXPECT_NEAR(finishPoint->y, toWorld({700, 300}).y, 1e-9);
+        EXPECT_GT(pixelsAround(readPicture(), {700, 300}, 4, isMarker), 5);
         screenshot("place-finish");
     });
     script.key('F', false);
     script.clickPixel(700, 300);
     script.key('S', true);
     script.movePixel(300, 350);
-    script.then([] { screenshot("place-start-loaded"); });
+    script.then([] {
+        // So does the start, with the bike on it: its rear wheel lies left
+        // of the lines that join the bike's parts to the start.
+        EXPECT_NEAR(startPoint->x, toWorld({300, 350}).x, 1e-9);
+        EXPECT_NEAR(startPoint->y, toWorld({300, 350}).y, 1e-9);
+        const Pixel rear = toPixel(startPoint->x - 64.0, startPoint->y - 113.0 / 3.0);
+        EXPECT_GT(pixelsAround(readPicture(), rear, 4, isMarker), 3);
+        screenshot("place-start-loaded");
+    });
     script.key('S', false);
     script.clickPixel(300, 350);
     answers.boxAnswers = {IDNO};
@@ -664,7 +700,12 @@ TEST_F(EditorWindow, FrameTime)
     const double big = frameTime(bigTrack(dir), 30, answers);
     std::printf("editor frame time, 20 polygons x 1000 vertices: %.2f ms\n", big);
     RecordProperty("big_track_ms", std::to_string(big));
-    EXPECT_LT(big, 5000.0);
+    // Every frame fills the whole track anew, so a frame takes longer on a
+    // larger track, but in step with it: a few shipped frames' time for
+    // 20,000 vertices (4 to 9 measured), where work over pairs of vertices
+    // would take a hundred times as long. Measured against the shipped
+    // track in the same run, the bound holds on a busy machine too.
+    EXPECT_LT(big, 40.0 * ms);
     std::filesystem::remove_all(dir);
 }
 
