@@ -9,6 +9,7 @@
 #include "game/GameWindow.h"
 #include "model/Globals.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/EventInjection.h"
 #include "platform/RenderWindow.h"
 
@@ -275,6 +276,7 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
     script.waitForWindow();
     script.then([] {
         EXPECT_FALSE(fullscreen);
+        EXPECT_FALSE(controllersOpen());     // only the game reads them
         EXPECT_GT(viewHeight, modeHeight);   // maximised
         const auto rgb = readPicture();
         // The help stands at the bottom left when the editor opens.
