@@ -1,0 +1,343 @@
+#include "ProofRun.h"
+
+#include "model/Globals.h"
+#include "physics/World.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <random>
+#include <tuple>
+
+RideResult rideChanges(const std::string& trackFile, const std::vector<KeyChange>& changes, int32_t maxSteps)
+{
+    RideResult ride;
+    ride.result = StepCrashed;
+    if (!buildWorld(trackFile)) {
+        return ride;
+    }
+    uint8_t held = 0;
+    size_t next = 0;
+    int32_t result = StepRunning;
+    int32_t steps = 0;
+    while (result == StepRunning && steps < maxSteps) {
+        while (next < changes.size() && changes[next].step <= static_cast<uint64_t>(steps)) {
+            held = changes[next].keys;
+            ++next;
+        }
+        result = stepWorldWithKeys(kStepSeconds, held);
+        stepCount += 1;
+        ++steps;
+    }
+    freeWorld();
+    ride.result = result;
+    ride.steps = steps;
+    return ride;
+}
+
+std::string keyRuleBreach(const std::vector<KeyChange>& changes, int32_t steps)
+{
+    char why[160];
+    uint8_t held = 0;
+    uint64_t lastChange[5] = {0, 0, 0, 0, 0};
+    bool changedBefore[5] = {false, false, false, false, false};
+    int count = 0;
+    for (size_t i = 0; i < changes.size(); ++i) {
+        if (i > 0 && changes[i].step <= changes[i - 1].step) {
+            std::snprintf(why, sizeof why, "the change at step %llu is out of order",
+                          static_cast<unsigned long long>(changes[i].step));
+            return why;
+        }
+        const uint8_t toggled = held ^ changes[i].keys;
+        if (toggled != 0 && changes[i].step > 0) {
+            ++count;
+        }
+        for (int key = 0; key < 5; ++key) {
+            if ((toggled & (1u << key)) == 0) {
+                continue;
+            }
+            if (changedBefore[key] && changes[i].step - lastChange[key] < kMinKeyHold) {
+                std::snprintf(why, sizeof why, "a key changes again %llu steps after step %llu",
+                              static_cast<unsigned long long>(changes[i].step - lastChange[key]),
+                              static_cast<unsigned long long>(lastChange[key]));
+                return why;
+            }
+            changedBefore[key] = true;
+            lastChange[key] = changes[i].step;
+        }
+        held = changes[i].keys;
+    }
+    if (steps <= 0 || count > kMaxChangesPerSecond * steps * kStepSeconds) {
+        std::snprintf(why, sizeof why, "%d key changes in %d steps are more than %.0f a second", count, steps,
+                      kMaxChangesPerSecond);
+        return why;
+    }
+    return {};
+}
+
+std::vector<KeyChange> shiftedChanges(const std::vector<KeyChange>& changes, const std::vector<int>& offsets)
+{
+    std::vector<KeyChange> shifted = changes;
+    for (size_t i = 0; i < shifted.size() && i < offsets.size(); ++i) {
+        const int64_t step = static_cast<int64_t>(shifted[i].step) + offsets[i];
+        shifted[i].step = static_cast<uint64_t>(std::max<int64_t>(step, 0));
+    }
+    std::stable_sort(shifted.begin(), shifted.end(),
+                     [](const KeyChange& a, const KeyChange& b) { return a.step < b.step; });
+    return shifted;
+}
+
+double shiftShare(const std::string& trackFile, const Replay& replay)
+{
+    // mt19937's output is fixed by the standard; the distribution is ours,
+    // so the offsets are the same with every library.
+    std::mt19937 random(12345u);
+    const int32_t maxSteps = replay.steps + 500;
+    int finished = 0;
+    std::vector<int> offsets(replay.changes.size());
+    for (int t = 0; t < kShiftTries; ++t) {
+        for (int& offset : offsets) {
+            offset = static_cast<int>(random() % (2 * kMaxShift + 1)) - kMaxShift;
+        }
+        if (rideChanges(trackFile, shiftedChanges(replay.changes, offsets), maxSteps).result == StepFinished) {
+            ++finished;
+        }
+    }
+    return static_cast<double>(finished) / kShiftTries;
+}
+
+namespace {
+
+// Everything one step carries to the next, so that a search can go back.
+struct Snapshot {
+    Cball frame, front, rear, head;
+    Cball* frontSlot = nullptr;
+    Cball* rearSlot = nullptr;
+    bool throttle = false, braking = false, turnLatch = false;
+    BrakeLock brakeLock;
+    double rearSpinChange = 0.0, cameraLead = 0.0;
+    double contactBacktrack = 0.0, contactAngularVelocity = 0.0;
+    int32_t facing = 1, stepCount = 0, applesLeft = 0;
+    std::vector<Point> apples;
+};
+
+Snapshot capture()
+{
+    Snapshot s;
+    s.frame = static_cast<const Cball&>(*simMoto);
+    s.front = *simMoto->frontWheel;
+    s.rear = *simMoto->rearWheel;
+    s.head = *simMoto->head;
+    s.frontSlot = simMoto->frontWheel;
+    s.rearSlot = simMoto->rearWheel;
+    s.throttle = throttle;
+    s.braking = braking;
+    s.turnLatch = turnLatch;
+    s.brakeLock = brakeLock;
+    s.rearSpinChange = rearSpinChange;
+    s.cameraLead = cameraLead;
+    s.contactBacktrack = contactBacktrack;
+    s.contactAngularVelocity = contactAngularVelocity;
+    s.facing = facing;
+    s.stepCount = stepCount;
+    s.applesLeft = applesLeft;
+    for (const Capples* a = trackApples; a != nullptr; a = a->next) {
+        s.apples.push_back({a->x, a->y});
+    }
+    return s;
+}
+
+void restore(const Snapshot& s)
+{
+    static_cast<Cball&>(*simMoto) = s.frame;
+    simMoto->frontWheel = s.frontSlot;
+    simMoto->rearWheel = s.rearSlot;
+    *simMoto->frontWheel = s.front;
+    *simMoto->rearWheel = s.rear;
+    *simMoto->head = s.head;
+    throttle = s.throttle;
+    braking = s.braking;
+    turnLatch = s.turnLatch;
+    brakeLock = s.brakeLock;
+    rearSpinChange = s.rearSpinChange;
+    cameraLead = s.cameraLead;
+    contactBacktrack = s.contactBacktrack;
+    contactAngularVelocity = s.contactAngularVelocity;
+    facing = s.facing;
+    stepCount = s.stepCount;
+    applesLeft = s.applesLeft;
+    delete trackApples;
+    trackApples = nullptr;
+    Capples* tail = nullptr;
+    for (const Point& p : s.apples) {
+        auto* a = new Capples(p.x, p.y);
+        if (tail == nullptr) {
+            trackApples = a;
+        } else {
+            tail->next = a;
+            a->prev = tail;
+        }
+        tail = a;
+    }
+}
+
+struct Node {
+    Snapshot state;
+    int history = -1;   // index of the last choice in the arena
+    int waypoint = 0;   // next route point to reach
+    uint8_t keys = 0;
+    int changes = 0;
+    double score = 0.0;
+};
+
+struct Choice {
+    int parent;
+    uint8_t keys;
+};
+
+double uprightPenalty(double angle)
+{
+    double a = std::fmod(angle, 360.0);
+    if (a < 0.0) {
+        a += 360.0;
+    }
+    return std::min(a, 360.0 - a);
+}
+
+void advanceWaypoint(Node& node, const std::vector<Point>& route)
+{
+    const Cvector& p = simMoto->position;
+    while (node.waypoint + 1 < static_cast<int>(route.size())) {
+        const Point& w = route[node.waypoint];
+        if (std::hypot(p.x - w.x, p.y - w.y) > 140.0) {
+            break;
+        }
+        ++node.waypoint;
+    }
+}
+
+bool routeTurns(const std::vector<Point>& route)
+{
+    for (size_t i = 1; i + 1 < route.size(); ++i) {
+        const double a = route[i].x - route[i - 1].x;
+        const double b = route[i + 1].x - route[i].x;
+        if (a * b < 0.0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+bool findProofRun(const TrackDesign& design, const std::string& trackFile, const RiderSettings& settings,
+                  Replay& replay)
+{
+    if (design.route.empty() || !buildWorld(trackFile)) {
+        return false;
+    }
+    const int segment = std::max<int>(settings.segment, static_cast<int>(kMinKeyHold));
+    std::vector<uint8_t> options = {KeyUp, KeyUp | KeyLeft, KeyUp | KeyRight, 0, KeyLeft, KeyRight,
+                                    KeyDown, KeyDown | KeyLeft, KeyDown | KeyRight};
+    // Turning around is only tried where the route goes back on itself.
+    if (routeTurns(design.route)) {
+        options.push_back(KeySpace);
+        options.push_back(KeySpace | KeyUp);
+    }
+    const auto& route = design.route;
+    std::vector<Choice> arena;
+    std::vector<Node> beam(1);
+    beam[0].state = capture();
+    const int layers = settings.maxSeconds * 100 / segment;
+    int found = -1;
+    int foundSteps = 0;
+    for (int layer = 0; layer < layers && found < 0; ++layer) {
+        const double seconds = (layer + 1) * segment * kStepSeconds;
+        const double budget = 2.0 + settings.changesPerSecond * seconds;
+        std::vector<Node> next;
+        for (const Node& node : beam) {
+            for (uint8_t keys : options) {
+                const bool change = layer > 0 && keys != node.keys;
+                if (change && node.changes + 1 > budget) {
+                    continue;
+                }
+                restore(node.state);
+                int32_t result = StepRunning;
+                for (int i = 0; i < segment && result == StepRunning; ++i) {
+                    result = stepWorldWithKeys(kStepSeconds, keys);
+                    stepCount += 1;
+                }
+                if (result == StepCrashed) {
+                    continue;
+                }
+                arena.push_back({node.history, keys});
+                if (result == StepFinished) {
+                    found = static_cast<int>(arena.size()) - 1;
+                    foundSteps = stepCount;
+                    break;
+                }
+                Node child;
+                child.history = static_cast<int>(arena.size()) - 1;
+                child.waypoint = node.waypoint;
+                child.keys = keys;
+                child.changes = node.changes + (change ? 1 : 0);
+                advanceWaypoint(child, route);
+                const Cvector& p = simMoto->position;
+                const Point& w = route[child.waypoint];
+                child.score = -20000.0 * applesLeft + 5000.0 * child.waypoint - std::hypot(p.x - w.x, p.y - w.y) -
+                              uprightPenalty(simMoto->angle) - settings.changeCost * child.changes;
+                child.state = capture();
+                next.push_back(std::move(child));
+            }
+            if (found >= 0) {
+                break;
+            }
+        }
+        if (next.empty()) {
+            break;
+        }
+        std::sort(next.begin(), next.end(), [](const Node& a, const Node& b) { return a.score > b.score; });
+        // Keep the best of each neighbourhood of states, so the beam stays varied.
+        std::map<std::tuple<long, long, long, long, int>, bool> seen;
+        beam.clear();
+        for (Node& n : next) {
+            const Cball& f = n.state.frame;
+            const auto key = std::make_tuple(std::lround(f.position.x / 25.0), std::lround(f.position.y / 25.0),
+                                             std::lround(uprightPenalty(f.angle) / 12.0),
+                                             std::lround(f.velocity.x / 80.0), n.state.applesLeft);
+            if (seen.count(key) != 0) {
+                continue;
+            }
+            seen[key] = true;
+            beam.push_back(std::move(n));
+            if (static_cast<int>(beam.size()) >= settings.beamWidth) {
+                break;
+            }
+        }
+    }
+    freeWorld();
+    if (found < 0) {
+        return false;
+    }
+    std::vector<uint8_t> keys;
+    for (int h = found; h >= 0; h = arena[h].parent) {
+        keys.push_back(arena[h].keys);
+    }
+    std::reverse(keys.begin(), keys.end());
+    replay = Replay{};
+    replay.trackName = design.name + ".vlt";
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i == 0 || keys[i] != keys[i - 1]) {
+            replay.changes.push_back({static_cast<uint64_t>(i * segment), keys[i]});
+        }
+    }
+    // Ridden again from the start, as velto-sim and the game will.
+    const RideResult ride = rideChanges(trackFile, replay.changes, foundSteps + 1);
+    if (ride.result != StepFinished || !trackDigest(trackFile, replay.digest)) {
+        return false;
+    }
+    replay.result = ReplayFinished;
+    replay.steps = ride.steps;
+    return keyRuleBreach(replay.changes, replay.steps).empty();
+}
