@@ -18,10 +18,14 @@ struct TrackDesign {
     std::vector<std::vector<Point>> polygons;
     std::vector<Point> apples;
     std::vector<Point> route;    // waypoints in riding order, ending at the finish
+    bool sharpCorners = false;   // spikes and slivers are the track's idea
 };
 
 // Every track of the pack, from the first gentle ride to the hardest.
 std::vector<TrackDesign> trackPack();
+
+// The pack's first tracks, easy to medium (FirstTracks.cpp).
+std::vector<TrackDesign> firstTracks();
 
 // Writes one design as a track file, by default with no best time (-1).
 // False on failure.
