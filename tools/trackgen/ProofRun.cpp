@@ -109,6 +109,14 @@ double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t s
 
 namespace {
 
+// Drops the changes that come too late to matter: at or after the last step.
+void trimToSteps(Replay& replay)
+{
+    while (!replay.changes.empty() && replay.changes.back().step >= static_cast<uint64_t>(replay.steps)) {
+        replay.changes.pop_back();
+    }
+}
+
 // Everything one step carries to the next, so that a search can go back.
 struct Snapshot {
     Cball frame, front, rear, head;
@@ -377,6 +385,7 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
     }
     replay.result = ReplayFinished;
     replay.steps = ride.steps;
+    trimToSteps(replay);
     return keyRuleBreach(replay.changes, replay.steps).empty();
 }
 
@@ -403,6 +412,7 @@ bool polishProofRun(const std::string& trackFile, Replay& replay, int passes)
                     continue;
                 }
                 candidate.steps = ride.steps;
+                trimToSteps(candidate);
                 if (!keyRuleBreach(candidate.changes, candidate.steps).empty()) {
                     continue;
                 }

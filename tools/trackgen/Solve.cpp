@@ -4,6 +4,8 @@
 //       finds, for each track (or the ones named), a run a person could ride
 //       (ProofRun.h) with nine rider settings, keeps the one that
 //       tolerates most shift, polishes its timing, and writes it as the replay OUTDIR/NAME.replay.
+//   velto-tracksolve --segment S OUTDIR [NAME...]
+//       the same with only the settings that hold keys S steps (10, 20, 30).
 //   velto-tracksolve --polish REPLAYDIR [NAME...]
 //       polishes the timing of the replays REPLAYDIR/NAME.replay in place.
 //   velto-tracksolve --measure REPLAYDIR [NAME...]
@@ -18,6 +20,7 @@
 #include "physics/World.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdlib.h>
 #include <filesystem>
@@ -66,6 +69,13 @@ bool wanted(const TrackDesign& design, int argc, char** argv, int first)
 
 int main(int argc, char** argv)
 {
+    // --segment S (first): only the rider settings with keys held S steps.
+    int onlySegment = 0;
+    if (argc >= 3 && std::strcmp(argv[1], "--segment") == 0) {
+        onlySegment = std::atoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
     const bool measure = argc >= 2 && std::strcmp(argv[1], "--measure") == 0;
     const bool polish = argc >= 2 && std::strcmp(argv[1], "--polish") == 0;
     const int dirArg = measure || polish ? 2 : 1;
@@ -122,6 +132,9 @@ int main(int argc, char** argv)
                 int copies;
             } styles[] = {{30.0, 0}, {150.0, 0}, {30.0, 4}};
             for (int segment : {10, 20, 30}) {
+                if (onlySegment != 0 && segment != onlySegment) {
+                    continue;
+                }
                 for (const auto& style : styles) {
                     RiderSettings settings;
                     settings.segment = segment;
