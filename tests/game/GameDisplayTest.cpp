@@ -395,6 +395,8 @@ TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
             key(source, false);
             if (source == 'R') {
                 tap(VK_ESCAPE);
+            } else {
+                screenshot("game-replay.png");
             }
             ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }, 15000ms));
         }
