@@ -7,6 +7,7 @@
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 #include "platform/RenderWindow.h"
@@ -407,6 +408,8 @@ void runGame()
 
     if (initGame()) {
         showRenderWindow();
+        // Controllers are the game's alone; without them it runs on the keyboard.
+        openControllers();
         restartStepClock();
         startPhysicsThread();
 
@@ -439,6 +442,7 @@ void runGame()
     }
 
     stopPhysicsThread();
+    closeControllers();
     closeRenderWindow();
     doneGame();
 }

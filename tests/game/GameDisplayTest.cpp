@@ -1,7 +1,7 @@
 // Whole game modes in a real window under Xvfb: the first frame's picture,
-// driving keys, pause, resume, restart, quit, focus loss, the close box, a
-// finish that writes the best time, and the failures that end a game mode
-// before it starts. A driver thread plays the player; everything that
+// driving keys, a controller, pause, resume, restart, quit, focus loss, the
+// close box, a finish that writes the best time, and the failures that end a
+// game mode before it starts. A driver thread plays the player; everything that
 // touches the window or GL runs on the main thread through the loop hook.
 #include "GameTestSupport.h"
 
@@ -12,7 +12,9 @@
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/EventInjection.h"
+#include "platform/VirtualController.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
@@ -213,6 +215,7 @@ protected:
         driver.join();
         // Whatever ended the mode, everything is gone.
         EXPECT_FALSE(windowActive);
+        EXPECT_FALSE(controllersOpen());
         EXPECT_EQ(simMoto, nullptr);
         EXPECT_EQ(shownMoto, nullptr);
         EXPECT_EQ(trackPolygons, nullptr);
@@ -280,18 +283,28 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         key(VK_UP, false);
         EXPECT_TRUE(waitFor([&] { return shownX > x0 + 20.0; }));
 
-        // Esc pauses; the clock stands still.
-        tap(VK_ESCAPE);
+        // A controller plugged in while riding: Start pauses as Esc does,
+        // and the clock stands still. Start still held does not quit.
+        std::atomic<int> pad{-1};
+        onMain([&] { pad = attachVirtualController(); });
+        ASSERT_TRUE(waitFor([] { return openControllerCount() == 1; }));
+        onMain([&] { setVirtualButton(pad, PadButton::Start, true); });
         ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
         EXPECT_TRUE(waitFor([] { return textsInclude("Space - resume"); }));
+        screenshot("game-paused-by-controller.png");
         const int32_t paused = stepCount;
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(stepCount.load(), paused);
+        EXPECT_EQ(loopState.load(), GamePaused);
+        onMain([&] { setVirtualButton(pad, PadButton::Start, false); });
 
-        // Space resumes, after another half second.
-        tap(VK_SPACE);
+        // X resumes, as Space does, after another half second.
+        onMain([&] { setVirtualButton(pad, PadButton::X, true); });
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        onMain([&] { setVirtualButton(pad, PadButton::X, false); });
         EXPECT_TRUE(waitFor([&] { return stepCount > paused; }));
+        onMain([&] { detachVirtualController(pad); });
+        ASSERT_TRUE(waitFor([] { return openControllerCount() == 0; }));
 
         // Enter on the pause panel restarts from the start.
         tap(VK_ESCAPE);
