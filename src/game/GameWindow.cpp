@@ -111,8 +111,8 @@ void restartStepClock()
 
 void physicsThread()
 {
-    stepResult = StepRunning;
-    physicsEnabled = true;
+    // The run state was set by startPhysicsThread; a first frame that ran
+    // before this thread did may already have paused the run.
     while (!physicsStopRequested.load()) {
         {
             // Every due step back to back. The loop also stops while the
@@ -144,8 +144,9 @@ void physicsThread()
 
 void startPhysicsThread()
 {
-    // Reset here as well as in the thread: the first frame may run before
-    // the thread does, and must not read the result of an earlier game mode.
+    // Set here and only here: the first frame may run before the thread
+    // does, and must neither read the result of an earlier game mode nor
+    // have a pause of its own undone.
     stepResult = StepRunning;
     physicsEnabled = true;
     physicsStopRequested = false;
@@ -164,8 +165,11 @@ void stopPhysicsThread()
 
 bool restartRun()
 {
-    // Waits for a step that is still running; the thread takes no new one,
-    // since it is paused or has stopped itself at the end of the run.
+    // No new step from here on, whatever a late frame enabled; the next
+    // Running frame lets the thread go on. The lock waits for a step that
+    // is still running. The result of the old run goes, so that a run which
+    // ended just as it was paused does not end the new one at once.
+    physicsEnabled = false;
     std::lock_guard<std::mutex> stepping(stepLock);
     stepResult = StepRunning;
     freeWorld();
@@ -184,6 +188,14 @@ int32_t gameFrame(int32_t s)
         r = s;
     }
     const bool endPanel = s == GameFinished || s == GameCrashed;
+
+    // The first frame that sees the finish writes a new best time, drawn or
+    // not: later frames only show it.
+    const double runTime = runTimeOfSteps(stepCount.load());
+    const bool newBest = r == GameFinished && (bestTime == -1.0 || runTime < bestTime);
+    if (newBest && s == GameRunning) {
+        writeBestTime(runTime);
+    }
 
     if (!windowActive.load()) {
         if (r == GameRunning) {
@@ -223,7 +235,6 @@ int32_t gameFrame(int32_t s)
         overlayText(bestTimeText, 1.0f, 1.0f, 1.0f, 0.5f, -w / 2.0 + 5.0, h / 2.0 - 20.0, 20.0, false);
     }
 
-    const double runTime = runTimeOfSteps(stepCount.load());
     const std::string clock = formatRunTime(runTime);
     const double clockX = rightAligned(clock, w, 90.0, 20.0);
     if (endPanel || s == GamePaused) {
@@ -252,12 +263,9 @@ int32_t gameFrame(int32_t s)
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
     }
 
-    if (r == GameFinished && (bestTime == -1.0 || runTime < bestTime)) {
+    if (newBest) {
         overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, rightAligned("Best time!", w, 160.0, 30.0),
                     h / 2.0 - 50.0, 30.0, false);
-        if (s == GameRunning) {
-            writeBestTime(runTime);
-        }
     }
 
     if (frameDrawing) {

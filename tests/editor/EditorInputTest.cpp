@@ -373,15 +373,22 @@ TEST_F(EditorInput, WhileDrawingModesAndSavingAreLocked)
 TEST_F(EditorInput, ANewTrackSavedUnchangedIsTheFortyEightBytes)
 {
     const std::string dir = scratchFolder("new");
+    start();
+    // The save dialog cancelled: the editor goes on and nothing is written.
+    answers.boxAnswers = {IDYES};
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_FALSE(frame());
+    EXPECT_EQ(answers.saveDialogs, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+
     answers.savePath = dir + "/new.vlt";
     answers.boxAnswers = {IDYES};
-    start();
     keyDown[VK_ESCAPE] = true;
     EXPECT_TRUE(frame());
-    ASSERT_EQ(answers.messages.size(), 1u);
-    EXPECT_EQ(answers.messages[0].text, "Save track?");
-    EXPECT_EQ(answers.messages[0].caption, "Velto");
-    EXPECT_EQ(answers.messages[0].flags, 0x2023u);
+    ASSERT_EQ(answers.messages.size(), 2u);
+    EXPECT_EQ(answers.messages[1].text, "Save track?");
+    EXPECT_EQ(answers.messages[1].caption, "Velto");
+    EXPECT_EQ(answers.messages[1].flags, 0x2023u);
     EXPECT_EQ(answers.proposedName, "");
     EXPECT_EQ(readBytes(answers.savePath), trackBytes(-1.0, {-100, 0}, {100, 0}, {}, {}));
     std::filesystem::remove_all(dir);
@@ -445,6 +452,7 @@ TEST_F(EditorInput, AFailedSaveKeepsTheOldFileAndTheTrack)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_FALSE(ended);
+    EXPECT_EQ(answers.proposedName, path);   // the loaded track's own name
     ASSERT_EQ(answers.messages.size(), 2u);
     EXPECT_EQ(answers.messages[1].text, "Cant't save the track.");
     EXPECT_EQ(answers.messages[1].caption, "Error");

@@ -94,6 +94,24 @@ bool isGrey(Rgb c)
     return c.r > 60 && c.r < 120 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
 }
 
+// The outline of the active polygon.
+bool isGreen(Rgb c)
+{
+    return c.g > 100 && c.r < 80 && c.b < 80;
+}
+
+// The light grey of the apples, the start's bike and the finish.
+bool isMarker(Rgb c)
+{
+    return c.r >= 115 && c.r < 190 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
+}
+
+// Pixels that pass `test` within `reach` pixels of p.
+int pixelsAround(const std::vector<unsigned char>& rgb, Pixel p, int reach, const std::function<bool(Rgb)>& test)
+{
+    return countPixels(rgb, p.x - reach, p.y - reach, p.x + reach + 1, p.y + reach + 1, test);
+}
+
 // Red text of a warning line whose baseline stands `below` pixels under the
 // top, counted in the band of its lower-case letters (clear of the other
 // line's descenders).
@@ -294,11 +312,15 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
     script.click(100, 100, 1, &bow[0]);
     script.click(250, 250, 1, &bow[1]);
     script.click(250, 100, 1, &bow[2]);
-    script.click(100, 250, 1, &bow[3]);
+    // The mouse vertex keeps the outline simple, then makes it cross.
+    script.move(150, 50);
+    script.then([] { EXPECT_EQ(warningPixels(readPicture(), 20), 0) << "a simple outline is valid"; });
+    script.move(100, 250);
     script.then([] {
         EXPECT_GT(warningPixels(readPicture(), 20), 50) << "Invalid polygon";
         screenshot("bow-tie");
     });
+    script.click(100, 250, 1, &bow[3]);
     script.click(100, 250, 3);
     script.then([] {
         EXPECT_EQ(polygonCount, 1);
@@ -387,7 +409,8 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
 TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
 {
     const std::string dir = scratchFolder("refusals");
-    answers.savePath = dir + "/never.vlt";
+    answers.savePath = dir + "/edge.vlt";
+    Point start{}, finish{}, apple{};
 
     script.waitForWindow();
     // Half a polygon: neither the close box nor Esc asks anything.
@@ -432,15 +455,34 @@ TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
         answers.boxAnswers = {IDYES};
     });
     script.tap(VK_ESCAPE);
-    script.then([&] { answers.boxAnswers = {IDNO}; });
+    script.then([&] { EXPECT_EQ(answers.saveDialogs, 0); });
+    // Only a wheel outside the world, the finish and an apple beyond it:
+    // the track saves.
+    for (int i = 0; i < 12; ++i) {
+        script.tap(VK_LEFT);
+    }
+    script.key('S', true);
+    script.move(-7950, 5700);
+    script.key('S', false);
+    script.click(-7950, 5700, 1, &start);
+    script.key('F', true);
+    script.move(-8600, 5500);
+    script.key('F', false);
+    script.click(-8600, 5500, 1, &finish);
+    script.tap(VK_TAB);
+    script.click(-9000, 6300, 1, &apple);
+    script.then([&] {
+        EXPECT_TRUE(editorMoto->rearWheel->outsideRect(-8000, 8000, -6000, 6000));
+        EXPECT_FALSE(editorMoto->head->outsideRect(-8000, 8000, -6000, 6000));
+        answers.boxAnswers = {IDYES};
+    });
     script.tap(VK_ESCAPE);
     run();
 
     EXPECT_EQ(answers.texts(),
               (std::vector<std::string>{"Save track?", "Save track?", "Motorbike collides with some polygons",
                                         "Save track?", "Motorbike is out of bounds", "Save track?"}));
-    EXPECT_EQ(answers.saveDialogs, 0);
-    EXPECT_FALSE(std::filesystem::exists(answers.savePath));
+    EXPECT_EQ(readBytes(answers.savePath), trackBytes(-1.0, start, finish, {}, {apple}));
     std::filesystem::remove_all(dir);
 }
 
@@ -548,7 +590,13 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.tap(VK_SUBTRACT);
     script.tap(VK_F1);
     script.tap(VK_PRIOR);
-    script.then([] { screenshot("previous-polygon"); });
+    script.then([] {
+        // The polygon selected is outlined.
+        ASSERT_NE(activePolygon, nullptr);
+        const Cvertex* corner = activePolygon->polygon->first;
+        EXPECT_GT(pixelsAround(readPicture(), toPixel(corner->x, corner->y), 2, isGreen), 0);
+        screenshot("previous-polygon");
+    });
     script.then([] { injectKey('M', true); });
     auto before = std::make_shared<Point>();
     script.then([before] {
@@ -573,14 +621,26 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.key('F', true);
     script.movePixel(700, 300);
     script.then([] {
+        // The finish follows the mouse and is drawn there.
         EXPECT_EQ(editMode, PlaceFinish);
+        EXPECT_NEAR(finishPoint->x, toWorld({700, 300}).x, 1e-9);
+        EXPECT_NEAR(finishPoint->y, toWorld({700, 300}).y, 1e-9);
+        EXPECT_GT(pixelsAround(readPicture(), {700, 300}, 4, isMarker), 5);
         screenshot("place-finish");
     });
     script.key('F', false);
     script.clickPixel(700, 300);
     script.key('S', true);
     script.movePixel(300, 350);
-    script.then([] { screenshot("place-start-loaded"); });
+    script.then([] {
+        // So does the start, with the bike on it: its rear wheel lies left
+        // of the lines that join the bike's parts to the start.
+        EXPECT_NEAR(startPoint->x, toWorld({300, 350}).x, 1e-9);
+        EXPECT_NEAR(startPoint->y, toWorld({300, 350}).y, 1e-9);
+        const Pixel rear = toPixel(startPoint->x - 64.0, startPoint->y - 113.0 / 3.0);
+        EXPECT_GT(pixelsAround(readPicture(), rear, 4, isMarker), 3);
+        screenshot("place-start-loaded");
+    });
     script.key('S', false);
     script.clickPixel(300, 350);
     answers.boxAnswers = {IDNO};
@@ -638,7 +698,12 @@ TEST_F(EditorWindow, FrameTime)
     const double big = frameTime(bigTrack(dir), 30, answers);
     std::printf("editor frame time, 20 polygons x 1000 vertices: %.2f ms\n", big);
     RecordProperty("big_track_ms", std::to_string(big));
-    EXPECT_LT(big, 5000.0);
+    // Every frame fills the whole track anew, so a frame takes longer on a
+    // larger track, but in step with it: a few shipped frames' time for
+    // 20,000 vertices (4 to 9 measured), where work over pairs of vertices
+    // would take a hundred times as long. Measured against the shipped
+    // track in the same run, the bound holds on a busy machine too.
+    EXPECT_LT(big, 40.0 * ms);
     std::filesystem::remove_all(dir);
 }
 

@@ -29,6 +29,8 @@ namespace {
 // What the main thread publishes for the driver.
 std::atomic<int32_t> loopState{GameQuit};
 std::atomic<double> shownX{0.0};
+std::atomic<int32_t> sceneApplesLeft{-1};
+std::atomic<bool> listsCompiled{false};
 std::atomic<bool> captureWanted{false};
 std::atomic<bool> captureDone{false};
 std::mutex published;
@@ -51,6 +53,9 @@ void sceneAndCapture()
     if (shownMoto != nullptr) {
         shownX = shownMoto->position.x;
     }
+    // Read here, on the main thread inside sceneLock, for the driver.
+    sceneApplesLeft = applesLeft;
+    listsCompiled = skyList != 0 && barList != 0 && groundList != 0;
     if (captureWanted.exchange(false)) {
         std::vector<uint8_t> pixels(static_cast<size_t>(viewWidth) * viewHeight * 4);
         glReadBuffer(GL_BACK);
@@ -189,6 +194,7 @@ protected:
             mainQueue.clear();
             lastTexts.clear();
         }
+        listsCompiled = false;
         std::thread driver([&] {
             player();
             onMain([] { closeRequested = true; });
@@ -283,7 +289,7 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
         tap(VK_RETURN);
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning && stepCount == 0; }));
-        EXPECT_EQ(applesLeft, 2);
+        EXPECT_TRUE(waitFor([] { return sceneApplesLeft == 2; }));
 
         // Losing the focus pauses; coming back shows the panel still.
         ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
@@ -346,11 +352,12 @@ TEST_F(GameDisplayTest, TheCloseBoxEndsTheGameAndTheNextGameRunsAfresh)
         play([&] {
             ASSERT_TRUE(startRiding());
             // The lists are compiled anew in each game mode's context.
-            EXPECT_TRUE(waitFor([] { return skyList != 0 && barList != 0 && groundList != 0; })) << skyList << " " << barList << " " << groundList << " " << windowActive << " " << loopState;
-            EXPECT_TRUE(waitFor([] { return stepCount > 0; })) << "round " << round << " active " << windowActive
-                                                                << " state " << loopState;
+            EXPECT_TRUE(waitFor([] { return listsCompiled.load(); })) << "round " << round;
+            EXPECT_TRUE(waitFor([] { return stepCount > 0; })) << "round " << round;
+            // The close box alone ends the game mode, before the player
+            // returns.
             onMain([] { injectClose(); });
-            std::this_thread::sleep_for(300ms);
+            EXPECT_TRUE(waitFor([] { return loopState == GameQuit; })) << "round " << round;
         });
     }
 }

@@ -169,17 +169,40 @@ TEST_F(PhysicsThreadTest, ARunThatReachesTheFinishStopsTheThreadAndTheClock)
     runFrames(700ms);
     EXPECT_EQ(state, GameFinished);
     EXPECT_EQ(stepCount.load(), 1);
+
+    // A frame may enable the thread just after the last step. A restart
+    // whose track has gone meanwhile leaves no world, and no step may run
+    // on it.
+    physicsEnabled = true;
+    nextStepTime = queryPerformanceCounter() - stepTicks;
+    std::filesystem::remove(path);
+    MessageRecorder recorder;
+    EXPECT_FALSE(restartRun());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(stepCount.load(), 1);
 }
 
-TEST_F(PhysicsThreadTest, TheFirstFrameNeverSeesTheResultOfAnEarlierGameMode)
+TEST_F(PhysicsThreadTest, TheFirstFrameSeesNoEarlierResultAndItsPauseHolds)
 {
     // An earlier game mode ended at the finish; the new thread may not have
-    // run yet when the first frame reads the result.
+    // run yet when the first frame reads the result. A first frame that
+    // finds the window inactive pauses the run, and the thread, however
+    // late it starts, takes no step.
     for (int round = 0; round < 20; ++round) {
         stepResult = StepFinished;
         physicsEnabled = false;
         start(TestTrack{});
-        EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        if (round % 2 == 0) {
+            EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        } else {
+            windowActive = false;
+            EXPECT_EQ(gameFrame(GameRunning), GamePaused);
+            nextStepTime = queryPerformanceCounter() - stepTicks;
+            std::this_thread::sleep_for(20ms);
+            EXPECT_FALSE(physicsEnabled);
+            EXPECT_EQ(stepCount.load(), 0) << "round " << round;
+        }
         stopPhysicsThread();
         freeWorld();
     }
@@ -207,22 +230,34 @@ TEST_F(PhysicsThreadTest, RestartsWhileStepsAreDueNeverMeetAStepInProgress)
     }
     start(track);
     keyDown[VK_UP] = true;
-    for (int round = 0; round < 40; ++round) {
-        // Let the thread fall far behind, so that it takes steps back to back.
+    for (int round = 0; round < 5; ++round) {
+        // Holding the scene lock stretches a step: the thread waits for it
+        // in the middle of the step, to publish the bike. The thread is far
+        // behind, so more steps are due after this one.
+        std::unique_lock<std::mutex> scene(sceneLock);
         nextStepTime = queryPerformanceCounter() - perfFrequency;
-        state = gameFrame(GameRunning);
-        std::this_thread::sleep_for(std::chrono::microseconds(200 * (round % 5)));
-        keyDown[VK_ESCAPE] = true;
-        state = gameFrame(state);
-        ASSERT_EQ(state, GamePaused);
-        keyDown[VK_RETURN] = true;
-        state = gameFrame(state);
-        ASSERT_EQ(state, GameRestart);
-        state = GameRunning;
-        ASSERT_TRUE(restartRun());
+        physicsEnabled = true;
+        const auto end = std::chrono::steady_clock::now() + 2s;
+        while (clockWaiting.load() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::yield();
+        }
+        ASSERT_FALSE(clockWaiting.load()) << "no step began";
+
+        std::atomic<bool> restarted{false};
+        bool rebuilt = false;
+        std::thread player([&] {
+            restartStepClock();
+            rebuilt = restartRun();
+            restarted = true;
+        });
+        std::this_thread::sleep_for(30ms);
+        EXPECT_FALSE(restarted.load()) << "the world was rebuilt under a running step";
+        scene.unlock();
+        player.join();
+        EXPECT_TRUE(rebuilt);
         EXPECT_EQ(stepCount.load(), 0);
         EXPECT_EQ(applesLeft, 20);
-        keyDown[VK_UP] = true;
+        EXPECT_TRUE(clockWaiting.load());
     }
 }
 

@@ -306,6 +306,32 @@ TEST_F(WorldTest, HeadCrashOverridesAHeadFinishButNotAWheelFinish)
     EXPECT_EQ(stepWorld(kStepSeconds), StepFinished);
 }
 
+TEST_F(WorldTest, AnEdgeTouchedWithoutAContactGivesTheWheelTheSharedResponse)
+{
+    // The front wheel sinks 0.5 into the ground while it rises from it: the
+    // edge is touched, no contact is chosen, and the wheel still takes the
+    // shared response, which is (0, 0) in a step's first pass, and the spin
+    // last chosen by any ball. The head sits in a block, so that the
+    // suspension leaves the result alone.
+    Track track;
+    track.start = {0.0, 100.0};
+    track.polygons = {testtracks::flatGround(),
+                      {{-20.0, 165.0}, {16.0, 165.0}, {16.0, 190.0}, {-20.0, 190.0}}};
+    build(track);
+    Cball& front = *simMoto->frontWheel;
+    front.position.y = kWheelRadius - 1.0;
+    front.velocity.setXY(30.0, 50.0);
+    front.angularVelocity = -40.0;
+    simMoto->rearWheel->position.y = 200.0;
+    contactAngularVelocity = 123.0;
+    EXPECT_EQ(stepWorld(kStepSeconds), StepCrashed);
+    EXPECT_DOUBLE_EQ(front.position.x, kFrontX + 0.3);
+    EXPECT_DOUBLE_EQ(front.position.y, kWheelRadius - 0.5);
+    EXPECT_EQ(front.velocity.x, 0.0);
+    EXPECT_EQ(front.velocity.y, 0.0);
+    EXPECT_EQ(front.angularVelocity, 123.0);
+}
+
 TEST_F(WorldTest, LeavingTheWorldIsACrash)
 {
     Track track;

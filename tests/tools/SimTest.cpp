@@ -380,6 +380,7 @@ TEST_F(SimTest, BadArgumentsAndScriptsAreRefusedBeforeTheTrackIsRead)
          {std::string(), flat + " " + flat, flat + " --max-steps 0", flat + " --max-steps -5",
           flat + " --max-steps 12x", flat + " --max-steps 2147483648", flat + " --max-steps",
           flat + " --speed 3", flat + " --keys", flat + " --keys " + quote(dir.file("none.keys")),
+          flat + " --keys " + quote(dir.file("")),
           missing + " --max-steps 0"}) {
         const SimRun r = run(args);
         EXPECT_EQ(r.status, 2) << args;

@@ -14,9 +14,7 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -158,19 +156,26 @@ int main(int argc, char** argv)
 
     std::vector<KeyChange> changes;
     if (haveKeys) {
-        std::ifstream in(keysFile, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
-            return 2;
+        // A folder opens like a file and fails only when read, so the read
+        // itself is checked.
+        std::string text;
+        std::FILE* in = std::fopen(keysFile.c_str(), "rb");
+        bool read = in != nullptr;
+        if (read) {
+            char buffer[4096];
+            size_t n = 0;
+            while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+                text.append(buffer, n);
+            }
+            read = std::ferror(in) == 0;
+            std::fclose(in);
         }
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (in.bad()) {
+        if (!read) {
             std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
             return 2;
         }
         std::string error;
-        if (!parseKeyScript(text.str(), changes, error)) {
+        if (!parseKeyScript(text, changes, error)) {
             std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
