@@ -288,9 +288,11 @@ void click(Window w, int x, int y)
     run(command);
 }
 
+// Presses one key (or combination) and holds it for a while: the modes read
+// keys once a frame, and a busy frame can miss a key let go at once.
 void key(const std::string& keys)
 {
-    run("xdotool key --delay 30 " + keys);
+    run("xdotool keydown " + keys + " sleep 0.1 keyup " + keys);
 }
 
 void type(const std::string& text)
