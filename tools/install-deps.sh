@@ -9,6 +9,7 @@ packages=(
   libjpeg-dev libfreetype-dev libfontconfig-dev libx11-dev libgtk2.0-0
   fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
+  libxxhash-dev
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)

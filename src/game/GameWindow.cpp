@@ -1,10 +1,13 @@
 #include "game/GameWindow.h"
 
 #include "game/Game.h"
+#include "game/GameGhost.h"
+#include "game/GameReplay.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 #include "platform/RenderWindow.h"
@@ -31,6 +34,14 @@ std::vector<OverlayText>* frameTextLog = nullptr;
 void (*gameLoopHook)(int32_t state) = nullptr;
 
 namespace {
+
+// Keys of the end panel and of watching, beyond the game's own.
+constexpr int kKeyWatchRun = 'R';
+constexpr int kKeyWatchBest = 'B';
+constexpr int kKeyGhost = 'G';
+
+// The end panel (Finished or Crashed) that watching returns to.
+int32_t watchReturnState = GameFinished;
 
 std::thread physicsWorker;
 std::atomic<bool> physicsStopRequested{false};
@@ -126,7 +137,7 @@ void physicsThread()
                     break;
                 }
                 clockWaiting = false;
-                const int32_t r = stepWorld(kStepSeconds);
+                const int32_t r = stepRun();
                 // The clock counts the step before its result is published,
                 // so a frame that sees the result reads the final time.
                 stepCount.fetch_add(1);
@@ -176,6 +187,34 @@ bool restartRun()
     return setupWorld();
 }
 
+// Ends watching: the thread stops and the end panel comes back. Esc is let
+// go, so that the panel does not read it as a quit.
+int32_t endWatching()
+{
+    physicsEnabled = false;
+    stopWatching();
+    keyDown[VK_ESCAPE] = false;
+    return watchReturnState;
+}
+
+// R or B on the end panel: the world is rebuilt as at a restart and the
+// replay drives it. Returns the next state: `s` when there is nothing to
+// watch (the player has been told), Quit when the track can no longer be
+// read.
+int32_t beginWatching(int32_t s, WatchSource source)
+{
+    if (!startWatching(source)) {
+        return s;
+    }
+    watchReturnState = s;
+    if (!restartRun()) {
+        stopWatching();
+        return GameQuit;
+    }
+    restartStepClock();
+    return GameWatching;
+}
+
 int32_t gameFrame(int32_t s)
 {
     int32_t r;
@@ -184,10 +223,22 @@ int32_t gameFrame(int32_t s)
         if (r == GameRunning) {
             physicsEnabled = true;
         }
+    } else if (s == GameWatching) {
+        // The replay runs until the step that ends it, or to its last step.
+        r = s;
+        if (stepResult.load() != StepRunning || stepCount.load() >= watchedSteps()) {
+            r = endWatching();
+        } else {
+            physicsEnabled = true;
+        }
     } else {
         r = s;
     }
     const bool endPanel = s == GameFinished || s == GameCrashed;
+    if (keyDown[kKeyGhost].exchange(false)) {
+        ghostShown = !ghostShown;
+    }
+    const bool watchingNow = s == GameWatching || s == GameWatchPaused;
 
     // The first frame that sees the finish writes a new best time, drawn or
     // not: later frames only show it.
@@ -200,6 +251,10 @@ int32_t gameFrame(int32_t s)
     if (!windowActive.load()) {
         if (r == GameRunning) {
             pauseRun(r);
+        } else if (r == GameWatching) {
+            physicsEnabled = false;
+            clockWaiting = true;
+            r = GameWatchPaused;
         }
         return r;
     }
@@ -231,13 +286,16 @@ int32_t gameFrame(int32_t s)
                     -w / 2.0 + 5.0, -h / 2.0 + 20.0, 20.0, false);
     }
 
-    if (bestTime != -1.0) {
+    if (watchingNow) {
+        overlayText(s == GameWatchPaused ? "Replay - paused" : "Replay", 1.0f, 0.9f, 0.2f, 0.9f, -w / 2.0 + 5.0,
+                    h / 2.0 - 20.0, 20.0, false);
+    } else if (bestTime != -1.0) {
         overlayText(bestTimeText, 1.0f, 1.0f, 1.0f, 0.5f, -w / 2.0 + 5.0, h / 2.0 - 20.0, 20.0, false);
     }
 
     const std::string clock = formatRunTime(runTime);
     const double clockX = rightAligned(clock, w, 90.0, 20.0);
-    if (endPanel || s == GamePaused) {
+    if (endPanel || s == GamePaused || s == GameWatchPaused) {
         overlayText(clock, 1.0f, 1.0f, 1.0f, 0.5f, clockX, h / 2.0 - 20.0, 20.0, false);
     } else if (clockWaiting.load()) {
         overlayText(clock, 1.0f, 0.0f, 0.0f, 0.7f, clockX, h / 2.0 - 20.0, 20.0, false);
@@ -254,6 +312,7 @@ int32_t gameFrame(int32_t s)
         }
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
+        overlayText("R - replay   B - best run   G - ghost", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -266,6 +325,9 @@ int32_t gameFrame(int32_t s)
     if (newBest) {
         overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, rightAligned("Best time!", w, 160.0, 30.0),
                     h / 2.0 - 50.0, 30.0, false);
+    }
+    if (s == GameRunning && (r == GameFinished || r == GameCrashed)) {
+        endRun(r, stepCount.load(), r == GameFinished && (bestTime == -1.0 || runTime < bestTime));
     }
 
     if (frameDrawing) {
@@ -295,6 +357,32 @@ int32_t gameFrame(int32_t s)
             stepResult = StepRunning;
         } else if (keyDown[VK_ESCAPE].load()) {
             r = GameQuit;
+        } else if (keyDown[kKeyWatchRun].exchange(false)) {
+            r = beginWatching(s, WatchSource::LastRun);
+        } else if (keyDown[kKeyWatchBest].exchange(false)) {
+            r = beginWatching(s, WatchSource::BestRun);
+        }
+    }
+    if (watchingNow && r == s) {
+        // Space holds and goes on, Esc stops watching, Enter starts a run.
+        if (keyDown[VK_ESCAPE].load()) {
+            r = endWatching();
+        } else if (keyDown[VK_RETURN].load()) {
+            keyDown[VK_RETURN] = false;
+            physicsEnabled = false;
+            stopWatching();
+            r = GameRestart;
+            restartStepClock();
+            stepResult = StepRunning;
+        } else if (keyDown[VK_SPACE].exchange(false)) {
+            if (s == GameWatching) {
+                physicsEnabled = false;
+                clockWaiting = true;
+                r = GameWatchPaused;
+            } else {
+                r = GameWatching;
+                restartStepClock();
+            }
         }
     }
     return r;
@@ -319,6 +407,8 @@ void runGame()
 
     if (initGame()) {
         showRenderWindow();
+        // Controllers are the game's alone; without them it runs on the keyboard.
+        openControllers();
         restartStepClock();
         startPhysicsThread();
 
@@ -351,6 +441,7 @@ void runGame()
     }
 
     stopPhysicsThread();
+    closeControllers();
     closeRenderWindow();
     doneGame();
 }

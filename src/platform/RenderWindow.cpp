@@ -2,7 +2,9 @@
 
 #include "gfx/Text.h"
 #include "model/Globals.h"
+#include "platform/Controllers.h"
 #include "platform/KeyMap.h"
+#include "platform/KeySources.h"
 #include "platform/MessageBox.h"
 #include "platform/SdlWindow.h"
 #include "platform/WindowArt.h"
@@ -133,7 +135,11 @@ void translateKey(const SDL_KeyboardEvent& key)
     if (vk <= 0 || vk > 255 || vk == VK_MENU || vk == VK_F10 || (key.keysym.mod & KMOD_ALT)) {
         return;
     }
-    keyDown[vk] = key.type == SDL_KEYDOWN;
+    if (key.type == SDL_KEYDOWN) {
+        pressKey(KeyboardSource, vk);
+    } else {
+        releaseKey(KeyboardSource, vk);
+    }
 }
 
 void translateWindowEvent(const SDL_WindowEvent& event)
@@ -152,6 +158,7 @@ void translateWindowEvent(const SDL_WindowEvent& event)
         // The releases of keys held now go to the next window, or arrive
         // with Alt (Alt+Tab) and are dropped: let every key go here.
         clearKeys();
+        forgetKeySources();
         keyModifiers = KMOD_NONE;
         break;
     case SDL_WINDOWEVENT_CLOSE:
@@ -215,6 +222,7 @@ void translateEvent(const SDL_Event& event)
         closeRequested = true;
         break;
     default:
+        translateControllerEvent(event);
         break;
     }
 }
@@ -456,6 +464,7 @@ PumpResult pumpMessage()
     if (std::exchange(frameRan, false) && releaseHeldButtons()) {
         return PumpResult::Dispatched;
     }
+    updateControllers();
     SDL_Event event;
     if (!SDL_PollEvent(&event)) {
         // The mode runs a frame now, which sees every press so far.

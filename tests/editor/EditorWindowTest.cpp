@@ -3,15 +3,19 @@
 // from the frame hook, with the picture read back before each swap.
 #include "EditorTestSupport.h"
 
+#include "editor/EditHistory.h"
 #include "editor/Editor.h"
 #include "editor/EditorWindow.h"
+#include "game/GameWindow.h"
 #include "model/Globals.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/EventInjection.h"
 #include "platform/RenderWindow.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -272,6 +276,7 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
     script.waitForWindow();
     script.then([] {
         EXPECT_FALSE(fullscreen);
+        EXPECT_FALSE(controllersOpen());     // only the game reads them
         EXPECT_GT(viewHeight, modeHeight);   // maximised
         const auto rgb = readPicture();
         // The help stands at the bottom left when the editor opens.
@@ -572,6 +577,10 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.wait(10);
     script.then([] {
         EXPECT_DOUBLE_EQ(helpAlpha, 0.8);
+        // Eighteen lines: the first stands 275 pixels above the bottom.
+        const auto rgb = readPicture();
+        EXPECT_GT(countPixels(rgb, 5, viewHeight - 290, 400, viewHeight - 265, isWhite), 50);
+        EXPECT_EQ(countPixels(rgb, 5, viewHeight - 320, 400, viewHeight - 292, isWhite), 0);
         screenshot("help");
     });
     // The help and the warnings keep their pixel place at any zoom.
@@ -646,6 +655,139 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     answers.boxAnswers = {IDNO};
     script.tap(VK_ESCAPE);
     run();
+}
+
+// The game mode of a test ride, watched from its loop: Esc pauses the run,
+// a second Esc leaves it.
+struct Ride {
+    static inline int passes = 0;
+    static inline bool running = false;
+    static inline bool quitSent = false;
+    static inline std::string track;
+    static inline bool trackExisted = false;
+
+    static void reset()
+    {
+        passes = 0;
+        running = false;
+        quitSent = false;
+        track.clear();
+        trackExisted = false;
+    }
+
+    static void hook(int32_t state)
+    {
+        ++passes;
+        if (passes == 1) {
+            EXPECT_TRUE(gameMode);
+            track = trackPath;
+            trackExisted = std::filesystem::exists(trackPath);
+        }
+        running = running || state == GameRunning;
+        if (passes == 40) {
+            injectKey(VK_ESCAPE, true);
+        } else if (passes == 41) {
+            injectKey(VK_ESCAPE, false);
+        } else if (state == GamePaused && !quitSent) {
+            quitSent = true;
+            injectKey(VK_ESCAPE, true);
+        }
+    }
+};
+
+// What the editor shows and keeps, to compare before and after a ride.
+struct EditorState {
+    double zoom, x, y;
+    int32_t mode, polygons, apples;
+    const Cpolygons* selected;
+    size_t undo, redo;
+    Point start;
+    bool operator==(const EditorState&) const = default;
+
+    static EditorState now()
+    {
+        return {viewZoom, viewCentre.x, viewCentre.y, editMode, polygonCount, appleCount, activePolygon,
+                undoStepCount(), redoStepCount(), {startPoint->x, startPoint->y}};
+    }
+};
+
+TEST_F(EditorWindow, ATestRideComesBackToTheSameEditor)
+{
+    trackPath = shippedTrack();
+    const Bytes track = readBytes(trackPath);
+    Ride::reset();
+    gameLoopHook = Ride::hook;
+    auto state = std::make_shared<EditorState>();
+    auto picture = std::make_shared<std::vector<unsigned char>>();
+    const auto temp = std::filesystem::temp_directory_path();
+    const std::string noTextures = scratchFolder("no-textures");
+
+    script.waitForWindow();
+    // The whole track fits the maximised window, not the dialog's size.
+    script.then([] {
+        const double fit = std::min(viewWidth / (trackBounds.maxX - trackBounds.minX),
+                                    viewHeight / (trackBounds.maxY - trackBounds.minY));
+        EXPECT_DOUBLE_EQ(viewZoom, std::max(fit, viewWidth / 16000.0));
+    });
+    script.tap(VK_ADD);
+    script.tap(VK_PRIOR);
+    script.clickPixel(400, 300);
+    script.clickPixel(500, 300);
+    script.clickPixel(450, 250);
+    script.clickPixel(450, 250, 3);
+    script.then([] { injectKey(VK_CONTROL, true); });
+    script.tap('Z');
+    script.key(VK_CONTROL, false);
+    // F5 while drawing: refused silently, like a save.
+    script.clickPixel(400, 300);
+    script.tap(VK_F5);
+    script.wait(2);
+    script.then([&] {
+        EXPECT_TRUE(drawingPolygon);
+        EXPECT_EQ(Ride::passes, 0);
+        EXPECT_TRUE(answers.messages.empty());
+    });
+    script.tap(VK_BACK);
+    script.wait(90);   // the help fades out
+    script.then([state, picture] {
+        EXPECT_FALSE(drawingPolygon);
+        EXPECT_EQ(redoStepCount(), 1u);
+        *state = EditorState::now();
+        *picture = readPicture();
+        screenshot("before-ride");
+    });
+    script.tap(VK_F5);
+    script.waitForWindow();
+    script.wait(3);
+    script.then([state, picture, temp] {
+        EXPECT_TRUE(Ride::running);
+        EXPECT_TRUE(Ride::quitSent);
+        EXPECT_TRUE(Ride::trackExisted);
+        EXPECT_EQ(std::filesystem::path(Ride::track).parent_path().parent_path(), temp);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Ride::track).parent_path()));
+        EXPECT_FALSE(gameMode);
+        EXPECT_TRUE(*state == EditorState::now());
+        EXPECT_TRUE(*picture == readPicture()) << "the picture changed over the ride";
+        screenshot("after-ride");
+    });
+    // A game that cannot start: its message, then the same editor.
+    script.then([noTextures] { ASSERT_EQ(::chdir(noTextures.c_str()), 0); });
+    script.tap(VK_F5);
+    script.waitForWindow();
+    script.wait(3);
+    script.then([&, state, picture] {
+        ASSERT_EQ(::chdir(VELTO_BINARY_DIR), 0);
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_EQ(answers.messages[0].text.rfind("Image loading error.", 0), 0u);
+        EXPECT_TRUE(*state == EditorState::now());
+        EXPECT_TRUE(*picture == readPicture());
+        answers.boxAnswers = {IDNO};
+    });
+    script.tap(VK_ESCAPE);
+    run();
+    gameLoopHook = nullptr;
+    EXPECT_EQ(readBytes(trackPath), track);
+    std::filesystem::remove_all(noTextures);
 }
 
 // The mean time of a frame (input, drawing, swap) over `frames` frames.

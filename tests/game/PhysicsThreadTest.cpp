@@ -3,7 +3,10 @@
 // are due, and the stop at the end. Run under ThreadSanitizer as well.
 #include "GameTestSupport.h"
 
+#include "Tracks.h"
+
 #include "game/Game.h"
+#include "game/GameReplay.h"
 #include "game/GameWindow.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -13,7 +16,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <sys/wait.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -315,4 +320,49 @@ TEST_F(PhysicsThreadTest, TheThreadSleepsWhileWaitingOrPaused)
     physicsEnabled = true;
     std::this_thread::sleep_for(600ms);   // riding: a step every 10 ms
     EXPECT_GT(stepCount.load(), 0);
+}
+
+// Each shipped track's proof run drives the physics thread, steps back to
+// back; what the thread records is a replay that velto-sim confirms.
+TEST_F(PhysicsThreadTest, ProofRunsRiddenByTheThreadAreRecordedAsReplaysTheSimulatorConfirms)
+{
+    ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
+    stepTicks = std::llround(static_cast<double>(perfFrequency) * 0.01);
+    gameMode = true;
+    clearKeys();
+    for (const TrackDesign& design : trackPack()) {
+        SCOPED_TRACE(design.name);
+        trackPath = (dir / (design.name + ".vlt")).string();
+        ASSERT_TRUE(writeDesign(design, trackPath));
+        Replay proof;
+        std::string error;
+        ASSERT_EQ(readReplayFile(std::string(VELTO_SOURCE_DIR) + "/tests/data/tracks/" + design.name + ".replay",
+                                 proof, error),
+                  ReplayReadError::None)
+            << error;
+        ASSERT_TRUE(setupWorld());
+        replayPlayer.begin(&proof.changes);
+        replayDriving = true;
+        // Every step is long due: the thread takes them back to back.
+        nextStepTime = queryPerformanceCounter() - perfFrequency * 100000;
+        startPhysicsThread();
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (stepResult.load() == StepRunning && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(1ms);
+        }
+        stopPhysicsThread();
+        replayDriving = false;
+        EXPECT_EQ(stepResult.load(), StepFinished);
+        ASSERT_TRUE(runRecorder.complete());
+        EXPECT_EQ(runRecorder.changes().size(), proof.changes.size());
+
+        endRun(stepResult.load(), stepCount.load(), false);
+        const std::string recorded = (dir / (design.name + ".recorded")).string();
+        ASSERT_TRUE(writeReplayFile(recorded, lastRunReplay()));
+        const std::string command = std::string(VELTO_BINARY_DIR) + "/velto-sim '" + trackPath + "' --replay '" +
+                                    recorded + "' >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+        freeWorld();
+    }
 }

@@ -1,5 +1,7 @@
 #include "physics/World.h"
 
+#include "physics/RunKeys.h"
+
 #include "AllocationCounter.h"
 #include "TestTracks.h"
 
@@ -428,7 +430,11 @@ TEST_F(WorldTest, StepAllocatesNothing)
     track.polygons.push_back(testtracks::flatGround());
     track.apples = {{300.0, 30.0}, {600.0, 30.0}};
     build(track);
-    // Drive off, collect the apples, turn, brake.
+    // Drive off, collect the apples, turn, brake; the keys are recorded as
+    // they change, into a reserve too small for the fourth change, which
+    // marks the run as not recorded instead of allocating.
+    KeyRecorder recorder;
+    recorder.begin(3);
     long long allocations = 0;
     for (int i = 0; i < 600; ++i) {
         clearKeys();
@@ -437,11 +443,16 @@ TEST_F(WorldTest, StepAllocatesNothing)
         keyDown[VK_SPACE] = i == 400;
         keyDown[VK_DOWN] = i > 500;
         allocationcounter::Scope scope;
+        recorder.record(static_cast<uint64_t>(i), heldDrivingKeys());
         stepWorld(kStepSeconds);
         allocations += scope.count();
     }
     EXPECT_EQ(applesLeft, 0);
     EXPECT_EQ(allocations, 0);
+    EXPECT_FALSE(recorder.complete());
+    ASSERT_EQ(recorder.changes().size(), 3u);
+    EXPECT_EQ(recorder.changes()[1].step, 400u);
+    EXPECT_EQ(recorder.changes()[2].keys, KeyUp | KeyRight);
 }
 
 }  // namespace
