@@ -1,5 +1,8 @@
-// stepWorld on a small track and on a generated track of about 20,000 edges.
-// Reports steps per second (items_per_second).
+// stepWorld on small and large tracks, shipped and generated, each through
+// the broad phase (grid) and through the reference walk over every edge
+// (brute). Reports steps per second (items_per_second).
+#include "Tracks.h"
+
 #include "model/Globals.h"
 #include "physics/World.h"
 
@@ -95,12 +98,64 @@ std::string largeTrack()
     return writeTrack("large.vlt", polygons, {{2000.0, 30.0}});
 }
 
-void runSteps(benchmark::State& state, const std::string& path)
+// Ten thousand edges piled into a 100 x 100 area under the start, and one
+// edge across the whole world: the grid's worst cases.
+std::string piledTrack()
+{
+    std::vector<Polygon> polygons;
+    polygons.push_back(Polygon{{{-2000.0, -1000.0}, {7500.0, -1000.0}, {7500.0, 0.0}, {-2000.0, 0.0}}});
+    for (int i = 0; i < 2500; ++i) {
+        const double x = -100.0 + 2.0 * (i % 50);
+        const double y = -100.0 + 2.0 * (i / 50);
+        polygons.push_back(Polygon{{{x, y}, {x + 1.0, y}, {x + 1.0, y + 1.0}, {x, y + 1.0}}});
+    }
+    polygons.push_back(Polygon{{{-7900.0, -5900.0}, {7900.0, -5800.0}, {7900.0, -5900.0}}});
+    return writeTrack("piled.vlt", polygons, {});
+}
+
+std::string designTrack(const TrackDesign& design)
+{
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("velto-bench-" + std::to_string(getpid()) + "-" + design.name + ".vlt"))
+                                 .string();
+    writeDesign(design, path);
+    return path;
+}
+
+// The bike and run state right after a build, put back to start a ride
+// again without reading the track once more.
+struct Restart {
+    Cball frame, front, rear, head;
+    void take()
+    {
+        frame = static_cast<const Cball&>(*simMoto);
+        front = *simMoto->frontWheel;
+        rear = *simMoto->rearWheel;
+        head = *simMoto->head;
+    }
+    void put() const
+    {
+        static_cast<Cball&>(*simMoto) = frame;
+        *simMoto->frontWheel = front;
+        *simMoto->rearWheel = rear;
+        *simMoto->head = head;
+        facing = 1;
+        braking = false;
+        throttle = false;
+        turnLatch = false;
+        brakeLock = BrakeLock{};
+    }
+};
+
+void runSteps(benchmark::State& state, const std::string& path, bool bruteForce)
 {
     if (!buildWorld(path)) {
         state.SkipWithError("cannot build the world");
         return;
     }
+    bruteForceContacts = bruteForce;
+    Restart restart;
+    restart.take();
     clearKeys();
     keyDown[VK_UP] = true;
     keyDown[VK_RIGHT] = true;
@@ -112,9 +167,7 @@ void runSteps(benchmark::State& state, const std::string& path)
         // Start again when the run ends or after 20 s of riding, so that
         // every step measured is a step of a bike on the ground.
         if (result != StepRunning || steps % 2000 == 0) {
-            state.PauseTiming();
-            buildWorld(path);
-            state.ResumeTiming();
+            restart.put();
         }
     }
     state.SetItemsProcessed(state.iterations());
@@ -125,24 +178,71 @@ void runSteps(benchmark::State& state, const std::string& path)
         }
     }
     state.counters["edges"] = static_cast<double>(edges);
+    bruteForceContacts = false;
     freeWorld();
     clearKeys();
-    std::remove(path.c_str());
 }
 
-void BM_StepSmallTrack(benchmark::State& state)
+// A track file written on first use and removed at exit.
+class BenchTrack {
+public:
+    explicit BenchTrack(std::string path) : path_(std::move(path)) {}
+    ~BenchTrack() { std::remove(path_.c_str()); }
+    BenchTrack(const BenchTrack&) = delete;
+    BenchTrack& operator=(const BenchTrack&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const std::string& trackPath(const std::string& name)
 {
-    runSteps(state, smallTrack());
+    if (name == "small") {
+        static const BenchTrack small(smallTrack());
+        return small.path();
+    }
+    if (name == "large") {
+        static const BenchTrack large(largeTrack());
+        return large.path();
+    }
+    if (name == "piled") {
+        static const BenchTrack piled(piledTrack());
+        return piled.path();
+    }
+    if (name == "big") {
+        static const BenchTrack big(designTrack(bigTrack(200000, 1)));
+        return big.path();
+    }
+    if (name == "first-ride") {
+        static const BenchTrack firstRide(designTrack(trackPack().front()));
+        return firstRide.path();
+    }
+    static const BenchTrack cave(designTrack(trackPack()[4]));
+    return cave.path();
 }
 
-void BM_StepLargeTrack(benchmark::State& state)
+void BM_Step(benchmark::State& state, const char* name, bool bruteForce)
 {
-    runSteps(state, largeTrack());
+    runSteps(state, trackPath(name), bruteForce);
 }
 
 }  // namespace
 
-BENCHMARK(BM_StepSmallTrack);
-BENCHMARK(BM_StepLargeTrack);
+// The bench's small track, two shipped tracks (the smallest and the cave),
+// the bench's 20,000-edge track, a generated 200,000-edge track and the
+// piled-up track, each through the grid and by brute force.
+BENCHMARK_CAPTURE(BM_Step, small_grid, "small", false);
+BENCHMARK_CAPTURE(BM_Step, small_brute, "small", true);
+BENCHMARK_CAPTURE(BM_Step, first_ride_grid, "first-ride", false);
+BENCHMARK_CAPTURE(BM_Step, first_ride_brute, "first-ride", true);
+BENCHMARK_CAPTURE(BM_Step, cave_grid, "cave", false);
+BENCHMARK_CAPTURE(BM_Step, cave_brute, "cave", true);
+BENCHMARK_CAPTURE(BM_Step, large_grid, "large", false);
+BENCHMARK_CAPTURE(BM_Step, large_brute, "large", true);
+BENCHMARK_CAPTURE(BM_Step, big200k_grid, "big", false);
+BENCHMARK_CAPTURE(BM_Step, big200k_brute, "big", true);
+BENCHMARK_CAPTURE(BM_Step, piled_grid, "piled", false);
+BENCHMARK_CAPTURE(BM_Step, piled_brute, "piled", true);
 
 BENCHMARK_MAIN();

@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
+#include "physics/EdgeGrid.h"
 
 #include <cmath>
 
@@ -30,9 +31,27 @@ std::atomic<double> cameraLead{-0.25};
 std::atomic<int32_t> stepCount{0};
 std::atomic<bool> clockWaiting{true};
 
+bool bruteForceContacts = false;
+
 namespace {
 
+// The broad phase over trackPolygons, built with the world.
+CedgeGrid groundGrid;
+
+// A ball's contact pass against the ground: through the grid, or over every
+// edge when the reference walk is asked for. Both give the same bits.
+bool collideGround(const Cball& ball, bool testOnly)
+{
+    if (bruteForceContacts) {
+        return ball.collidePolygons(trackPolygons, testOnly);
+    }
+    return groundGrid.collide(ball, testOnly);
+}
+
 constexpr int kMaxContactPasses = 1000;
+// The grid divides the playing field and this much around it, where a bike
+// can still be before its head leaves the field.
+constexpr double kGridMargin = 500.0;
 
 // Angles are kept in [0, 360] while nothing holds them; a value too large
 // to wrap by whole turns in reasonable time is reduced first, and a value
@@ -118,7 +137,7 @@ void moveWheel(Cball& wheel, double lockedAngle, double dt, int32_t& result, Cve
     // never settle.
     for (int pass = 0; pass < kMaxContactPasses; ++pass) {
         contactBacktrack = 0.0;
-        if (!wheel.collidePolygons(trackPolygons, false)) {
+        if (!collideGround(wheel, false)) {
             break;
         }
         const double speed = wheel.velocity.length();
@@ -167,6 +186,8 @@ bool buildWorld(const std::string& path)
     startPosition = start;
     trackPolygons = polygons;
     trackPolygonCount = polygonCount;
+    groundGrid.build(trackPolygons, {kWorldLeft - kGridMargin, kWorldRight + kGridMargin,
+                                     kWorldBottom - kGridMargin, kWorldTop + kGridMargin});
     trackApples = apples;
     // The apples still to collect are the ones actually on the track, so
     // that a count the file got wrong can never keep the finish shut.
@@ -214,6 +235,7 @@ void freeWorld()
     delete trackPolygons;
     trackPolygons = nullptr;
     trackPolygonCount = 0;
+    groundGrid.clear();
     delete trackApples;
     trackApples = nullptr;
     applesLeft = 0;
@@ -313,7 +335,7 @@ int32_t stepWorld(double dt)
         if (head.outsideRect(kWorldLeft, kWorldRight, kWorldBottom, kWorldTop)) {
             result = StepCrashed;
         }
-        if (head.collidePolygons(trackPolygons, true)) {
+        if (collideGround(head, true)) {
             result = StepCrashed;
         } else {
             simMoto->applySprings();

@@ -67,6 +67,10 @@ TEST(TrackPack, EveryTrackIsFinishedBySimulatorWithItsKeyScript)
                                     "/tests/data/tracks/" + name + ".keys";
         const std::string output = run(command);
         EXPECT_NE(output.find("result: finished"), std::string::npos) << name << ": " << output;
+        // The proof run's whole trace is the same by brute force.
+        const std::string trace = run(command + " --trace");
+        EXPECT_GT(trace.size(), output.size()) << name;
+        EXPECT_TRUE(trace == run(command + " --trace --brute-force")) << name;
     }
 }
 

@@ -1,7 +1,10 @@
 // velto-sim: runs a track without a window, step by step, exactly as the
 // game's physics thread does, driven by a key script.
 //
-//   velto-sim TRACK [--keys FILE] [--max-steps N] [--trace]
+//   velto-sim TRACK [--keys FILE] [--max-steps N] [--trace] [--brute-force]
+//
+// --brute-force tests every edge of the track in each contact pass instead of
+// asking the broad phase; the trace is the same bit for bit, only slower.
 //
 // Exit status: 0 when the simulation ran (whatever its result), 1 when the
 // track cannot be loaded, 2 for bad arguments or a bad key script, 3 when
@@ -26,7 +29,7 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 
 void usage()
 {
-    std::fputs("usage: velto-sim TRACK [--keys FILE] [--max-steps N] [--trace]\n", stderr);
+    std::fputs("usage: velto-sim TRACK [--keys FILE] [--max-steps N] [--trace] [--brute-force]\n", stderr);
 }
 
 int badArguments(const std::string& why)
@@ -122,6 +125,8 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--brute-force") {
+            bruteForceContacts = true;
         } else if (arg == "--keys" || arg == "--max-steps") {
             if (i + 1 >= argc) {
                 return badArguments(arg + " needs a value");
