@@ -4,6 +4,7 @@
 #include "Tracks.h"
 
 #include "model/Globals.h"
+#include "physics/EdgeGrid.h"
 #include "physics/World.h"
 
 #include <benchmark/benchmark.h>
@@ -227,7 +228,41 @@ void BM_Step(benchmark::State& state, const char* name, bool bruteForce)
     runSteps(state, trackPath(name), bruteForce);
 }
 
+// One contact pass of a wheel at each of 400 places over and around the
+// piled-up corner of the piled track: the grid's worst case, where most of
+// a query's cells hold most of the edges.
+void BM_PiledPass(benchmark::State& state, bool bruteForce)
+{
+    if (!buildWorld(trackPath("piled"))) {
+        state.SkipWithError("cannot build the world");
+        return;
+    }
+    CedgeGrid grid;
+    grid.build(trackPolygons, {kWorldLeft, kWorldRight, kWorldBottom, kWorldTop}, kWheelRadius);
+    Cvector response;
+    contactVelocity = &response;
+    std::vector<Cball> wheels;
+    for (int i = 0; i < 400; ++i) {
+        Cball wheel(0.0, -100.0, -140.0 + 9.0 * (i % 20), -140.0 + 9.0 * (i / 20), kWheelRadius, 0.0, 0.0);
+        wheels.push_back(wheel);
+    }
+    size_t next = 0;
+    for (auto _ : state) {
+        const Cball& wheel = wheels[next];
+        next = next + 1 == wheels.size() ? 0 : next + 1;
+        contactBacktrack = 0.0;
+        const bool hit = bruteForce ? wheel.collidePolygons(trackPolygons, false) : grid.collide(wheel, false);
+        benchmark::DoNotOptimize(hit);
+    }
+    state.SetItemsProcessed(state.iterations());
+    contactVelocity = nullptr;
+    freeWorld();
+}
+
 }  // namespace
+
+BENCHMARK_CAPTURE(BM_PiledPass, grid, false);
+BENCHMARK_CAPTURE(BM_PiledPass, brute, true);
 
 // The bench's small track, two shipped tracks (the smallest and the cave),
 // the bench's 20,000-edge track, a generated 200,000-edge track and the

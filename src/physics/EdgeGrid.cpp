@@ -8,7 +8,7 @@
 namespace {
 
 // Grids of more edges than this are one cell: cell entries stay within 32 bits.
-constexpr size_t kMaxGridEdges = 50000000;
+constexpr size_t kMaxGridEdges = 16000000;
 constexpr int kMaxCellsPerAxis = 4096;
 
 // The cell of coordinate v, clamped to [0, count - 1]. Monotone in v (each
@@ -26,6 +26,11 @@ int cellOf(double v, double origin, double inverse, int count)
     return static_cast<int>(c);
 }
 
+double clampTo(double v, double lo, double hi)
+{
+    return v < lo ? lo : (v > hi ? hi : v);
+}
+
 }  // namespace
 
 CedgeGrid::Range CedgeGrid::columns(double lo, double hi) const
@@ -33,7 +38,8 @@ CedgeGrid::Range CedgeGrid::columns(double lo, double hi) const
     if (std::isnan(lo) || std::isnan(hi)) {
         return {0, columns_ - 1};
     }
-    return {cellOf(lo, originX_, inverseCell_, columns_), cellOf(hi, originX_, inverseCell_, columns_)};
+    return {cellOf(clampTo(lo, area_.left, area_.right) - reach_, originX_, inverseCell_, columns_),
+            cellOf(clampTo(hi, area_.left, area_.right) + reach_, originX_, inverseCell_, columns_)};
 }
 
 CedgeGrid::Range CedgeGrid::rows(double lo, double hi) const
@@ -41,10 +47,27 @@ CedgeGrid::Range CedgeGrid::rows(double lo, double hi) const
     if (std::isnan(lo) || std::isnan(hi)) {
         return {0, rows_ - 1};
     }
-    return {cellOf(lo, originY_, inverseCell_, rows_), cellOf(hi, originY_, inverseCell_, rows_)};
+    return {cellOf(clampTo(lo, area_.bottom, area_.top) - reach_, originY_, inverseCell_, rows_),
+            cellOf(clampTo(hi, area_.bottom, area_.top) + reach_, originY_, inverseCell_, rows_)};
 }
 
-void CedgeGrid::build(const Cpolygons* list, const Bounds& bounds)
+// Why the centre's cell is enough: edgeOutOfReach keeps an edge only when
+// its lowest x is at most x + radius (and so on for the other sides). Inside
+// the area, coordinates are small enough that the rounding of x + radius is
+// far below the unit by which reach_ exceeds any radius, so the edge's
+// widened, clamped span reaches over x; outside the area the centre clamps to
+// the border and the edge's span reaches the border too.
+long CedgeGrid::cellUnder(const Cvector& centre, double radius) const
+{
+    if (!(radius <= reach_ - 1.0) || std::isnan(centre.x) || std::isnan(centre.y)) {
+        return -1;
+    }
+    const int x = cellOf(clampTo(centre.x, area_.left, area_.right), originX_, inverseCell_, columns_);
+    const int y = cellOf(clampTo(centre.y, area_.bottom, area_.top), originY_, inverseCell_, rows_);
+    return static_cast<long>(y) * columns_ + x;
+}
+
+void CedgeGrid::build(const Cpolygons* list, const Bounds& bounds, double reach)
 {
     edges_.clear();
     for (const Cpolygons* node = list; node != nullptr && node->polygon != nullptr; node = node->next) {
@@ -85,6 +108,8 @@ void CedgeGrid::build(const Cpolygons* list, const Bounds& bounds)
         cell = std::max(cell, std::sqrt(width * height / static_cast<double>(edges_.size())));
     }
     cell = std::max({cell, width / kMaxCellsPerAxis, height / kMaxCellsPerAxis});
+    area_ = {minX, maxX, minY, maxY};
+    reach_ = reach + 1.0;
     originX_ = minX;
     originY_ = minY;
     inverseCell_ = 1.0 / cell;
@@ -153,12 +178,7 @@ void CedgeGrid::clear()
 bool CedgeGrid::collide(const Cball& ball, bool testOnly) const
 {
     bool result = false;
-    // The ball's square, computed as edgeOutOfReach computes it.
-    const double right = ball.position.x + ball.radius;
-    const double left = ball.position.x - ball.radius;
-    const double top = ball.position.y + ball.radius;
-    const double bottom = ball.position.y - ball.radius;
-    visitCandidates(left, right, bottom, top, [&](uint32_t index) {
+    visitCandidates(ball.position, ball.radius, [&](uint32_t index) {
         const Edge& e = edges_[index];
         const bool near = !ball.edgeOutOfReach(e.a, e.b) && ball.edgeInReach(e.a, e.b);
         bool hit = near;

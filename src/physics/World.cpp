@@ -186,8 +186,10 @@ bool buildWorld(const std::string& path)
     startPosition = start;
     trackPolygons = polygons;
     trackPolygonCount = polygonCount;
-    groundGrid.build(trackPolygons, {kWorldLeft - kGridMargin, kWorldRight + kGridMargin,
-                                     kWorldBottom - kGridMargin, kWorldTop + kGridMargin});
+    groundGrid.build(trackPolygons,
+                     {kWorldLeft - kGridMargin, kWorldRight + kGridMargin, kWorldBottom - kGridMargin,
+                      kWorldTop + kGridMargin},
+                     kWheelRadius);
     trackApples = apples;
     // The apples still to collect are the ones actually on the track, so
     // that a count the file got wrong can never keep the finish shut.

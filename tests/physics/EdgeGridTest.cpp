@@ -77,7 +77,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
     }
     const auto list = listOf(track.polygons);
     CedgeGrid grid;
-    grid.build(list.get(), kField);
+    grid.build(list.get(), kField, kWheelRadius);
 
     // The edges as the full walk meets them.
     std::vector<std::pair<const Cvertex*, const Cvertex*>> walk;
@@ -108,8 +108,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
             Cball ball(radius);
             ball.position = centre;
             std::vector<uint32_t> candidates;
-            grid.visitCandidates(centre.x - radius, centre.x + radius, centre.y - radius, centre.y + radius,
-                                 [&](uint32_t index) {
+            grid.visitCandidates(centre, radius, [&](uint32_t index) {
                                      candidates.push_back(index);
                                      return false;
                                  });
@@ -128,8 +127,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
             }
             // A pass that stops early stops at once.
             int visits = 0;
-            grid.visitCandidates(centre.x - radius, centre.x + radius, centre.y - radius, centre.y + radius,
-                                 [&](uint32_t) { return ++visits == 1; });
+            grid.visitCandidates(centre, radius, [&](uint32_t) { return ++visits == 1; });
             EXPECT_EQ(visits, candidates.empty() ? 0 : 1);
         }
     }
@@ -139,8 +137,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
     size_t most = 0;
     for (double cx = -7000.0; cx < 7000.0; cx += 250.0) {
         size_t count = 0;
-        grid.visitCandidates(cx - kWheelRadius, cx + kWheelRadius, 1000.0, 1000.0 + 2.0 * kWheelRadius,
-                             [&count](uint32_t) {
+        grid.visitCandidates(Cvector(cx, 1000.0), kWheelRadius, [&count](uint32_t) {
                                  ++count;
                                  return false;
                              });
@@ -151,7 +148,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
     grid.clear();
     EXPECT_EQ(grid.edgeCount(), 0u);
     bool visited = false;
-    grid.visitCandidates(-1.0, 1.0, -1.0, 1.0, [&visited](uint32_t) { return visited = true; });
+    grid.visitCandidates(Cvector(0.0, 0.0), 1.0, [&visited](uint32_t) { return visited = true; });
     EXPECT_FALSE(visited);
 }
 
@@ -166,7 +163,7 @@ struct Touches {
     {
         const Cvector& c = wheel.position;
         const double reach = wheel.radius + 0.5;
-        grid.visitCandidates(c.x - reach, c.x + reach, c.y - reach, c.y + reach, [&](uint32_t index) {
+        grid.visitCandidates(c, reach, [&](uint32_t index) {
             const CedgeGrid::Edge& e = grid.edge(index);
             const double dx = e.b.x - e.a.x;
             const double dy = e.b.y - e.a.y;
@@ -203,7 +200,7 @@ std::vector<unsigned char> ride(const std::string& path, bool bruteForce, unsign
     simMoto->angularVelocity = toss;
     CedgeGrid probe;
     if (touches != nullptr) {
-        probe.build(trackPolygons, kField);
+        probe.build(trackPolygons, kField, kWheelRadius + 0.5);
     }
     auto put = [&bits](double value) {
         unsigned char raw[8];
