@@ -259,8 +259,35 @@ void BM_PiledPass(benchmark::State& state, bool bruteForce)
     freeWorld();
 }
 
+// Reading a track file and building the world of a run from it, and the
+// grid alone, on the 200,000-edge track.
+void BM_BuildWorld(benchmark::State& state)
+{
+    const std::string& path = trackPath("big");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(buildWorld(path));
+    }
+    freeWorld();
+}
+
+void BM_BuildGrid(benchmark::State& state)
+{
+    if (!buildWorld(trackPath("big"))) {
+        state.SkipWithError("cannot build the world");
+        return;
+    }
+    CedgeGrid grid;
+    for (auto _ : state) {
+        grid.build(trackPolygons, {kWorldLeft, kWorldRight, kWorldBottom, kWorldTop}, kWheelRadius);
+        benchmark::DoNotOptimize(grid.edgeCount());
+    }
+    freeWorld();
+}
+
 }  // namespace
 
+BENCHMARK(BM_BuildWorld)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildGrid)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_PiledPass, grid, false);
 BENCHMARK_CAPTURE(BM_PiledPass, brute, true);
 

@@ -77,6 +77,20 @@ void CedgeGrid::build(const Cpolygons* list, const Bounds& bounds, double reach)
             edges_.push_back(Edge{Cvector(a->x, a->y), Cvector(b->x, b->y)});
         }
     }
+    divide(bounds, reach);
+}
+
+void CedgeGrid::buildPoints(const Capples* list, const Bounds& bounds, double reach)
+{
+    edges_.clear();
+    for (const Capples* apple = list; apple != nullptr; apple = apple->next) {
+        edges_.push_back(Edge{Cvector(apple->x, apple->y), Cvector(apple->x, apple->y)});
+    }
+    divide(bounds, reach);
+}
+
+void CedgeGrid::divide(const Bounds& bounds, double reach)
+{
 
     // The area worth dividing: the finite coordinates, inside the bounds.
     double minX = INFINITY;

@@ -34,6 +34,7 @@
 // build or clear runs.
 #pragma once
 
+#include "model/Apple.h"
 #include "model/Polygon.h"
 #include "model/Vectors.h"
 
@@ -64,6 +65,9 @@ public:
     // Cball::collidePolygons: along `next` until a node without a polygon.
     // Queries of balls up to `reach` in radius use the grid.
     void build(const Cpolygons* list, const Bounds& bounds, double reach);
+    // The same over the apples of `list`, each an edge of length zero at the
+    // apple's centre, in list order.
+    void buildPoints(const Capples* list, const Bounds& bounds, double reach);
     // Drops every edge and gives the memory back.
     void clear();
 
@@ -88,6 +92,8 @@ private:
     // The cells of a coordinate span widened by reach_ on both sides.
     Range columns(double lo, double hi) const;
     Range rows(double lo, double hi) const;
+    // Divides the edges already in edges_ into cells.
+    void divide(const Bounds& bounds, double reach);
     // The cell under a ball's centre; -1 when the ball needs every edge.
     long cellUnder(const Cvector& centre, double radius) const;
 

@@ -6,6 +6,7 @@
 #include "physics/EdgeGrid.h"
 
 #include <cmath>
+#include <vector>
 
 Cmoto* simMoto = nullptr;
 Cmoto* shownMoto = nullptr;
@@ -35,8 +36,11 @@ bool bruteForceContacts = false;
 
 namespace {
 
-// The broad phase over trackPolygons, built with the world.
+// The broad phases over trackPolygons and over the apples as the track
+// had them, built with the world; an apple collected is marked taken.
 CedgeGrid groundGrid;
+CedgeGrid appleGrid;
+std::vector<unsigned char> appleTaken;
 
 // A ball's contact pass against the ground: through the grid, or over every
 // edge when the reference walk is asked for. Both give the same bits.
@@ -79,21 +83,40 @@ void wrapAngle(double& angle)
 bool appleInReach(const Cball& ball)
 {
     const double reach = ball.radius + kAppleRadius;
-    for (const Capples* apple = trackApples; apple != nullptr; apple = apple->next) {
-        if (distance(*apple, ball.position) < reach) {
-            return true;
+    if (bruteForceContacts) {
+        for (const Capples* apple = trackApples; apple != nullptr; apple = apple->next) {
+            if (distance(*apple, ball.position) < reach) {
+                return true;
+            }
         }
+        return false;
     }
-    return false;
+    bool found = false;
+    appleGrid.visitCandidates(ball.position, reach, [&](uint32_t index) {
+        found = appleTaken[index] == 0 && distance(appleGrid.edge(index).a, ball.position) < reach;
+        return found;
+    });
+    return found;
 }
 
+// collectApples takes exactly the apples closer than the reach, so the
+// same test marks them taken in the grid.
 void collectWith(const Cball& ball)
 {
     if (!appleInReach(ball)) {
         return;
     }
-    std::lock_guard<std::mutex> guard(sceneLock);
-    trackApples = collectApples(trackApples, ball, applesLeft);
+    {
+        std::lock_guard<std::mutex> guard(sceneLock);
+        trackApples = collectApples(trackApples, ball, applesLeft);
+    }
+    const double reach = ball.radius + kAppleRadius;
+    appleGrid.visitCandidates(ball.position, reach, [&](uint32_t index) {
+        if (distance(appleGrid.edge(index).a, ball.position) < reach) {
+            appleTaken[index] = 1;
+        }
+        return false;
+    });
 }
 
 Cpolygon* rectangle(double left, double bottom, double right, double top)
@@ -186,10 +209,11 @@ bool buildWorld(const std::string& path)
     startPosition = start;
     trackPolygons = polygons;
     trackPolygonCount = polygonCount;
-    groundGrid.build(trackPolygons,
-                     {kWorldLeft - kGridMargin, kWorldRight + kGridMargin, kWorldBottom - kGridMargin,
-                      kWorldTop + kGridMargin},
-                     kWheelRadius);
+    const CedgeGrid::Bounds field{kWorldLeft - kGridMargin, kWorldRight + kGridMargin,
+                                  kWorldBottom - kGridMargin, kWorldTop + kGridMargin};
+    groundGrid.build(trackPolygons, field, kWheelRadius);
+    appleGrid.buildPoints(apples, field, kWheelRadius + kAppleRadius);
+    appleTaken.assign(appleGrid.edgeCount(), 0);
     trackApples = apples;
     // The apples still to collect are the ones actually on the track, so
     // that a count the file got wrong can never keep the finish shut.
@@ -238,6 +262,8 @@ void freeWorld()
     trackPolygons = nullptr;
     trackPolygonCount = 0;
     groundGrid.clear();
+    appleGrid.clear();
+    appleTaken = {};
     delete trackApples;
     trackApples = nullptr;
     applesLeft = 0;

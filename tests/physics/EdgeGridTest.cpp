@@ -274,14 +274,22 @@ TEST(EdgeGridTest, RidesGiveTheBitsOfTheFullWalk)
     EXPECT_GT(touches.corners, 0);
     EXPECT_GT(touches.pitWalls, 0);
 
-    // Through a pile of edges and past NaN, infinite and huge coordinates.
+    // Through a pile of edges and past NaN, infinite and huge coordinates,
+    // collecting from 3,000 apples.
     testtracks::Track odd = oddTrack();
     odd.start = {100.0, 150.0};
+    for (int i = 0; i < 3000; ++i) {
+        odd.apples.push_back({-500.0 + 7.0 * (i % 500), 30.0 + 35.0 * (i / 500)});
+    }
+    odd.apples.push_back({kNaN, 40.0});
     const std::string path = dir.writeTrack("odd.vlt", odd);
     for (unsigned seed = 0; seed < 4; ++seed) {
         const auto grid = ride(path, false, seed, 800);
         const auto brute = ride(path, true, seed, 800);
         EXPECT_TRUE(grid == brute) << seed;
+        double applesLeftAtEnd = 0.0;
+        std::memcpy(&applesLeftAtEnd, &grid[grid.size() - 16], 8);
+        EXPECT_LT(applesLeftAtEnd, 2990.0) << seed;
     }
 }
 
