@@ -1,5 +1,7 @@
 #include "editor/Editor.h"
 
+#include "editor/DrawCache.h"
+
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -53,6 +55,8 @@ const std::array<const char*, 13> editorHelp = {
 namespace {
 
 bool tessellatorCreated = false;
+// The fill and the whole-track checks, kept between frames.
+CeditorDrawCache drawCache;
 
 // (a + b) / 2, without overflowing for huge coordinates; 0 when not finite.
 double middle(double a, double b)
@@ -156,6 +160,7 @@ void doneEditor()
     // Every way out passes saveTrack, which shows the cursor; this keeps the
     // show count balanced whatever ended the editor.
     showMouseCursor();
+    drawCache.release();
     if (tessellatorCreated) {
         deleteTessellator();
         tessellatorCreated = false;
@@ -272,11 +277,10 @@ void drawEditor()
 
     // All polygons as one, odd winding: a polygon inside another is a hole.
     glColor4f(0.5f, 0.5f, 0.5f, 0.7f);
-    unsigned int noList = 0;
-    Cpolygons::drawPolygons(editorPolygons, noList);
+    drawCache.drawFill(editorPolygons);
 
     if (drawingPolygon) {
-        drawnPolygonValid = polygonTail->polygon->isValid();
+        drawnPolygonValid = drawCache.polygonValid(polygonTail->polygon);
     } else {
         drawnPolygonValid = true;
     }
@@ -292,7 +296,7 @@ void drawEditor()
     if (!drawnPolygonValid) {
         printText("Invalid polygon", false, textX, cy + (h - 40) / (2 * z), 20 / z);
     }
-    if (editorPolygons != nullptr && editorMoto->touchesPolygons(editorPolygons)) {
+    if (editorPolygons != nullptr && drawCache.bikeTouches(*editorMoto, editorPolygons)) {
         printText("Intersection with polygons", false, textX, cy + (h - 70) / (2 * z), 20 / z);
     }
 
