@@ -1,5 +1,7 @@
 #include "game/Game.h"
 
+#include "game/GameGhost.h"
+#include "game/GameReplay.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
@@ -89,10 +91,13 @@ void doneGame()
 
 bool setupWorld()
 {
+    // The ghost is ridden first, in the world it then leaves to the run.
+    prepareGhost();
     if (!buildWorld(trackPath)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;
     }
+    beginRun();
     if (startPosition != nullptr) {
         cameraCentre.x = startPosition->x;
         cameraCentre.y = startPosition->y;
@@ -167,6 +172,7 @@ void drawScene()
     // Only the ground's tiles that the view shows (plus a unit around it).
     drawPolygonsInView(trackPolygons, groundList, cameraCentre.x - w / 2.0 - 1.0, cameraCentre.x + w / 2.0 + 1.0,
                        cameraCentre.y - h / 2.0 - 1.0, cameraCentre.y + h / 2.0 + 1.0);
+    drawGhost(stepCount.load());
     bindTexture(wheelTexture);
     shownMoto->drawWheels();
     bindTexture(springTexture);
