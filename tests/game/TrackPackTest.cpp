@@ -106,6 +106,11 @@ TEST(TrackPack, ProofRunsFinishEveryTrackWithKeysAPersonCouldPress)
         const std::string output = run(command, status);
         EXPECT_EQ(status, 0) << design.name << ": " << output;
         EXPECT_NE(output.find("result: finished"), std::string::npos) << design.name << ": " << output;
+        // The proof run's whole trace is the same by brute force.
+        const std::string trace = run(command + " --trace", status);
+        EXPECT_GT(trace.size(), output.size()) << design.name;
+        EXPECT_TRUE(trace == run(command + " --trace --brute-force", status)) << design.name;
+        EXPECT_EQ(status, 0) << design.name;
 
         Replay replay;
         std::string error;
