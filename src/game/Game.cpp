@@ -1,5 +1,6 @@
 #include "game/Game.h"
 
+#include "game/GameSound.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
@@ -99,6 +100,7 @@ bool setupWorld()
     }
     viewWidth = modeWidth;
     viewHeight = modeHeight;
+    soundRunStarted();
     return true;
 }
 

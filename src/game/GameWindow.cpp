@@ -1,6 +1,7 @@
 #include "game/GameWindow.h"
 
 #include "game/Game.h"
+#include "game/GameSound.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -131,6 +132,7 @@ void physicsThread()
                 // so a frame that sees the result reads the final time.
                 stepCount.fetch_add(1);
                 stepResult = r;
+                soundAfterStep(r);
                 if (r != StepRunning) {
                     physicsEnabled = false;
                     break;
@@ -312,6 +314,7 @@ void runGame()
     if (initGame()) {
         showRenderWindow();
         restartStepClock();
+        startGameSound();
         startPhysicsThread();
 
         int32_t state = GameRunning;
@@ -334,6 +337,7 @@ void runGame()
                         break;
                     }
                 }
+                soundAfterFrame(state);
             }
             if (gameLoopHook != nullptr) {
                 gameLoopHook(state);
@@ -343,6 +347,7 @@ void runGame()
     }
 
     stopPhysicsThread();
+    stopGameSound();
     closeRenderWindow();
     doneGame();
 }
