@@ -159,7 +159,7 @@ double SoundSynth::engineSample()
     const double e4 = e2 * e2;
     const double body = s1 * e2;
     const double rasp = 0.6 * s2 * e4 + 0.4 * s3 * e4 * e2;
-    const double hiss = 0.12 * (0.3 + load) * noise() * e4 * e4;
+    const double hiss = 0.05 * (0.3 + load) * noise() * e4 * e4;
     const double raw = cycleStrength * (body + (0.3 + 0.7 * load) * rasp) + hiss;
 
     // Soften the top: more of it passes with the throttle open.

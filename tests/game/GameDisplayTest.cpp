@@ -6,6 +6,7 @@
 #include "GameTestSupport.h"
 
 #include "game/Game.h"
+#include "game/GameSound.h"
 #include "game/GameWindow.h"
 #include "gfx/DisplayLists.h"
 #include "model/Globals.h"
@@ -170,6 +171,8 @@ protected:
         loopState = GameQuit;
         captureDone = false;
         deadline = std::chrono::steady_clock::now() + 60s;
+        // An output that always opens and plays nothing.
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
     }
 
     void TearDown() override
@@ -177,6 +180,8 @@ protected:
         frameSceneDrawer = drawScene;
         frameTextLog = nullptr;
         gameLoopHook = nullptr;
+        unsetenv("SDL_AUDIODRIVER");
+        soundFeed.muted = false;
         fs::current_path(VELTO_BINARY_DIR);
         fs::remove_all(dir);
     }
@@ -257,6 +262,8 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         screenshot("game-first-frame.png");
 
         ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
+        EXPECT_TRUE(gameSoundOpen());
+        EXPECT_TRUE(soundFeed.engineRunning);
 
         // Throttle drives the bike forwards.
         const double x0 = shownX;
@@ -272,6 +279,7 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         const int32_t paused = stepCount;
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(stepCount.load(), paused);
+        EXPECT_FALSE(soundFeed.engineRunning);
 
         // Space resumes, after another half second.
         tap(VK_SPACE);
@@ -284,6 +292,14 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         tap(VK_RETURN);
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning && stepCount == 0; }));
         EXPECT_EQ(applesLeft, 2);
+        EXPECT_TRUE(waitFor([] { return soundFeed.engineRunning.load(); }));
+
+        // M switches the sound off, and on again.
+        tap('M');
+        EXPECT_TRUE(waitFor([] { return soundFeed.muted.load(); }));
+        tap('M');
+        EXPECT_TRUE(waitFor([] { return !soundFeed.muted.load(); }));
+        tap('M');
 
         // Losing the focus pauses; coming back shows the panel still.
         ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
@@ -302,6 +318,9 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
     });
     EXPECT_TRUE(quitByEsc);
     EXPECT_EQ(storedBestTime(trackPath), -1.0);
+    // Off until the program ends, or M again.
+    EXPECT_TRUE(soundFeed.muted);
+    EXPECT_FALSE(gameSoundOpen());
 }
 
 TEST_F(GameDisplayTest, AFinishWritesTheBestTimeIntoTheTrackAndARestartShowsIt)
