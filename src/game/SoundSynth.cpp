@@ -221,8 +221,12 @@ void SoundSynth::render(const SoundFeed& feed, float* out, int frames)
     takeEvents(feed);
     const bool running = feed.engineRunning.load(std::memory_order_relaxed) && !stalled;
     const bool throttleOn = feed.throttle.load(std::memory_order_relaxed);
-    const double spin = std::min(1.0, std::fabs(feed.rearSpin.load(std::memory_order_relaxed)) / kFullSpin);
-    const double revsTarget = std::clamp(0.7 * spin + (throttleOn ? 0.3 : 0.0), 0.0, 1.0);
+    // The square root spreads the spins of ordinary riding (a few hundred
+    // to a thousand degrees per second) over more of the pitch range.
+    const double spin =
+        std::sqrt(std::min(1.0, std::fabs(feed.rearSpin.load(std::memory_order_relaxed)) / kFullSpin));
+    // A stopped engine winds down, so that it starts again from idle.
+    const double revsTarget = running ? std::clamp(0.7 * spin + (throttleOn ? 0.3 : 0.0), 0.0, 1.0) : 0.0;
     const double loadTarget = throttleOn ? 1.0 : 0.0;
     const double masterTarget = feed.muted.load(std::memory_order_relaxed) ? 0.0 : 1.0;
 
