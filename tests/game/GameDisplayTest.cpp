@@ -32,6 +32,7 @@ std::atomic<int32_t> loopState{GameQuit};
 std::atomic<double> shownX{0.0};
 std::atomic<bool> captureWanted{false};
 std::atomic<bool> captureDone{false};
+std::atomic<int> framesDrawn{0};
 std::mutex published;
 std::vector<std::string> lastTexts;
 std::vector<uint8_t> picture;   // RGBA, bottom row first
@@ -49,6 +50,7 @@ void onMain(std::function<void()> job)
 void sceneAndCapture()
 {
     drawScene();
+    ++framesDrawn;
     if (shownMoto != nullptr) {
         shownX = shownMoto->position.x;
     }
@@ -134,10 +136,14 @@ void key(int vk, bool down)
     onMain([vk, down] { injectKey(vk, down); });
 }
 
+// The frames read the state keys as held or not: a tap lasts at least one
+// whole frame, however slow the frames of a sanitizer build.
 void tap(int vk)
 {
+    const int before = framesDrawn;
     key(vk, true);
     std::this_thread::sleep_for(60ms);
+    waitFor([&] { return framesDrawn >= before + 2; }, 2000ms);
     key(vk, false);
 }
 
