@@ -96,6 +96,7 @@ AudioFormat openAudioOutput(AudioFill fill, void* context)
     fillContext = context;
     AudioFormat format;
     if (SDL_getenv("SDL_AUDIODRIVER") != nullptr) {
+        quietenAlsa();
         audioStarted = tryDriver(nullptr, format);
     } else {
         // A sound server first, so that other programs keep the card; ALSA
