@@ -7,11 +7,12 @@ packages=(
   build-essential cmake pkg-config
   libsdl2-dev libfltk1.3-dev libglu1-mesa-dev libgl-dev libgl1-mesa-dri
   libjpeg-dev libfreetype-dev libfontconfig-dev libx11-dev libgtk2.0-0
-  fonts-liberation2
+  fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
+  libxxhash-dev
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(xvfb xauth xfonts-base xdotool x11-utils imagemagick clang libclang-rt-14-dev)
+  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)
 fi
 # openbox comes without its recommendations, which would pull in GTK3.
 bare=()

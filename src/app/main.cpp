@@ -2,6 +2,7 @@
 #include "app/FormView.h"
 #include "app/MenuHandlers.h"
 #include "editor/EditorWindow.h"
+#include "editor/TestRide.h"
 #include "game/GameWindow.h"
 #include "platform/MenuDialog.h"
 #include "platform/RenderWindow.h"
@@ -33,6 +34,14 @@ int main()
     handlers.runGameMode = runGame;
     handlers.runEditorMode = runEditor;
     connectForm(MenuDialog, handlers);
+    // A test ride from the editor runs the game as the Game button would.
+    setTestRideSettings([&view, &handlers] {
+        TestRideSettings settings;
+        settings.fullscreen = view.fullscreenChecked();
+        settings.showFPS = view.showFPSChecked();
+        settings.folder = handlers.programFolder ? handlers.programFolder() : std::string();
+        return settings;
+    });
 
     startDialog = &MenuDialog;
     setStartDialogHider(hideStartDialog);
@@ -42,6 +51,7 @@ int main()
     MenuDialog.run();
     handlers.FormDestroy();
 
+    setTestRideSettings(nullptr);
     setStartDialogHider(nullptr);
     startDialog = nullptr;
     return 0;

@@ -1,5 +1,7 @@
 #include "editor/Editor.h"
 
+#include "editor/EditHistory.h"
+#include "editor/ViewFit.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -50,6 +52,14 @@ const std::array<const char*, 13> editorHelp = {
     "RMB         finish the polygon",
 };
 
+const std::array<const char*, 5> editorMoreHelp = {
+    "Ctrl+Z      undo",
+    "Ctrl+Y      redo (also Ctrl+Shift+Z)",
+    "Backspace   remove the last vertex of the polygon",
+    "Home        show the whole track",
+    "F5          test ride",
+};
+
 namespace {
 
 bool tessellatorCreated = false;
@@ -64,21 +74,21 @@ double middle(double a, double b)
     return std::isfinite(m) ? m : 0.0;
 }
 
-// The first view of a loaded track: centred on its bounds and scaled so that
-// they fit a window of modeWidth x modeHeight. A bounds extent of zero (every
-// point on one vertical or horizontal line, or a single point) gives no fit
-// in that direction; the other direction decides, or zoom 1 when neither
-// does. The view is always finite.
-void fitViewToBounds()
+} // namespace
+
+// A bounds extent of zero (every point on one vertical or horizontal line,
+// or a single point) gives no fit in that direction; the other direction
+// decides, or zoom 1 when neither does. The view is always finite.
+void fitViewToBounds(double width, double height)
 {
     const double spanX = trackBounds.maxX - trackBounds.minX;
     const double spanY = trackBounds.maxY - trackBounds.minY;
     double zoom = std::numeric_limits<double>::infinity();
     if (spanX > 0.0 && std::isfinite(spanX)) {
-        zoom = modeWidth / spanX;
+        zoom = width / spanX;
     }
-    if (spanY > 0.0 && std::isfinite(spanY) && modeHeight / spanY < zoom) {
-        zoom = modeHeight / spanY;
+    if (spanY > 0.0 && std::isfinite(spanY) && height / spanY < zoom) {
+        zoom = height / spanY;
     }
     if (!std::isfinite(zoom) || !(zoom > 0.0)) {
         zoom = 1.0;
@@ -87,8 +97,6 @@ void fitViewToBounds()
     viewCentre.x = middle(trackBounds.minX, trackBounds.maxX);
     viewCentre.y = middle(trackBounds.minY, trackBounds.maxY);
 }
-
-} // namespace
 
 bool initEditor()
 {
@@ -122,8 +130,10 @@ bool initEditor()
             messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
             return false;
         }
-        fitViewToBounds();
+        fitViewToBounds(modeWidth, modeHeight);
     }
+    startFollowingWindowSize(!trackPath.empty(), modeWidth, modeHeight);
+    clearEditHistory();
 
     leftHeld = false;
     rightHeld = false;
@@ -180,6 +190,7 @@ void doneEditor()
     drawingPolygon = false;
     polygonCount = 0;
     appleCount = 0;
+    clearEditHistory();
 }
 
 bool saveTrack()
@@ -196,13 +207,7 @@ bool saveTrack()
     if (answer != IDYES) {
         return false;
     }
-    if (editorPolygons != nullptr && editorMoto->touchesPolygons(editorPolygons)) {
-        messageBox("Motorbike collides with some polygons", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);
-        return false;
-    }
-    if (editorMoto->head->outsideRect(kEditorWorldLeft, kEditorWorldRight, kEditorWorldBottom,
-                                      kEditorWorldTop)) {
-        messageBox("Motorbike is out of bounds", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);
+    if (!startFitToRide()) {
         return false;
     }
     std::string path = trackPath;
@@ -219,6 +224,20 @@ bool saveTrack()
     }
     editorBestTime = -1.0;
     removeAppleCursor();
+    return true;
+}
+
+bool startFitToRide()
+{
+    if (editorPolygons != nullptr && editorMoto->touchesPolygons(editorPolygons)) {
+        messageBox("Motorbike collides with some polygons", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);
+        return false;
+    }
+    if (editorMoto->head->outsideRect(kEditorWorldLeft, kEditorWorldRight, kEditorWorldBottom,
+                                      kEditorWorldTop)) {
+        messageBox("Motorbike is out of bounds", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);
+        return false;
+    }
     return true;
 }
 
@@ -325,9 +344,14 @@ void drawEditor()
 
     if (helpAlpha > 0) {
         const double step = 15 / z;
-        double y = cy - (h - 10) / (2 * z) + 13 * step;
+        const double lines = static_cast<double>(editorHelp.size() + editorMoreHelp.size());
+        double y = cy - (h - 10) / (2 * z) + lines * step;
         glColor4f(1.0f, 1.0f, 1.0f, static_cast<float>(helpAlpha));
         for (const char* line : editorHelp) {
+            printText(line, false, textX, y, 20 / z);
+            y = y - step;
+        }
+        for (const char* line : editorMoreHelp) {
             printText(line, false, textX, y, 20 / z);
             y = y - step;
         }

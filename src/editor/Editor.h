@@ -59,16 +59,24 @@ extern double editorBestTime;
 extern bool drawnPolygonValid;      // the polygon being drawn passed the shape test
 
 extern const std::array<const char*, 13> editorHelp;
+// The keys beyond those, listed below them in the same way.
+extern const std::array<const char*, 5> editorMoreHelp;
 
 // Builds the state for a new track (trackPath empty) or the track at
 // trackPath. False, after "Cant't load the track.", when it cannot be read.
 bool initEditor();
+// Centres the view on trackBounds and scales it so that they fit a window
+// of width x height: the first view of a loaded track.
+void fitViewToBounds(double width, double height);
 // Releases whatever initEditor built; safe after a failed initEditor.
 void doneEditor();
 // Asks "Save track?", checks the bike, runs the save dialog and writes the
 // track. True when the editor may end: saved, or the player answered No.
 // A failed write reports "Cant't save the track." and changes nothing.
 bool saveTrack();
+// The bike at the start is clear of the polygons and its head inside the
+// world; otherwise the player is told which, and false returns.
+bool startFitToRide();
 // Takes appleCursor off the apple list (AppleMode only).
 void removeAppleCursor();
 // Keep the editor's own effect on the cursor's show count at one step.

@@ -1,6 +1,9 @@
 #include "editor/EditorWindow.h"
 
+#include "editor/EditHistory.h"
 #include "editor/Editor.h"
+#include "editor/TestRide.h"
+#include "editor/ViewFit.h"
 #include "model/Globals.h"
 #include "platform/RenderWindow.h"
 
@@ -27,6 +30,7 @@ bool held(int virtualKey)
 
 void deleteActivePolygon()
 {
+    recordPolygonRemoved(activePolygon);
     activePolygon = Cpolygons::removeNode(activePolygon, editorPolygons);
     polygonCount = polygonCount - 1;
 }
@@ -34,6 +38,7 @@ void deleteActivePolygon()
 void deleteActiveApple()
 {
     Capples* apple = activeApple;
+    recordAppleRemoved(apple);
     Capples* following = apple->next;
     Capples* preceding = apple->prev;
     if (preceding != nullptr) {
@@ -93,30 +98,6 @@ void selectNext()
     }
 }
 
-void startPolygon(const Cvector& at)
-{
-    drawingPolygon = true;
-    activePolygon = nullptr;
-    if (polygonTail == nullptr) {
-        polygonTail = new Cpolygons();
-        editorPolygons = polygonTail;
-    }
-    Cpolygon* polygon = new Cpolygon();
-    polygonTail->polygon = polygon;
-    polygon->first = new Cvertex(at.x, at.y);
-    polygon->count = 1;
-    lastVertex = polygon->first;
-    lastVertex->next = new Cvertex(at.x, at.y);   // the mouse vertex
-}
-
-void placeVertex(const Cvector& at)
-{
-    polygonTail->polygon->count = polygonTail->polygon->count + 1;
-    lastVertex = lastVertex->next;
-    lastVertex->setXY(at.x, at.y);
-    lastVertex->next = new Cvertex(at.x, at.y);
-}
-
 void finishPolygon()
 {
     drawingPolygon = false;
@@ -130,10 +111,12 @@ void finishPolygon()
         node->prev = polygonTail;
         polygonTail = node;
         polygonCount = polygonCount + 1;
+        recordPolygonFinished(activePolygon);
     } else {
         activePolygon = polygonTail->prev;
         delete polygonTail->polygon;
         polygonTail->polygon = nullptr;
+        recordPolygonDropped();
     }
 }
 
@@ -145,6 +128,7 @@ void dropApple(const Cvector& at)
     apple->prev = appleCursor;
     appleCursor = apple;
     appleCount = appleCount + 1;
+    recordAppleAdded(activeApple);
 }
 
 void addAppleCursor(const Cvector& at)
@@ -191,6 +175,30 @@ void clampView()
 
 } // namespace
 
+void startPolygon(const Cvector& at)
+{
+    drawingPolygon = true;
+    activePolygon = nullptr;
+    if (polygonTail == nullptr) {
+        polygonTail = new Cpolygons();
+        editorPolygons = polygonTail;
+    }
+    Cpolygon* polygon = new Cpolygon();
+    polygonTail->polygon = polygon;
+    polygon->first = new Cvertex(at.x, at.y);
+    polygon->count = 1;
+    lastVertex = polygon->first;
+    lastVertex->next = new Cvertex(at.x, at.y);   // the mouse vertex
+}
+
+void placeVertex(const Cvector& at)
+{
+    polygonTail->polygon->count = polygonTail->polygon->count + 1;
+    lastVertex = lastVertex->next;
+    lastVertex->setXY(at.x, at.y);
+    lastVertex->next = new Cvertex(at.x, at.y);
+}
+
 void setEditorFrameHook(EditorFrameHook hook)
 {
     frameHook = std::move(hook);
@@ -198,6 +206,7 @@ void setEditorFrameHook(EditorFrameHook hook)
 
 bool editorInput()
 {
+    followWindowSize();
     const double panStep = held(VK_SHIFT) ? 0.2 : 1.0;
 
     if (pressed(VK_SUBTRACT)) {
@@ -290,9 +299,11 @@ bool editorInput()
         if (held(VK_CONTROL)) {
             viewCentre = mouseWorld;
         } else if (editMode == PolygonMode && !drawingPolygon) {
+            recordPolygonStarted(mouseWorld);
             startPolygon(mouseWorld);
         } else if (editMode == PolygonMode) {
             placeVertex(mouseWorld);
+            recordVertexPlaced(mouseWorld);
         } else if (editMode == AppleMode) {
             dropApple(mouseWorld);
         } else if (editMode == PlaceStart || editMode == PlaceFinish) {
@@ -308,6 +319,30 @@ bool editorInput()
         }
         rightHeld = true;
     }
+
+    // Keys beyond the commands above.
+    trackEditGestures();
+    const bool control = held(VK_CONTROL);
+    if (pressed('Z') && control) {
+        if (held(VK_SHIFT)) {
+            redoEdit();
+        } else {
+            undoEdit();
+        }
+    }
+    if (pressed('Y') && control) {
+        redoEdit();
+    }
+    if (pressed(VK_BACK)) {
+        removeLastVertex();
+    }
+    if (pressed(VK_HOME)) {
+        fitViewToTrack();
+    }
+    if (pressed(VK_F5)) {
+        requestTestRide();
+    }
+    noteViewCommands();
 
     clampView();
 
@@ -365,6 +400,7 @@ bool editorFrame()
 void runEditor()
 {
     clearKeys();
+    takeTestRideRequest();
     bool done = false;
     if (!openRenderWindow("Velto", modeWidth, modeHeight, false)) {
         return;
@@ -386,6 +422,11 @@ void runEditor()
             done = true;
         } else if (message == PumpResult::Empty) {
             if (editorFrame()) {
+                done = true;
+            } else if (takeTestRideRequest() && !runTestRide()) {
+                // No window to come back to: the track is saved, or let go,
+                // as when the editor is left.
+                saveTrack();
                 done = true;
             }
         }

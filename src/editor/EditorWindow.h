@@ -1,6 +1,8 @@
 // The editor mode: its window, message-or-frame loop and commands.
 #pragma once
 
+#include "model/Vectors.h"
+
 #include <functional>
 
 // The whole editor mode: opens the window (never full screen, maximised),
@@ -15,6 +17,12 @@ bool editorFrame();
 // Keys and mouse of one frame, applied to the editor state. True when the
 // editor is to end (Esc and a save, or No to "Save track?").
 bool editorInput();
+
+// The left press of PolygonMode: starts a polygon at `at`, or places the
+// mouse vertex of the polygon being drawn at `at` and adds a new one. The
+// undo history replays them.
+void startPolygon(const Cvector& at);
+void placeVertex(const Cvector& at);
 
 // Test support: called on the main thread once per editor frame, after the
 // picture is drawn and before it is presented (so the back buffer can be

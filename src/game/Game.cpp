@@ -1,5 +1,7 @@
 #include "game/Game.h"
 
+#include "game/GameGhost.h"
+#include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
@@ -90,10 +92,13 @@ void doneGame()
 
 bool setupWorld()
 {
+    // The ghost is ridden first, in the world it then leaves to the run.
+    prepareGhost();
     if (!buildWorld(trackPath)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;
     }
+    beginRun();
     if (startPosition != nullptr) {
         cameraCentre.x = startPosition->x;
         cameraCentre.y = startPosition->y;
@@ -167,6 +172,7 @@ void drawScene()
     bindTexture(groundTexture);
     textureRepeat = widthOf(groundTexture);
     Cpolygons::drawPolygons(trackPolygons, groundList);
+    drawGhost(stepCount.load());
     bindTexture(wheelTexture);
     shownMoto->drawWheels();
     bindTexture(springTexture);

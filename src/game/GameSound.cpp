@@ -93,7 +93,8 @@ void soundAfterStep(int32_t result)
 
 void soundAfterFrame(int32_t state)
 {
-    soundFeed.engineRunning.store(state == GameRunning, std::memory_order_relaxed);
+    // A replay being watched sounds as the ride did.
+    soundFeed.engineRunning.store(state == GameRunning || state == GameWatching, std::memory_order_relaxed);
 }
 
 void toggleSound()

@@ -30,7 +30,7 @@ void soundRunStarted();
 // apple taken, the finish (best time or not), a crash.
 void soundAfterStep(int32_t result);
 // After every frame, with the game state it returned: the engine runs only
-// while a run is under way.
+// while a run is under way or a replay is watched.
 void soundAfterFrame(int32_t state);
 // All sound off, or on again.
 void toggleSound();

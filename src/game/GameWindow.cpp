@@ -1,11 +1,14 @@
 #include "game/GameWindow.h"
 
 #include "game/Game.h"
+#include "game/GameGhost.h"
+#include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/MessageBox.h"
 #include "platform/PerfCounter.h"
 #include "platform/RenderWindow.h"
@@ -32,6 +35,14 @@ std::vector<OverlayText>* frameTextLog = nullptr;
 void (*gameLoopHook)(int32_t state) = nullptr;
 
 namespace {
+
+// Keys of the end panel and of watching, beyond the game's own.
+constexpr int kKeyWatchRun = 'R';
+constexpr int kKeyWatchBest = 'B';
+constexpr int kKeyGhost = 'G';
+
+// The end panel (Finished or Crashed) that watching returns to.
+int32_t watchReturnState = GameFinished;
 
 std::thread physicsWorker;
 std::atomic<bool> physicsStopRequested{false};
@@ -112,8 +123,8 @@ void restartStepClock()
 
 void physicsThread()
 {
-    stepResult = StepRunning;
-    physicsEnabled = true;
+    // The run state was set by startPhysicsThread; a first frame that ran
+    // before this thread did may already have paused the run.
     while (!physicsStopRequested.load()) {
         {
             // Every due step back to back. The loop also stops while the
@@ -127,7 +138,7 @@ void physicsThread()
                     break;
                 }
                 clockWaiting = false;
-                const int32_t r = stepWorld(kStepSeconds);
+                const int32_t r = stepRun();
                 // The clock counts the step before its result is published,
                 // so a frame that sees the result reads the final time.
                 stepCount.fetch_add(1);
@@ -146,8 +157,9 @@ void physicsThread()
 
 void startPhysicsThread()
 {
-    // Reset here as well as in the thread: the first frame may run before
-    // the thread does, and must not read the result of an earlier game mode.
+    // Set here and only here: the first frame may run before the thread
+    // does, and must neither read the result of an earlier game mode nor
+    // have a pause of its own undone.
     stepResult = StepRunning;
     physicsEnabled = true;
     physicsStopRequested = false;
@@ -166,12 +178,43 @@ void stopPhysicsThread()
 
 bool restartRun()
 {
-    // Waits for a step that is still running; the thread takes no new one,
-    // since it is paused or has stopped itself at the end of the run.
+    // No new step from here on, whatever a late frame enabled; the next
+    // Running frame lets the thread go on. The lock waits for a step that
+    // is still running. The result of the old run goes, so that a run which
+    // ended just as it was paused does not end the new one at once.
+    physicsEnabled = false;
     std::lock_guard<std::mutex> stepping(stepLock);
     stepResult = StepRunning;
     freeWorld();
     return setupWorld();
+}
+
+// Ends watching: the thread stops and the end panel comes back. Esc is let
+// go, so that the panel does not read it as a quit.
+int32_t endWatching()
+{
+    physicsEnabled = false;
+    stopWatching();
+    keyDown[VK_ESCAPE] = false;
+    return watchReturnState;
+}
+
+// R or B on the end panel: the world is rebuilt as at a restart and the
+// replay drives it. Returns the next state: `s` when there is nothing to
+// watch (the player has been told), Quit when the track can no longer be
+// read.
+int32_t beginWatching(int32_t s, WatchSource source)
+{
+    if (!startWatching(source)) {
+        return s;
+    }
+    watchReturnState = s;
+    if (!restartRun()) {
+        stopWatching();
+        return GameQuit;
+    }
+    restartStepClock();
+    return GameWatching;
 }
 
 int32_t gameFrame(int32_t s)
@@ -182,14 +225,42 @@ int32_t gameFrame(int32_t s)
         if (r == GameRunning) {
             physicsEnabled = true;
         }
+    } else if (s == GameWatching) {
+        // The replay runs until the step that ends it, or to its last step.
+        r = s;
+        if (stepResult.load() != StepRunning || stepCount.load() >= watchedSteps()) {
+            r = endWatching();
+        } else {
+            physicsEnabled = true;
+        }
     } else {
         r = s;
     }
     const bool endPanel = s == GameFinished || s == GameCrashed;
+    if (keyDown[kKeyGhost].exchange(false)) {
+        ghostShown = !ghostShown;
+    }
+    const bool watchingNow = s == GameWatching || s == GameWatchPaused;
+
+    // The first frame that sees the finish writes a new best time, drawn or
+    // not: later frames only show it.
+    const double runTime = runTimeOfSteps(stepCount.load());
+    const bool newBest = r == GameFinished && (bestTime == -1.0 || runTime < bestTime);
+    if (newBest && s == GameRunning) {
+        writeBestTime(runTime);
+    }
+    // The same frame keeps the run for watching and writes a best run's replay.
+    if (s == GameRunning && (r == GameFinished || r == GameCrashed)) {
+        endRun(r, stepCount.load(), newBest);
+    }
 
     if (!windowActive.load()) {
         if (r == GameRunning) {
             pauseRun(r);
+        } else if (r == GameWatching) {
+            physicsEnabled = false;
+            clockWaiting = true;
+            r = GameWatchPaused;
         }
         return r;
     }
@@ -221,14 +292,16 @@ int32_t gameFrame(int32_t s)
                     -w / 2.0 + 5.0, -h / 2.0 + 20.0, 20.0, false);
     }
 
-    if (bestTime != -1.0) {
+    if (watchingNow) {
+        overlayText(s == GameWatchPaused ? "Replay - paused" : "Replay", 1.0f, 0.9f, 0.2f, 0.9f, -w / 2.0 + 5.0,
+                    h / 2.0 - 20.0, 20.0, false);
+    } else if (bestTime != -1.0) {
         overlayText(bestTimeText, 1.0f, 1.0f, 1.0f, 0.5f, -w / 2.0 + 5.0, h / 2.0 - 20.0, 20.0, false);
     }
 
-    const double runTime = runTimeOfSteps(stepCount.load());
     const std::string clock = formatRunTime(runTime);
     const double clockX = rightAligned(clock, w, 90.0, 20.0);
-    if (endPanel || s == GamePaused) {
+    if (endPanel || s == GamePaused || s == GameWatchPaused) {
         overlayText(clock, 1.0f, 1.0f, 1.0f, 0.5f, clockX, h / 2.0 - 20.0, 20.0, false);
     } else if (clockWaiting.load()) {
         overlayText(clock, 1.0f, 0.0f, 0.0f, 0.7f, clockX, h / 2.0 - 20.0, 20.0, false);
@@ -245,6 +318,7 @@ int32_t gameFrame(int32_t s)
         }
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
+        overlayText("R - replay   B - best run   G - ghost", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -254,12 +328,9 @@ int32_t gameFrame(int32_t s)
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
     }
 
-    if (r == GameFinished && (bestTime == -1.0 || runTime < bestTime)) {
+    if (newBest) {
         overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, rightAligned("Best time!", w, 160.0, 30.0),
                     h / 2.0 - 50.0, 30.0, false);
-        if (s == GameRunning) {
-            writeBestTime(runTime);
-        }
     }
 
     if (frameDrawing) {
@@ -289,6 +360,32 @@ int32_t gameFrame(int32_t s)
             stepResult = StepRunning;
         } else if (keyDown[VK_ESCAPE].load()) {
             r = GameQuit;
+        } else if (keyDown[kKeyWatchRun].exchange(false)) {
+            r = beginWatching(s, WatchSource::LastRun);
+        } else if (keyDown[kKeyWatchBest].exchange(false)) {
+            r = beginWatching(s, WatchSource::BestRun);
+        }
+    }
+    if (watchingNow && r == s) {
+        // Space holds and goes on, Esc stops watching, Enter starts a run.
+        if (keyDown[VK_ESCAPE].load()) {
+            r = endWatching();
+        } else if (keyDown[VK_RETURN].load()) {
+            keyDown[VK_RETURN] = false;
+            physicsEnabled = false;
+            stopWatching();
+            r = GameRestart;
+            restartStepClock();
+            stepResult = StepRunning;
+        } else if (keyDown[VK_SPACE].exchange(false)) {
+            if (s == GameWatching) {
+                physicsEnabled = false;
+                clockWaiting = true;
+                r = GameWatchPaused;
+            } else {
+                r = GameWatching;
+                restartStepClock();
+            }
         }
     }
     return r;
@@ -313,6 +410,8 @@ void runGame()
 
     if (initGame()) {
         showRenderWindow();
+        // Controllers are the game's alone; without them it runs on the keyboard.
+        openControllers();
         restartStepClock();
         startGameSound();
         startPhysicsThread();
@@ -347,6 +446,7 @@ void runGame()
     }
 
     stopPhysicsThread();
+    closeControllers();
     stopGameSound();
     closeRenderWindow();
     doneGame();

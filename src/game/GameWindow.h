@@ -24,6 +24,8 @@ enum : int32_t {
     GameCrashed = 2,
     GameRestart = 3,
     GamePaused = 4,
+    GameWatching = 5,      // a replay drives the bike (R or B on the end panel)
+    GameWatchPaused = 6,   // the replay is held by Space
 };
 
 extern int64_t perfFrequency;               // counter ticks per second

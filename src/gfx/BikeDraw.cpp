@@ -27,6 +27,11 @@ constexpr double kRearAnchorY = -53.0 / 3.0;
 
 void Cmoto::drawFrame() const
 {
+    drawFrame(facing.load());
+}
+
+void Cmoto::drawFrame(int32_t side) const
+{
     if (frameList == 0) {
         frameList = glGenLists(1);
         glNewList(frameList, GL_COMPILE);
@@ -38,7 +43,7 @@ void Cmoto::drawFrame() const
     glTranslatef(static_cast<GLfloat>(position.x), static_cast<GLfloat>(position.y), 0.0f);
     glRotatef(static_cast<GLfloat>(angle), 0.0f, 0.0f, 1.0f);
     glTranslatef(0.0f, kFrameLift, 0.0f);
-    glScalef(static_cast<GLfloat>(facing.load()), 1.0f, 0.0f);
+    glScalef(static_cast<GLfloat>(side), 1.0f, 0.0f);
     glCallList(frameList);
     glPopMatrix();
 }
@@ -51,11 +56,21 @@ void Cmoto::drawWheels() const
 
 void Cmoto::drawSprings() const
 {
-    drawSpring(true);
-    drawSpring(false);
+    drawSprings(facing.load());
+}
+
+void Cmoto::drawSprings(int32_t side) const
+{
+    drawSpring(true, side);
+    drawSpring(false, side);
 }
 
 void Cmoto::drawSpring(bool front) const
+{
+    drawSpring(front, facing.load());
+}
+
+void Cmoto::drawSpring(bool front, int32_t sideSign) const
 {
     if (springList == 0) {
         springList = glGenLists(1);
@@ -64,7 +79,7 @@ void Cmoto::drawSpring(bool front) const
         glEndList();
     }
     const Cball* wheel = front ? frontWheel : rearWheel;
-    const double side = static_cast<double>(facing.load());
+    const double side = static_cast<double>(sideSign);
     Cvector anchor = front ? Cvector(kFrontAnchorX * side, kFrontAnchorY)
                            : Cvector(kRearAnchorX * side, kRearAnchorY);
     anchor.rotate(angle);

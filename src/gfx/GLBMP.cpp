@@ -1,9 +1,10 @@
 // TGLBMP: bitmap, JPEG and Targa readers and the GL texture upload.
 //
-// Every reader works on the whole file held in memory and checks each size
-// it takes from a header against the bytes the file really holds before it
-// allocates anything, so a damaged or hostile file is a failed load, never
-// an out-of-bounds read or a huge allocation.
+// Every reader reads and checks the header first, then reads only what the
+// header describes, after checking each size it takes from it against the
+// bytes the file really holds and against one cap on the pixels. A damaged
+// or hostile file is a failed load, never an out-of-bounds read or a huge
+// allocation, and its size does not matter beyond what its header describes.
 #include "gfx/GLBMP.h"
 
 #include <GL/gl.h>
@@ -15,43 +16,54 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/stat.h>
+
 #include <jpeglib.h>
 #include <jerror.h>
 
 namespace {
 
-// Largest pixel buffer we build (RGBA bytes) and largest file we read.
+// Largest pixel buffer we build (RGBA bytes).
 constexpr uint64_t kMaxPixelBytes = 256ull << 20;
-constexpr uint64_t kMaxFileBytes = 512ull << 20;
 
-bool readWholeFile(const std::string& fileName, std::vector<uint8_t>& data)
-{
-    data.clear();
-    FILE* f = std::fopen(fileName.c_str(), "rb");
-    if (!f)
-        return false;
-    bool ok = true;
-    uint8_t chunk[65536];
-    for (;;) {
-        size_t n = std::fread(chunk, 1, sizeof chunk, f);
-        if (n > 0) {
-            if (data.size() + n > kMaxFileBytes) {
-                ok = false;
-                break;
-            }
-            data.insert(data.end(), chunk, chunk + n);
-        }
-        if (n < sizeof chunk) {
-            if (std::ferror(f))
-                ok = false;
-            break;
+// An image file open for reading: its size, and reads that either deliver
+// every byte asked for or fail.
+class ImageFile {
+public:
+    explicit ImageFile(const std::string& fileName) : file(std::fopen(fileName.c_str(), "rb"))
+    {
+        struct stat st {};
+        if (file != nullptr && fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode)) {
+            bytes = uint64_t(st.st_size);
+        } else if (file != nullptr) {
+            std::fclose(file);
+            file = nullptr;
         }
     }
-    std::fclose(f);
-    if (!ok)
-        data.clear();
-    return ok;
-}
+    ~ImageFile()
+    {
+        if (file != nullptr)
+            std::fclose(file);
+    }
+    ImageFile(const ImageFile&) = delete;
+    ImageFile& operator=(const ImageFile&) = delete;
+
+    bool isOpen() const { return file != nullptr; }
+    uint64_t size() const { return bytes; }
+    std::FILE* stream() const { return file; }
+
+    bool seek(uint64_t offset)
+    {
+        return file != nullptr && offset <= bytes && fseeko(file, off_t(offset), SEEK_SET) == 0;
+    }
+    // The next n bytes.
+    bool read(void* to, uint64_t n) { return file != nullptr && std::fread(to, 1, size_t(n), file) == n; }
+    bool readAt(uint64_t offset, void* to, uint64_t n) { return seek(offset) && read(to, n); }
+
+private:
+    std::FILE* file;
+    uint64_t bytes = 0;
+};
 
 uint16_t le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 uint32_t le32(const uint8_t* p)
@@ -184,13 +196,12 @@ bool TGLBMP::LoadImageFile(const std::string& fileName)
 
 bool TGLBMP::loadBitmap(const std::string& fileName)
 {
-    std::vector<uint8_t> file;
-    if (!readWholeFile(fileName, file))
+    ImageFile file(fileName);
+    uint8_t header[14 + 40];
+    if (!file.readAt(0, header, sizeof header))
         return false;
     const uint64_t fileSize = file.size();
-    if (fileSize < 14 + 40)
-        return false;
-    const uint8_t* fh = file.data();
+    const uint8_t* fh = header;
     if (le16(fh) != 0x4D42)
         return false;
     const uint32_t offBits = le32(fh + 10);
@@ -215,17 +226,13 @@ bool TGLBMP::loadBitmap(const std::string& fileName)
 
     // Masks and palette follow the info header; a longer header (V4, V5)
     // comes before them in full.
-    uint64_t pos = 14 + uint64_t(std::max<uint32_t>(biSize, 40));
+    const uint64_t pos = 14 + uint64_t(std::max<uint32_t>(biSize, 40));
     std::memset(palette, 0, sizeof palette);
     if (compression == 3) {
-        if (bits == 16) {
-            // Bit-field masks sit right after the first 40 header bytes,
-            // inside a longer header or as three words after a short one.
-            uint64_t maskPos = 14 + 40;
-            if (maskPos + 12 > fileSize)
-                return false;
-            std::memcpy(palette, file.data() + maskPos, 12);
-        }
+        // Bit-field masks sit right after the first 40 header bytes,
+        // inside a longer header or as three words after a short one.
+        if (bits == 16 && !file.readAt(14 + 40, palette, 12))
+            return false;
     } else if (compression != 0) {
         return false;
     } else if (bits == 16) {
@@ -240,21 +247,21 @@ bool TGLBMP::loadBitmap(const std::string& fileName)
         if (clrUsed > 256)
             return false;
         if (clrUsed > 0) {
-            if (pos + uint64_t(clrUsed) * 4 > fileSize)
+            if (!file.readAt(pos, palette, uint64_t(clrUsed) * 4))
                 return false;
-            std::memcpy(palette, file.data() + pos, size_t(clrUsed) * 4);
         } else if (bits == 4 || bits == 8) {
             // A count of 0 means the full table of 2^bits entries; take as
             // many as lie between the header and the pixel data.
-            uint64_t room = offBits > pos ? (uint64_t(offBits) - pos) / 4 : 0;
-            uint64_t n = std::min<uint64_t>({uint64_t(1) << bits, room, (fileSize - std::min(pos, fileSize)) / 4});
-            std::memcpy(palette, file.data() + pos, size_t(n) * 4);
+            const uint64_t room = offBits > pos ? (uint64_t(offBits) - pos) / 4 : 0;
+            const uint64_t inFile = pos < fileSize ? (fileSize - pos) / 4 : 0;
+            const uint64_t n = std::min<uint64_t>({uint64_t(1) << bits, room, inFile});
+            if (n > 0 && !file.readAt(pos, palette, n * 4))
+                return false;
         }
     }
 
     if (offBits > fileSize)
         return false;
-    const uint8_t* src = file.data() + offBits;
     const uint64_t avail = fileSize - offBits;
 
     if (bits != 32 && bits != 24 && bits != 16 && bits != 8 && bits != 4)
@@ -266,20 +273,27 @@ bool TGLBMP::loadBitmap(const std::string& fileName)
         return false;
     imageSize = int(std::min<uint64_t>(size, INT32_MAX));
 
+    // The rows the header describes, and nothing after them.
     pixels.assign(size_t(w) * size_t(h) * 4, 0);
     uint8_t* out = pixels.data();
     const size_t pixelCount = size_t(w) * size_t(h);
+    if (!file.seek(offBits))
+        return false;
 
     if (bits == 32) {
-        std::memcpy(out, src, pixelCount * 4);
+        if (!file.read(out, pixelCount * 4))
+            return false;
         for (size_t i = 0; i < pixelCount; ++i)
             std::swap(out[i * 4], out[i * 4 + 2]);
     } else {
         const uint32_t rMask = le32(palette), gMask = le32(palette + 4), bMask = le32(palette + 8);
         const int rShift = lowestBit(rMask), gShift = lowestBit(gMask);
         const int rBits = bitCount(rMask), gBits = bitCount(gMask), bBits = bitCount(bMask);
+        std::vector<uint8_t> rowBuffer(static_cast<size_t>(stride));
+        const uint8_t* row = rowBuffer.data();
         for (int y = 0; y < h; ++y) {
-            const uint8_t* row = src + stride * uint64_t(y);
+            if (!file.read(rowBuffer.data(), stride))
+                return false;
             uint8_t* o = out + size_t(y) * size_t(w) * 4;
             for (int x = 0; x < w; ++x, o += 4) {
                 switch (bits) {
@@ -325,8 +339,9 @@ bool TGLBMP::loadBitmap(const std::string& fileName)
 
 bool TGLBMP::loadJpeg(const std::string& fileName)
 {
-    std::vector<uint8_t> file;
-    if (!readWholeFile(fileName, file) || file.empty())
+    // libjpeg reads the stream as far as the picture goes, in small chunks.
+    ImageFile file(fileName);
+    if (!file.isOpen())
         return false;
 
     jpeg_decompress_struct cinfo;
@@ -352,7 +367,7 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
     // libjpeg's own buffers (a progressive picture keeps all its
     // coefficients) stay within the same bound as our pixels.
     cinfo.mem->max_memory_to_use = long(kMaxPixelBytes);
-    jpeg_mem_src(&cinfo, file.data(), static_cast<unsigned long>(file.size()));
+    jpeg_stdio_src(&cinfo, file.stream());
     if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
         jpeg_destroy_decompress(&cinfo);
         return false;
@@ -415,12 +430,10 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
 
 bool TGLBMP::loadTarga(const std::string& fileName)
 {
-    std::vector<uint8_t> file;
-    if (!readWholeFile(fileName, file))
+    ImageFile file(fileName);
+    uint8_t hd[18];
+    if (!file.readAt(0, hd, sizeof hd))
         return false;
-    if (file.size() < 18)
-        return false;
-    const uint8_t* hd = file.data();
     if (hd[2] != 2 || hd[1] != 0)
         return false;
     const int w = le16(hd + 12);
@@ -428,27 +441,36 @@ bool TGLBMP::loadTarga(const std::string& fileName)
     const int bits = hd[16];
     if (bits != 24 && bits != 32)
         return false;
-    if (w == 0 || h == 0)
+    if (w == 0 || h == 0 || uint64_t(w) * uint64_t(h) * 4 > kMaxPixelBytes)
         return false;
     bitsPerPixel = bits;
     const uint64_t bytesPer = uint64_t(bits) / 8;
     const uint64_t size = uint64_t(w) * uint64_t(h) * bytesPer;
     // The pixel data follows the header and the image-identification field.
     const uint64_t start = 18 + uint64_t(hd[0]);
-    if (start > file.size() || size > file.size() - start)
+    if (start > file.size() || size > file.size() - start || !file.seek(start))
         return false;
     imageSize = int(size);
-    const uint8_t* src = file.data() + start;
     const size_t count = size_t(w) * size_t(h);
     pixels.assign(count * 4, 255);
     uint8_t* out = pixels.data();
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t* s = src + i * bytesPer;
-        out[i * 4] = s[2];
-        out[i * 4 + 1] = s[1];
-        out[i * 4 + 2] = s[0];
-        if (bits == 32)
-            out[i * 4 + 3] = s[3];
+    if (bits == 32) {
+        if (!file.read(out, size))
+            return false;
+        for (size_t i = 0; i < count; ++i)
+            std::swap(out[i * 4], out[i * 4 + 2]);
+    } else {
+        // Row by row into the pixels, alpha staying 255.
+        std::vector<uint8_t> rowBuffer(size_t(w) * 3);
+        for (int y = 0; y < h; ++y, out += size_t(w) * 4) {
+            if (!file.read(rowBuffer.data(), rowBuffer.size()))
+                return false;
+            for (int x = 0; x < w; ++x) {
+                out[x * 4] = rowBuffer[size_t(x) * 3 + 2];
+                out[x * 4 + 1] = rowBuffer[size_t(x) * 3 + 1];
+                out[x * 4 + 2] = rowBuffer[size_t(x) * 3];
+            }
+        }
     }
     width = w;
     height = h;

@@ -10,9 +10,12 @@
 
 #include <bit>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include <fcntl.h>
@@ -23,6 +26,7 @@ TrackBounds trackBounds;
 Cpolygons* polygonTail = nullptr;
 Cpolygons* activePolygon = nullptr;
 Capples* activeApple = nullptr;
+bool trackSavesUnnamed = true;
 
 namespace {
 
@@ -149,11 +153,17 @@ bool readTrack(TrackReader& in, Cvector*& start, Cvector*& finish, int32_t& poly
     }
     polygonTail = node;
     activePolygon = node->prev;
+    // A negative count reads as an empty section and becomes 0, the number of
+    // polygons read: the editor counts on from it and saves that many.
+    if (polygonCount < 0) {
+        polygonCount = 0;
+    }
 
     if (!in.readInt32(appleCount)) {
         return false;
     }
     if (appleCount < 1) {
+        appleCount = 0;
         apples = nullptr;
         activeApple = nullptr;
         return true;
@@ -235,14 +245,40 @@ private:
     bool ok_ = true;
 };
 
-// Writes the track body; false when the lists are shorter than the counts say.
-bool writeBody(TrackWriter& out, double bestTime, const Cvector& start, const Cvector& finish,
-               int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
-               const Capples* apples)
+// True when the lists hold at least as many items as the counts say, so the
+// body can be written whole.
+bool listsHoldCounts(int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount, const Capples* apples)
 {
     if (polygonCount < 0 || appleCount < 0) {
         return false;
     }
+    const Cpolygons* node = polygons;
+    for (int32_t i = 0; i < polygonCount; ++i, node = node->next) {
+        if (node == nullptr || node->polygon == nullptr) {
+            return false;
+        }
+        const Cvertex* v = node->polygon->first;
+        for (int32_t j = 0; j < node->polygon->count; ++j, v = v->next) {
+            if (v == nullptr) {
+                return false;
+            }
+        }
+    }
+    const Capples* apple = apples;
+    for (int32_t i = 0; i < appleCount; ++i, apple = apple->next) {
+        if (apple == nullptr) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Writes the track body from the file's current offset; the lists passed
+// listsHoldCounts. False on any write failure.
+bool writeBody(TrackWriter& out, double bestTime, const Cvector& start, const Cvector& finish,
+               int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
+               const Capples* apples)
+{
     out.writeDouble(bestTime);
     out.writeDouble(start.x);
     out.writeDouble(start.y);
@@ -250,38 +286,25 @@ bool writeBody(TrackWriter& out, double bestTime, const Cvector& start, const Cv
     out.writeDouble(finish.y);
     out.writeInt32(polygonCount);
     const Cpolygons* node = polygons;
-    for (int32_t i = 0; i < polygonCount; ++i) {
-        if (node == nullptr || node->polygon == nullptr) {
-            return false;
-        }
-        const Cpolygon* polygon = node->polygon;
-        out.writeInt32(polygon->count);
-        const Cvertex* v = polygon->first;
-        for (int32_t j = 0; j < polygon->count; ++j) {
-            if (v == nullptr) {
-                return false;
-            }
+    for (int32_t i = 0; i < polygonCount && out.ok(); ++i, node = node->next) {
+        out.writeInt32(node->polygon->count);
+        const Cvertex* v = node->polygon->first;
+        for (int32_t j = 0; j < node->polygon->count; ++j, v = v->next) {
             out.writeDouble(v->x);
             out.writeDouble(v->y);
-            v = v->next;
         }
-        if (!out.ok()) {
-            return false;
-        }
-        node = node->next;
     }
     out.writeInt32(appleCount);
     const Capples* apple = apples;
-    for (int32_t i = 0; i < appleCount; ++i) {
-        if (apple == nullptr) {
-            return false;
-        }
+    for (int32_t i = 0; i < appleCount; ++i, apple = apple->next) {
         out.writeDouble(apple->x);
         out.writeDouble(apple->y);
-        apple = apple->next;
     }
     return out.flush();
 }
+
+// Writes a whole body to an open file and makes it durable.
+using BodyWriter = std::function<bool(int fd)>;
 
 std::string directoryOf(const std::string& path)
 {
@@ -295,22 +318,122 @@ std::string directoryOf(const std::string& path)
     return path.substr(0, slash);
 }
 
-// Creates a new file beside `path` under a name nobody else uses; -1 on failure.
-int createTemporary(const std::string& path, std::string& tempPath)
+// The file that `path` finally names, symbolic links followed, including a
+// link to a file that does not exist yet. False for a loop of links or a
+// link that cannot be read.
+bool finalTarget(const std::string& path, std::string& target)
 {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        ++counter;
-        tempPath = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter);
-        const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            return fd;
+    target = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) {
+            return errno == ENOENT;   // a new file; a missing folder fails when it is made
         }
-        if (errno != EEXIST) {
-            return -1;
+        if (!S_ISLNK(st.st_mode)) {
+            return true;
+        }
+        std::vector<char> link(PATH_MAX);
+        const ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+        if (n <= 0 || static_cast<size_t>(n) >= link.size()) {
+            return false;
+        }
+        const std::string to(link.data(), static_cast<size_t>(n));
+        target = to[0] == '/' ? to : directoryOf(target) + "/" + to;
+    }
+    return false;
+}
+
+enum class Outcome { Saved, Failed, NoTemporary };
+
+// Writes the track into a new file beside `target` and renames it over the
+// target, so the old track stays whole until the new one is. The new file
+// has no name while it is written (O_TMPFILE); where the file system cannot
+// make such a file, it is written under the name that the link step uses.
+// A save killed between naming and renaming leaves that one name behind,
+// and the next save of the track clears it. `old` is the file being
+// replaced, whose permission bits the new one takes, or null. NoTemporary
+// when no new file can stand beside the target as the same file again: the
+// folder is not writable, the name with its suffix is too long, or the new
+// file would not have the old one's owner.
+Outcome saveBeside(const std::string& target, const struct stat* old, const BodyWriter& body)
+{
+    const std::string dir = directoryOf(target);
+    const size_t slash = target.find_last_of('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const std::string suffix = ".velto-save";
+    const long nameMax = ::pathconf(dir.c_str(), _PC_NAME_MAX);
+    if (1 + base.size() + suffix.size() > static_cast<size_t>(nameMax > 0 ? nameMax : NAME_MAX)) {
+        return Outcome::NoTemporary;
+    }
+    const std::string temp = dir + "/." + base + suffix;
+    (void)::unlink(temp.c_str());
+
+    for (const bool unnamed : {true, false}) {
+        if (unnamed && !trackSavesUnnamed) {
+            continue;
+        }
+        const int fd = unnamed ? ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666)
+                               : ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            continue;
+        }
+        bool named = !unnamed;
+        struct stat made {};
+        if (old != nullptr && (::fstat(fd, &made) != 0 || made.st_uid != old->st_uid ||
+                               made.st_gid != old->st_gid || ::fchmod(fd, old->st_mode & 07777) != 0)) {
+            ::close(fd);
+            if (named) {
+                ::unlink(temp.c_str());
+            }
+            return Outcome::NoTemporary;
+        }
+        bool ok = body(fd);
+        if (ok && unnamed) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd);
+            named = ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+            if (!named) {
+                ::close(fd);   // no /proc: write it again under the name
+                continue;
+            }
+        }
+        ok = (::close(fd) == 0) && ok;
+        ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+        if (!ok) {
+            if (named) {
+                ::unlink(temp.c_str());
+            }
+            return Outcome::Failed;
+        }
+        // Make the rename itself durable; a failure here does not undo the save.
+        const int folder = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            (void)::fsync(folder);
+            ::close(folder);
+        }
+        return Outcome::Saved;
+    }
+    return Outcome::NoTemporary;
+}
+
+// Writes the track over the file itself: `fd` is the existing file opened
+// for writing, or -1 to create a new one. A failure midway leaves what was
+// written in the file.
+bool saveInPlace(const std::string& target, int fd, const BodyWriter& body)
+{
+    const bool created = fd < 0;
+    if (created) {
+        fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            return false;
         }
     }
-    return -1;
+    bool ok = body(fd);
+    const off_t length = ::lseek(fd, 0, SEEK_CUR);
+    ok = ok && length >= 0 && ::ftruncate(fd, length) == 0 && ::fsync(fd) == 0;
+    if (created) {
+        ok = (::close(fd) == 0) && ok;
+    }
+    return ok;
 }
 
 } // namespace
@@ -366,35 +489,45 @@ bool writeTrack(const std::string& path, double bestTime, const Cvector& start, 
                 int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
                 const Capples* apples)
 {
-    if (path.empty()) {
+    std::string target;
+    if (path.empty() || !listsHoldCounts(polygonCount, polygons, appleCount, apples) ||
+        !finalTarget(path, target)) {
         return false;
     }
-    std::string tempPath;
-    const int fd = createTemporary(path, tempPath);
-    if (fd < 0) {
-        return false;
-    }
-    // Keep the permissions of a track that is being replaced.
+    const BodyWriter body = [&](int fd) {
+        TrackWriter out(fd);
+        return writeBody(out, bestTime, start, finish, polygonCount, polygons, appleCount, apples) &&
+               ::fsync(fd) == 0;
+    };
+
+    // An existing file is saved only when the user may write it. Opening it
+    // for writing, without truncating, asks exactly that and changes nothing.
     struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        (void)::fchmod(fd, old.st_mode & 07777);
-    }
-    TrackWriter out(fd);
-    bool ok = writeBody(out, bestTime, start, finish, polygonCount, polygons, appleCount, apples);
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && std::rename(tempPath.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(tempPath.c_str());
+    int existing = -1;
+    if (::stat(target.c_str(), &old) == 0) {
+        if (!S_ISREG(old.st_mode)) {
+            return false;
+        }
+        existing = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (existing < 0) {
+            return false;
+        }
+    } else if (errno != ENOENT) {
         return false;
     }
-    // Make the rename itself durable; a failure here does not undo the save.
-    const int dir = ::open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        (void)::fsync(dir);
-        ::close(dir);
+    // A file with a second name is written in place, so every name sees the
+    // new track.
+    Outcome outcome = Outcome::NoTemporary;
+    if (existing < 0 || old.st_nlink == 1) {
+        outcome = saveBeside(target, existing < 0 ? nullptr : &old, body);
     }
-    return true;
+    if (outcome == Outcome::NoTemporary) {
+        outcome = saveInPlace(target, existing, body) ? Outcome::Saved : Outcome::Failed;
+    }
+    if (existing >= 0) {
+        ::close(existing);
+    }
+    return outcome == Outcome::Saved;
 }
 
 bool rewriteBestTime(const std::string& path, double time)

@@ -8,7 +8,8 @@
 //
 // The reader never trusts a count: it allocates only for bytes it has read
 // and fails cleanly at the end of the file. Counts of zero or less read as
-// empty sections. Main thread only: it works through the module state below.
+// empty sections and come back as 0, the number of items read. Main thread
+// only: it works through the module state below.
 #pragma once
 
 #include "model/Apple.h"
@@ -52,12 +53,23 @@ void extendTrackBounds(const Cvector& point);
 
 // Writes a whole track: best time, start, finish, the first `polygonCount`
 // polygons of the list (count, then the chain's first `count` vertices) and
-// the first `appleCount` apples. The file is written beside the target under
-// a temporary name, flushed and renamed over it, so a failure never leaves a
-// damaged or half-written track behind. Returns false on any failure.
+// the first `appleCount` apples, into the file that `path` finally names
+// (symbolic links followed). An existing file is written only when the user
+// may write it, and keeps its permission bits. The track is written into a
+// new file beside the target and renamed over it, so a failure or a kill
+// never leaves a damaged track; a killed save leaves at most one hidden file
+// beside it, which the next save of that track clears. Where no such file
+// can stand in for the target (the folder is not writable, the name is too
+// long, another owner, a second hard link), the target is written in place.
+// Returns false, with nothing changed, when the lists are shorter than the
+// counts or the file may not be written; false on a write failure.
 bool writeTrack(const std::string& path, double bestTime, const Cvector& start, const Cvector& finish,
                 int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
                 const Capples* apples);
+
+// False makes writeTrack name its new file from the start, as it does where
+// the file system cannot make unnamed files; for tests.
+extern bool trackSavesUnnamed;
 
 // Overwrites the 8 bytes at offset 0 of an existing track file with `time`
 // and leaves the rest untouched. Returns false when the file cannot be

@@ -27,7 +27,8 @@ constexpr double kStep = 0.01;
 constexpr double kDamping = 0.3;
 constexpr double kSpeedLimit = 8000.0 / 3.0;
 constexpr double kPhysicsPi = 3.14159265358979324;
-constexpr double kPiOver18000 = kPhysicsPi / 18000.0;
+// Written out rather than computed: kPhysicsPi / 18000 rounds one bit lower.
+constexpr double kPiOver18000 = 0.00017453292519943296;
 
 double facingSign()
 {

@@ -43,9 +43,13 @@ public:
     // Copies m slot by slot (never exchanges this bike's wheel objects).
     void assign(const Cmoto& m);
 
-    // GL drawing; defined in gfx.
+    // GL drawing; defined in gfx. The frame and springs follow `facing`, or
+    // `side` (+1 or -1) where it is given, for a bike that is not simulated.
     void drawFrame() const;
+    void drawFrame(int32_t side) const;
     void drawWheels() const;
     void drawSprings() const;
+    void drawSprings(int32_t side) const;
     void drawSpring(bool front) const;
+    void drawSpring(bool front, int32_t side) const;
 };

@@ -3,6 +3,7 @@
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
+#include "physics/RunKeys.h"
 
 #include <cmath>
 
@@ -196,6 +197,11 @@ bool buildWorld(const std::string& path)
     brakeLock = BrakeLock{};
     rearSpinChange = 0.0;
     cameraLead = -static_cast<double>(facing.load()) * 0.25;
+    // A contact pass that chooses no contact takes the angular response left
+    // by the last one chosen; a run must not inherit it from the run before.
+    contactBacktrack = 0.0;
+    contactVelocity = nullptr;
+    contactAngularVelocity = 0.0;
 
     shownMoto = new Cmoto(startPosition->x, startPosition->y);
     simMoto = new Cmoto(startPosition->x, startPosition->y);
@@ -227,11 +233,16 @@ void freeWorld()
 
 void applyControls()
 {
-    const bool left = keyDown[VK_LEFT].load(std::memory_order_relaxed);
-    const bool right = keyDown[VK_RIGHT].load(std::memory_order_relaxed);
-    const bool up = keyDown[VK_UP].load(std::memory_order_relaxed);
-    const bool down = keyDown[VK_DOWN].load(std::memory_order_relaxed);
-    const bool space = keyDown[VK_SPACE].load(std::memory_order_relaxed);
+    applyDrivingKeys(heldDrivingKeys());
+}
+
+void applyDrivingKeys(uint8_t keys)
+{
+    const bool left = (keys & KeyLeft) != 0;
+    const bool right = (keys & KeyRight) != 0;
+    const bool up = (keys & KeyUp) != 0;
+    const bool down = (keys & KeyDown) != 0;
+    const bool space = (keys & KeySpace) != 0;
 
     if (left) {
         simMoto->angularVelocity = simMoto->angularVelocity + 2.0;
@@ -277,7 +288,12 @@ void applyControls()
 
 int32_t stepWorld(double dt)
 {
-    applyControls();
+    return stepWorldWithKeys(dt, heldDrivingKeys());
+}
+
+int32_t stepWorldWithKeys(double dt, uint8_t keys)
+{
+    applyDrivingKeys(keys);
     Cvector response(0.0, 0.0);
     contactVelocity = &response;
     int32_t result = StepRunning;

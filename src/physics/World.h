@@ -62,17 +62,25 @@ extern std::atomic<int32_t> stepCount;
 extern std::atomic<bool> clockWaiting;
 
 // Builds the world of a run from the track file at `path` (game list shape):
-// finish ball, border frame, two bikes at the start, run state and clock
-// reset. Returns false, with nothing built, when the track cannot be read.
+// finish ball, border frame, two bikes at the start, clock reset, and every
+// value a step carries to the next (facing, brake lock, turn latch, the
+// contact response) back at its start value, so that a run depends on its
+// track and keys alone. Returns false, with nothing built, when the track cannot be read.
 // Shows no message.
 bool buildWorld(const std::string& path);
 
 // Frees the world; safe after a failed buildWorld and when called twice.
 void freeWorld();
 
-// Reads the driving keys: lean, throttle, brake, turn-around.
+// Reads the driving keys from keyDown: lean, throttle, brake, turn-around.
 void applyControls();
+// The same for a set of Key* bits (model/KeyScript.h) from any source.
+void applyDrivingKeys(uint8_t keys);
 
-// Advances the world by one step of dt (always 0.01 s). Returns StepRunning,
-// StepFinished or StepCrashed. Allocates nothing.
+// Advances the world by one step of dt (always 0.01 s) with the driving keys
+// held on the keyboard. Returns StepRunning, StepFinished or StepCrashed.
+// Allocates nothing.
 int32_t stepWorld(double dt);
+// The same step with the driving keys given as Key* bits, as a replay or a
+// key script holds them.
+int32_t stepWorldWithKeys(double dt, uint8_t keys);

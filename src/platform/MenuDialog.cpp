@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -94,7 +95,9 @@ public:
     }
 };
 
-// A radio button that Tab only stops at while it is the checked one.
+// A radio button that Tab only stops at while it is the checked one. The
+// arrow keys move the check (and the focus) to the next or previous radio
+// button of its group, round the end, and run that button's callback.
 class RadioButton : public Fl_Round_Button {
 public:
     RadioButton(int x, int y, int w, int h, const char* label) : Fl_Round_Button(x, y, w, h, label)
@@ -107,7 +110,37 @@ public:
         if (event == FL_FOCUS && value() == 0 && navigating()) {
             return 0;
         }
+        if (event == FL_KEYBOARD && Fl::focus() == this) {
+            const int key = Fl::event_key();
+            const int step = key == FL_Down || key == FL_Right ? 1 : key == FL_Up || key == FL_Left ? -1 : 0;
+            RadioButton* next = step != 0 ? neighbour(step) : nullptr;
+            if (next != nullptr) {
+                next->setonly();
+                next->take_focus();
+                next->do_callback();
+                return 1;
+            }
+        }
         return Fl_Round_Button::handle(event);
+    }
+
+private:
+    // The radio button `step` places on in the group (its parent's radio
+    // buttons in order); null when this one is alone.
+    RadioButton* neighbour(int step) const
+    {
+        std::vector<RadioButton*> group;
+        int self = 0;
+        for (int i = 0; i < parent()->children(); ++i) {
+            if (auto* radio = dynamic_cast<RadioButton*>(parent()->child(i))) {
+                if (radio == this) {
+                    self = static_cast<int>(group.size());
+                }
+                group.push_back(radio);
+            }
+        }
+        const int count = static_cast<int>(group.size());
+        return count > 1 ? group[static_cast<size_t>((self + step + count) % count)] : nullptr;
     }
 };
 

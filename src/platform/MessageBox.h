@@ -19,6 +19,8 @@ enum : int { IDOK = 1, IDCANCEL = 2, IDYES = 6, IDNO = 7 };
 
 // Shows `text` with `caption`, an icon and buttons from the MB_* flags, and
 // returns IDOK, IDYES, IDNO or IDCANCEL (closing the box is IDCANCEL).
+// SDL draws the box; where it cannot (its X11 box needs the X core fonts),
+// FLTK draws the same box with the same answers. Main thread only.
 int messageBox(const std::string& text, const std::string& caption, unsigned flags);
 
 // Tests answer boxes themselves: while a handler is set, messageBox calls it

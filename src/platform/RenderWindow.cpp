@@ -2,7 +2,9 @@
 
 #include "gfx/Text.h"
 #include "model/Globals.h"
+#include "platform/Controllers.h"
 #include "platform/KeyMap.h"
+#include "platform/KeySources.h"
 #include "platform/MessageBox.h"
 #include "platform/SdlWindow.h"
 #include "platform/WindowArt.h"
@@ -10,7 +12,8 @@
 #include <GL/gl.h>
 #include <SDL.h>
 
-#include <cstring>
+#include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -29,6 +32,14 @@ void (*keyPressListener)(int virtualKey) = nullptr;
 Uint16 keyModifiers = KMOD_NONE;
 // SDL_BUTTON masks of the buttons held, as of the last mouse event.
 Uint32 buttonsHeld = 0;
+// The modes read the buttons once a frame, so a press whose release comes
+// before any frame ran would never be seen. Presses no frame has seen yet,
+// and releases held back until one has, with where they happened.
+Uint32 pressesUnseen = 0;
+Uint32 releasesHeld = 0;
+int releaseX = 0, releaseY = 0;
+// pumpMessage said Empty last time: the mode has run a frame since.
+bool frameRan = false;
 
 void failWith(const char* text)
 {
@@ -103,11 +114,17 @@ int mouseFlags()
     return flags;
 }
 
+// While a button is held SDL follows the pointer out of the window (so
+// that the release still comes here); the modes get client pixels.
 void storeMouse(int x, int y)
 {
+    int width = 0, height = 0;
+    if (windowHandle) {
+        SDL_GetWindowSize(windowHandle, &width, &height);
+    }
     mouseButtons = mouseFlags();
-    mouseX = x;
-    mouseY = y;
+    mouseX = std::clamp(x, 0, std::max(width - 1, 0));
+    mouseY = std::clamp(y, 0, std::max(height - 1, 0));
 }
 
 void translateKey(const SDL_KeyboardEvent& key)
@@ -119,7 +136,11 @@ void translateKey(const SDL_KeyboardEvent& key)
     if (vk <= 0 || vk > 255 || vk == VK_MENU || vk == VK_F10 || (key.keysym.mod & KMOD_ALT)) {
         return;
     }
-    keyDown[vk] = key.type == SDL_KEYDOWN;
+    if (key.type == SDL_KEYDOWN) {
+        pressKey(KeyboardSource, vk);
+    } else {
+        releaseKey(KeyboardSource, vk);
+    }
     if (key.type == SDL_KEYDOWN && !key.repeat && keyPressListener != nullptr) {
         keyPressListener(vk);
     }
@@ -138,6 +159,11 @@ void translateWindowEvent(const SDL_WindowEvent& event)
     case SDL_WINDOWEVENT_FOCUS_LOST:
         windowActive = false;
         SDL_EnableScreenSaver();
+        // The releases of keys held now go to the next window, or arrive
+        // with Alt (Alt+Tab) and are dropped: let every key go here.
+        clearKeys();
+        forgetKeySources();
+        keyModifiers = KMOD_NONE;
         break;
     case SDL_WINDOWEVENT_CLOSE:
         closeRequested = true;
@@ -164,7 +190,7 @@ void translateEvent(const SDL_Event& event)
         if (event.motion.windowID != renderWindowId()) {
             break;
         }
-        buttonsHeld = event.motion.state;
+        buttonsHeld = event.motion.state | releasesHeld;
         storeMouse(event.motion.x, event.motion.y);
         break;
     case SDL_MOUSEBUTTONDOWN:
@@ -174,10 +200,20 @@ void translateEvent(const SDL_Event& event)
         }
         if (event.button.button == SDL_BUTTON_LEFT || event.button.button == SDL_BUTTON_RIGHT ||
             event.button.button == SDL_BUTTON_MIDDLE) {
+            const Uint32 mask = SDL_BUTTON(event.button.button);
             if (event.button.state == SDL_PRESSED) {
-                buttonsHeld |= SDL_BUTTON(event.button.button);
+                buttonsHeld |= mask;
+                pressesUnseen |= mask;
+                releasesHeld &= ~mask;
+            } else if (pressesUnseen & mask) {
+                // Released before any frame saw it pressed: keep it down
+                // for one frame (see releaseHeldButtons).
+                releasesHeld |= mask;
+                releaseX = event.button.x;
+                releaseY = event.button.y;
+                break;
             } else {
-                buttonsHeld &= ~SDL_BUTTON(event.button.button);
+                buttonsHeld &= ~mask;
             }
             storeMouse(event.button.x, event.button.y);
         }
@@ -190,8 +226,21 @@ void translateEvent(const SDL_Event& event)
         closeRequested = true;
         break;
     default:
+        translateControllerEvent(event);
         break;
     }
+}
+
+// After a frame has seen the buttons: the releases held back take effect.
+bool releaseHeldButtons()
+{
+    if (!releasesHeld) {
+        return false;
+    }
+    buttonsHeld &= ~releasesHeld;
+    releasesHeld = 0;
+    storeMouse(releaseX, releaseY);
+    return true;
 }
 
 } // namespace
@@ -249,9 +298,14 @@ bool openRenderWindow(const char* title, int width, int height, bool fullscreenF
     windowHandle = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                     width, height, flags);
     if (!windowHandle) {
-        // SDL picks the GL visual while it creates the window.
-        const bool noVisual = std::strstr(SDL_GetError(), "visual") != nullptr;
-        failWith(noVisual ? "Cant't Find A Suitable PixelFormat." : "Window creation error.");
+        // SDL loads GL and picks the pixel format while it creates the
+        // window. When the same window without GL can be made, that step
+        // is the one that failed.
+        SDL_Window* plain = SDL_CreateWindow("", 0, 0, width, height, SDL_WINDOW_HIDDEN);
+        if (plain) {
+            SDL_DestroyWindow(plain);
+        }
+        failWith(plain ? "Cant't Find A Suitable PixelFormat." : "Window creation error.");
         return false;
     }
 
@@ -396,6 +450,9 @@ void closeRenderWindow()
         crossCursor = nullptr;
     }
     buttonsHeld = 0;
+    pressesUnseen = 0;
+    releasesHeld = 0;
+    frameRan = false;
     keyModifiers = KMOD_NONE;
 }
 
@@ -408,8 +465,15 @@ PumpResult pumpMessage()
     if (!videoStarted) {
         return PumpResult::Empty;
     }
+    if (std::exchange(frameRan, false) && releaseHeldButtons()) {
+        return PumpResult::Dispatched;
+    }
+    updateControllers();
     SDL_Event event;
     if (!SDL_PollEvent(&event)) {
+        // The mode runs a frame now, which sees every press so far.
+        pressesUnseen = 0;
+        frameRan = true;
         return PumpResult::Empty;
     }
     translateEvent(event);

@@ -108,6 +108,26 @@ TEST(MenuDialog, ControlsSitWhereTheFormPutsThem)
 TEST(MenuDialog, EditsKeepTheirLengthsButTakeLongerStoredValues)
 {
     TMenuDialog form;
+    // Typing stops at 4, 4 and 2 characters.
+    form.show(true);
+    pump(form, 0.2);
+    const struct {
+        TMenuDialog::Edit edit;
+        int x, y;
+        const char* kept;
+    } edits[] = {{TMenuDialog::Edit::width, 270, 42, "1234"},
+                 {TMenuDialog::Edit::height, 318, 42, "1234"},
+                 {TMenuDialog::Edit::bits, 290, 74, "12"}};
+    for (const auto& edit : edits) {
+        form.setText(edit.edit, "");
+        const std::string command = "xdotool mousemove --window " + std::to_string(form.windowId()) + " " +
+                                    std::to_string(edit.x) + " " + std::to_string(edit.y) +
+                                    " click 1 type --delay 20 123456";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        pump(form, 0.3);
+        EXPECT_EQ(form.text(edit.edit), edit.kept);
+    }
+    form.hide();
     form.setText(TMenuDialog::Edit::height, "65535");
     EXPECT_EQ(form.text(TMenuDialog::Edit::height), "65535");
     form.setChecked(TMenuDialog::Check::loadTrack, true);
@@ -283,6 +303,22 @@ TEST(MenuDialog, ClicksReachTheHandlers)
     pump(form, 0.3);
     EXPECT_EQ(dialogs.size(), 3u);
     EXPECT_EQ(games, 0);
+
+    // The arrow keys move the check in the radio group and run its handler.
+    clickAt(form, 136, 156);
+    ASSERT_EQ(std::system("xdotool key Down"), 0);
+    pump(form, 0.3);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::loadTrack));
+    EXPECT_EQ(form.focusedControl(), "LoadTrackRadio");
+    EXPECT_EQ(dialogs.size(), 4u);
+    ASSERT_EQ(std::system("xdotool key Up"), 0);
+    pump(form, 0.3);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::newTrack));
+    EXPECT_EQ(form.focusedControl(), "NewTrackRadio");
+    ASSERT_EQ(std::system("xdotool key Left"), 0);
+    pump(form, 0.3);
+    EXPECT_TRUE(form.checked(TMenuDialog::Check::loadTrack));
+    EXPECT_EQ(dialogs.size(), 5u);
 
     setFileDialogHandler(nullptr);
     setMessageBoxHandler(nullptr);

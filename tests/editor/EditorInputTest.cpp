@@ -2,8 +2,11 @@
 // one frame at a time, without a window.
 #include "EditorTestSupport.h"
 
+#include "editor/EditHistory.h"
 #include "editor/Editor.h"
 #include "editor/EditorWindow.h"
+#include "editor/TestRide.h"
+#include "editor/ViewFit.h"
 #include "model/Globals.h"
 #include "model/TrackFile.h"
 
@@ -104,6 +107,24 @@ protected:
             result.push_back({v->x, v->y});
         }
         return result;
+    }
+
+    static void control(int key, bool shift = false)
+    {
+        keyDown[VK_CONTROL] = true;
+        keyDown[VK_SHIFT] = shift;
+        press(key);
+        keyDown[VK_CONTROL] = false;
+        keyDown[VK_SHIFT] = false;
+    }
+
+    // Esc, Yes, and the save dialog answered with `path`: true when saved.
+    bool saveAs(const std::string& path)
+    {
+        answers.savePath = path;
+        answers.boxAnswers = {IDYES};
+        keyDown[VK_ESCAPE] = true;
+        return frame();
     }
 
     static std::vector<Point> apples()
@@ -360,6 +381,9 @@ TEST_F(EditorInput, WhileDrawingModesAndSavingAreLocked)
     EXPECT_FALSE(frame());
     EXPECT_TRUE(answers.messages.empty());
     EXPECT_FALSE(keyDown[VK_ESCAPE]);
+    press(VK_F5);   // a test ride, too
+    EXPECT_FALSE(takeTestRideRequest());
+    EXPECT_TRUE(answers.messages.empty());
     EXPECT_TRUE(drawingPolygon);
     EXPECT_FALSE(cursorShown);
     click(50, 200);
@@ -368,20 +392,38 @@ TEST_F(EditorInput, WhileDrawingModesAndSavingAreLocked)
     EXPECT_TRUE(cursorShown);
     press(VK_TAB);
     EXPECT_FALSE(cursorShown);   // the apple follows the mouse instead
+
+    // A ride needs the start that a save needs.
+    press(VK_F5);
+    EXPECT_TRUE(takeTestRideRequest());
+    keyDown['S'] = true;
+    frame();
+    keyDown['S'] = false;
+    click(50, 110);
+    press(VK_F5);
+    EXPECT_FALSE(takeTestRideRequest());
+    EXPECT_EQ(answers.texts(), std::vector<std::string>{"Motorbike collides with some polygons"});
 }
 
 TEST_F(EditorInput, ANewTrackSavedUnchangedIsTheFortyEightBytes)
 {
     const std::string dir = scratchFolder("new");
+    start();
+    // The save dialog cancelled: the editor goes on and nothing is written.
+    answers.boxAnswers = {IDYES};
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_FALSE(frame());
+    EXPECT_EQ(answers.saveDialogs, 1);
+    EXPECT_TRUE(std::filesystem::is_empty(dir));
+
     answers.savePath = dir + "/new.vlt";
     answers.boxAnswers = {IDYES};
-    start();
     keyDown[VK_ESCAPE] = true;
     EXPECT_TRUE(frame());
-    ASSERT_EQ(answers.messages.size(), 1u);
-    EXPECT_EQ(answers.messages[0].text, "Save track?");
-    EXPECT_EQ(answers.messages[0].caption, "Velto");
-    EXPECT_EQ(answers.messages[0].flags, 0x2023u);
+    ASSERT_EQ(answers.messages.size(), 2u);
+    EXPECT_EQ(answers.messages[1].text, "Save track?");
+    EXPECT_EQ(answers.messages[1].caption, "Velto");
+    EXPECT_EQ(answers.messages[1].flags, 0x2023u);
     EXPECT_EQ(answers.proposedName, "");
     EXPECT_EQ(readBytes(answers.savePath), trackBytes(-1.0, {-100, 0}, {100, 0}, {}, {}));
     std::filesystem::remove_all(dir);
@@ -445,6 +487,7 @@ TEST_F(EditorInput, AFailedSaveKeepsTheOldFileAndTheTrack)
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_FALSE(ended);
+    EXPECT_EQ(answers.proposedName, path);   // the loaded track's own name
     ASSERT_EQ(answers.messages.size(), 2u);
     EXPECT_EQ(answers.messages[1].text, "Cant't save the track.");
     EXPECT_EQ(answers.messages[1].caption, "Error");
@@ -475,6 +518,126 @@ TEST_F(EditorInput, AFailedSaveKeepsTheOldFileAndTheTrack)
     std::filesystem::remove_all(dir);
 }
 
+// Every kind of change, undone to the loaded file and redone to the edited
+// one, byte for byte; what the history refuses; its bounds.
+TEST_F(EditorInput, UndoAndRedoRetraceEveryChangeByteForByte)
+{
+    const std::string dir = scratchFolder("undo");
+    const std::string loaded = dir + "/loaded.vlt";
+    writeBytes(loaded, trackBytes(-1, {-2000, 1000}, {2000, 1000},
+                                  {{{-500, -100}, {500, -100}, {0, 200}}, {{1000, 0}, {1100, 0}, {1050, 50}}},
+                                  {{0, 300}, {100, 300}}));
+    start(loaded);
+
+    drawPolygon({{-300, -500}, {300, -500}, {0, -400}});
+    EXPECT_EQ(undoStepCount(), 1u);   // the vertices fold into one step
+    press(VK_NEXT);                   // the first polygon
+    press(VK_DELETE);
+    mouseAt(10, 10);
+    keyDown['M'] = true;
+    frame();
+    mouseAt(33.3, 47.1);
+    frame();
+    control('Z');                     // refused while M is held
+    EXPECT_EQ(undoStepCount(), 2u);
+    mouseAt(71.7, -12.9);
+    frame();
+    keyDown['M'] = false;
+    frame();
+    press(VK_TAB);
+    click(-700, 700);
+    press(VK_NEXT);
+    press(VK_DELETE);
+    press(VK_TAB);
+    keyDown['S'] = true;
+    frame();
+    keyDown['S'] = false;
+    click(-1500.5, 1200.25);
+    keyDown['F'] = true;
+    frame();
+    keyDown['F'] = false;
+    click(1500.75, 900.5);
+    EXPECT_EQ(undoStepCount(), 7u);
+    ASSERT_TRUE(saveAs(dir + "/edited.vlt"));
+    const Bytes edited = readBytes(dir + "/edited.vlt");
+
+    // A failed save changes nothing in the history.
+    EXPECT_FALSE(saveAs(dir + "/missing/x.vlt"));
+    for (int i = 0; i < 7; ++i) {
+        control('Z');
+    }
+    EXPECT_EQ(undoStepCount(), 0u);
+    EXPECT_EQ(redoStepCount(), 7u);
+    control('Z');
+    ASSERT_TRUE(saveAs(dir + "/undone.vlt"));
+    EXPECT_EQ(readBytes(dir + "/undone.vlt"), readBytes(loaded));
+    for (int i = 0; i < 7; ++i) {
+        control(i % 2 == 0 ? 'Y' : 'Z', i % 2 != 0);
+    }
+    ASSERT_TRUE(saveAs(dir + "/redone.vlt"));
+    EXPECT_EQ(readBytes(dir + "/redone.vlt"), edited);
+
+    // A new change clears what was left to redo.
+    control('Z');
+    press(VK_TAB);
+    click(-800, 800);
+    EXPECT_EQ(redoStepCount(), 0u);
+    control('Y');
+    EXPECT_EQ(finishPoint->x, 2000.0);
+
+    // Hundreds of steps back; the oldest go beyond the bound.
+    const int32_t before = appleCount;
+    for (int i = 0; i < 250; ++i) {
+        click(i, -900);
+    }
+    for (int i = 0; i < 250; ++i) {
+        control('Z');
+    }
+    EXPECT_EQ(appleCount, before);
+    for (size_t i = 0; i < kHistorySteps + 50; ++i) {
+        click(static_cast<double>(i), -900);
+    }
+    EXPECT_EQ(undoStepCount(), kHistorySteps);
+    EXPECT_LE(historyBytes(), kHistoryBytes);
+    std::filesystem::remove_all(dir);
+}
+
+TEST_F(EditorInput, BackspaceTakesBackTheLastVertexUntilNoPolygonIsLeft)
+{
+    start();
+    drawPolygon({{0, 100}, {100, 100}, {50, 200}});
+    Cpolygons* triangle = activePolygon;
+    click(300, 100);
+    click(400, 100);
+    click(350, 200);
+    mouseAt(500, 500);
+    press(VK_BACK);
+    EXPECT_EQ(polygonTail->polygon->count, 2);
+    EXPECT_EQ(vertices(polygonTail), (std::vector<Point>{{300, 100}, {400, 100}, {500, 500}}));
+    control('Y');   // placed again where it was
+    EXPECT_EQ(vertices(polygonTail), (std::vector<Point>{{300, 100}, {400, 100}, {350, 200}, {500, 500}}));
+    press(VK_BACK);
+    press(VK_BACK);
+    press(VK_BACK);
+    EXPECT_FALSE(drawingPolygon);
+    EXPECT_EQ(polygonTail->polygon, nullptr);
+    EXPECT_EQ(activePolygon, triangle);
+    EXPECT_EQ(polygonCount, 1);
+    EXPECT_TRUE(cursorShown);
+    press(VK_BACK);   // nothing is being drawn
+    EXPECT_EQ(polygonCount, 1);
+    EXPECT_EQ(undoStepCount(), 1u);
+
+    // Redrawn from apple mode, it is drawn in polygon mode.
+    press(VK_TAB);
+    control('Y');
+    EXPECT_EQ(editMode, PolygonMode);
+    EXPECT_TRUE(drawingPolygon);
+    EXPECT_EQ(appleCursor, nullptr);
+    EXPECT_EQ(editorApples, nullptr);
+    EXPECT_EQ(activePolygon, nullptr);
+}
+
 // --- loading ------------------------------------------------------------
 
 TEST_F(EditorInput, ALoadedTrackIsFittedToTheDialogsWindowSize)
@@ -492,6 +655,21 @@ TEST_F(EditorInput, ALoadedTrackIsFittedToTheDialogsWindowSize)
     EXPECT_EQ(activePolygon, editorPolygons->next);
     EXPECT_EQ(activeApple, editorApples);
     EXPECT_EQ(editorBestTime, 12.5);
+
+    // The window grows to its real size: the fit follows it until the view
+    // is moved; Home fits the track again, with a margin.
+    viewWidth = 1600;
+    frame();
+    EXPECT_DOUBLE_EQ(viewZoom, 1600.0 / 1600.0);   // the width decides
+    press(VK_LEFT);
+    viewWidth = 800;
+    frame();
+    EXPECT_FALSE(followingWindowSize());
+    EXPECT_DOUBLE_EQ(viewZoom, 1.0);
+    press(VK_HOME);
+    EXPECT_DOUBLE_EQ(viewZoom, (800.0 - 2 * kFitMargin) / 1600.0);
+    EXPECT_EQ(viewCentre.x, 300.0);
+    EXPECT_EQ(viewCentre.y, 100.0);
     std::filesystem::remove_all(dir);
 }
 

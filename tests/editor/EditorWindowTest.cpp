@@ -3,15 +3,19 @@
 // from the frame hook, with the picture read back before each swap.
 #include "EditorTestSupport.h"
 
+#include "editor/EditHistory.h"
 #include "editor/Editor.h"
 #include "editor/EditorWindow.h"
+#include "game/GameWindow.h"
 #include "model/Globals.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/EventInjection.h"
 #include "platform/RenderWindow.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -92,6 +96,24 @@ bool isWhite(Rgb c)
 bool isGrey(Rgb c)
 {
     return c.r > 60 && c.r < 120 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
+}
+
+// The outline of the active polygon.
+bool isGreen(Rgb c)
+{
+    return c.g > 100 && c.r < 80 && c.b < 80;
+}
+
+// The light grey of the apples, the start's bike and the finish.
+bool isMarker(Rgb c)
+{
+    return c.r >= 115 && c.r < 190 && std::abs(c.r - c.g) < 6 && std::abs(c.r - c.b) < 6;
+}
+
+// Pixels that pass `test` within `reach` pixels of p.
+int pixelsAround(const std::vector<unsigned char>& rgb, Pixel p, int reach, const std::function<bool(Rgb)>& test)
+{
+    return countPixels(rgb, p.x - reach, p.y - reach, p.x + reach + 1, p.y + reach + 1, test);
 }
 
 // Red text of a warning line whose baseline stands `below` pixels under the
@@ -254,6 +276,7 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
     script.waitForWindow();
     script.then([] {
         EXPECT_FALSE(fullscreen);
+        EXPECT_FALSE(controllersOpen());     // only the game reads them
         EXPECT_GT(viewHeight, modeHeight);   // maximised
         const auto rgb = readPicture();
         // The help stands at the bottom left when the editor opens.
@@ -294,11 +317,15 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
     script.click(100, 100, 1, &bow[0]);
     script.click(250, 250, 1, &bow[1]);
     script.click(250, 100, 1, &bow[2]);
-    script.click(100, 250, 1, &bow[3]);
+    // The mouse vertex keeps the outline simple, then makes it cross.
+    script.move(150, 50);
+    script.then([] { EXPECT_EQ(warningPixels(readPicture(), 20), 0) << "a simple outline is valid"; });
+    script.move(100, 250);
     script.then([] {
         EXPECT_GT(warningPixels(readPicture(), 20), 50) << "Invalid polygon";
         screenshot("bow-tie");
     });
+    script.click(100, 250, 1, &bow[3]);
     script.click(100, 250, 3);
     script.then([] {
         EXPECT_EQ(polygonCount, 1);
@@ -387,7 +414,8 @@ TEST_F(EditorWindow, APlayerDrawsAndSavesATrack)
 TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
 {
     const std::string dir = scratchFolder("refusals");
-    answers.savePath = dir + "/never.vlt";
+    answers.savePath = dir + "/edge.vlt";
+    Point start{}, finish{}, apple{};
 
     script.waitForWindow();
     // Half a polygon: neither the close box nor Esc asks anything.
@@ -432,15 +460,34 @@ TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
         answers.boxAnswers = {IDYES};
     });
     script.tap(VK_ESCAPE);
-    script.then([&] { answers.boxAnswers = {IDNO}; });
+    script.then([&] { EXPECT_EQ(answers.saveDialogs, 0); });
+    // Only a wheel outside the world, the finish and an apple beyond it:
+    // the track saves.
+    for (int i = 0; i < 12; ++i) {
+        script.tap(VK_LEFT);
+    }
+    script.key('S', true);
+    script.move(-7950, 5700);
+    script.key('S', false);
+    script.click(-7950, 5700, 1, &start);
+    script.key('F', true);
+    script.move(-8600, 5500);
+    script.key('F', false);
+    script.click(-8600, 5500, 1, &finish);
+    script.tap(VK_TAB);
+    script.click(-9000, 6300, 1, &apple);
+    script.then([&] {
+        EXPECT_TRUE(editorMoto->rearWheel->outsideRect(-8000, 8000, -6000, 6000));
+        EXPECT_FALSE(editorMoto->head->outsideRect(-8000, 8000, -6000, 6000));
+        answers.boxAnswers = {IDYES};
+    });
     script.tap(VK_ESCAPE);
     run();
 
     EXPECT_EQ(answers.texts(),
               (std::vector<std::string>{"Save track?", "Save track?", "Motorbike collides with some polygons",
                                         "Save track?", "Motorbike is out of bounds", "Save track?"}));
-    EXPECT_EQ(answers.saveDialogs, 0);
-    EXPECT_FALSE(std::filesystem::exists(answers.savePath));
+    EXPECT_EQ(readBytes(answers.savePath), trackBytes(-1.0, start, finish, {}, {apple}));
     std::filesystem::remove_all(dir);
 }
 
@@ -458,7 +505,8 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
     script.wait(2);
     script.then([zoom] {
         EXPECT_EQ(viewZoom, *zoom * 8);
-        // Pressed and released between two frames: not seen at all.
+        // Pressed and released between two frames: the key is not seen at
+        // all, the click is (a quick tap still starts a polygon).
         injectKey(VK_SUBTRACT, true);
         injectKey(VK_SUBTRACT, false);
         const Pixel p = toPixel(0, -200);
@@ -468,6 +516,13 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
     script.wait(2);
     script.then([&, zoom] {
         EXPECT_EQ(viewZoom, *zoom * 8);
+        EXPECT_TRUE(drawingPolygon);
+        // A quick right click ends it again.
+        injectMouseButton(3, true, 10, 10);
+        injectMouseButton(3, false, 10, 10);
+    });
+    script.wait(2);
+    script.then([&] {
         EXPECT_FALSE(drawingPolygon);
         answers.boxAnswers = {IDNO};
         injectClose();
@@ -522,6 +577,10 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.wait(10);
     script.then([] {
         EXPECT_DOUBLE_EQ(helpAlpha, 0.8);
+        // Eighteen lines: the first stands 275 pixels above the bottom.
+        const auto rgb = readPicture();
+        EXPECT_GT(countPixels(rgb, 5, viewHeight - 290, 400, viewHeight - 265, isWhite), 50);
+        EXPECT_EQ(countPixels(rgb, 5, viewHeight - 320, 400, viewHeight - 292, isWhite), 0);
         screenshot("help");
     });
     // The help and the warnings keep their pixel place at any zoom.
@@ -540,7 +599,13 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.tap(VK_SUBTRACT);
     script.tap(VK_F1);
     script.tap(VK_PRIOR);
-    script.then([] { screenshot("previous-polygon"); });
+    script.then([] {
+        // The polygon selected is outlined.
+        ASSERT_NE(activePolygon, nullptr);
+        const Cvertex* corner = activePolygon->polygon->first;
+        EXPECT_GT(pixelsAround(readPicture(), toPixel(corner->x, corner->y), 2, isGreen), 0);
+        screenshot("previous-polygon");
+    });
     script.then([] { injectKey('M', true); });
     auto before = std::make_shared<Point>();
     script.then([before] {
@@ -565,19 +630,164 @@ TEST_F(EditorWindow, ALoadedTrackInEveryMode)
     script.key('F', true);
     script.movePixel(700, 300);
     script.then([] {
+        // The finish follows the mouse and is drawn there.
         EXPECT_EQ(editMode, PlaceFinish);
+        EXPECT_NEAR(finishPoint->x, toWorld({700, 300}).x, 1e-9);
+        EXPECT_NEAR(finishPoint->y, toWorld({700, 300}).y, 1e-9);
+        EXPECT_GT(pixelsAround(readPicture(), {700, 300}, 4, isMarker), 5);
         screenshot("place-finish");
     });
     script.key('F', false);
     script.clickPixel(700, 300);
     script.key('S', true);
     script.movePixel(300, 350);
-    script.then([] { screenshot("place-start-loaded"); });
+    script.then([] {
+        // So does the start, with the bike on it: its rear wheel lies left
+        // of the lines that join the bike's parts to the start.
+        EXPECT_NEAR(startPoint->x, toWorld({300, 350}).x, 1e-9);
+        EXPECT_NEAR(startPoint->y, toWorld({300, 350}).y, 1e-9);
+        const Pixel rear = toPixel(startPoint->x - 64.0, startPoint->y - 113.0 / 3.0);
+        EXPECT_GT(pixelsAround(readPicture(), rear, 4, isMarker), 3);
+        screenshot("place-start-loaded");
+    });
     script.key('S', false);
     script.clickPixel(300, 350);
     answers.boxAnswers = {IDNO};
     script.tap(VK_ESCAPE);
     run();
+}
+
+// The game mode of a test ride, watched from its loop: Esc pauses the run,
+// a second Esc leaves it.
+struct Ride {
+    static inline int passes = 0;
+    static inline bool running = false;
+    static inline bool quitSent = false;
+    static inline std::string track;
+    static inline bool trackExisted = false;
+
+    static void reset()
+    {
+        passes = 0;
+        running = false;
+        quitSent = false;
+        track.clear();
+        trackExisted = false;
+    }
+
+    static void hook(int32_t state)
+    {
+        ++passes;
+        if (passes == 1) {
+            EXPECT_TRUE(gameMode);
+            track = trackPath;
+            trackExisted = std::filesystem::exists(trackPath);
+        }
+        running = running || state == GameRunning;
+        if (passes == 40) {
+            injectKey(VK_ESCAPE, true);
+        } else if (passes == 41) {
+            injectKey(VK_ESCAPE, false);
+        } else if (state == GamePaused && !quitSent) {
+            quitSent = true;
+            injectKey(VK_ESCAPE, true);
+        }
+    }
+};
+
+// What the editor shows and keeps, to compare before and after a ride.
+struct EditorState {
+    double zoom, x, y;
+    int32_t mode, polygons, apples;
+    const Cpolygons* selected;
+    size_t undo, redo;
+    Point start;
+    bool operator==(const EditorState&) const = default;
+
+    static EditorState now()
+    {
+        return {viewZoom, viewCentre.x, viewCentre.y, editMode, polygonCount, appleCount, activePolygon,
+                undoStepCount(), redoStepCount(), {startPoint->x, startPoint->y}};
+    }
+};
+
+TEST_F(EditorWindow, ATestRideComesBackToTheSameEditor)
+{
+    trackPath = shippedTrack();
+    const Bytes track = readBytes(trackPath);
+    Ride::reset();
+    gameLoopHook = Ride::hook;
+    auto state = std::make_shared<EditorState>();
+    auto picture = std::make_shared<std::vector<unsigned char>>();
+    const auto temp = std::filesystem::temp_directory_path();
+    const std::string noTextures = scratchFolder("no-textures");
+
+    script.waitForWindow();
+    // The whole track fits the maximised window, not the dialog's size.
+    script.then([] {
+        const double fit = std::min(viewWidth / (trackBounds.maxX - trackBounds.minX),
+                                    viewHeight / (trackBounds.maxY - trackBounds.minY));
+        EXPECT_DOUBLE_EQ(viewZoom, std::max(fit, viewWidth / 16000.0));
+    });
+    script.tap(VK_ADD);
+    script.tap(VK_PRIOR);
+    script.clickPixel(400, 300);
+    script.clickPixel(500, 300);
+    script.clickPixel(450, 250);
+    script.clickPixel(450, 250, 3);
+    script.then([] { injectKey(VK_CONTROL, true); });
+    script.tap('Z');
+    script.key(VK_CONTROL, false);
+    // F5 while drawing: refused silently, like a save.
+    script.clickPixel(400, 300);
+    script.tap(VK_F5);
+    script.wait(2);
+    script.then([&] {
+        EXPECT_TRUE(drawingPolygon);
+        EXPECT_EQ(Ride::passes, 0);
+        EXPECT_TRUE(answers.messages.empty());
+    });
+    script.tap(VK_BACK);
+    script.wait(90);   // the help fades out
+    script.then([state, picture] {
+        EXPECT_FALSE(drawingPolygon);
+        EXPECT_EQ(redoStepCount(), 1u);
+        *state = EditorState::now();
+        *picture = readPicture();
+        screenshot("before-ride");
+    });
+    script.tap(VK_F5);
+    script.waitForWindow();
+    script.wait(3);
+    script.then([state, picture, temp] {
+        EXPECT_TRUE(Ride::running);
+        EXPECT_TRUE(Ride::quitSent);
+        EXPECT_TRUE(Ride::trackExisted);
+        EXPECT_EQ(std::filesystem::path(Ride::track).parent_path().parent_path(), temp);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Ride::track).parent_path()));
+        EXPECT_FALSE(gameMode);
+        EXPECT_TRUE(*state == EditorState::now());
+        EXPECT_TRUE(*picture == readPicture()) << "the picture changed over the ride";
+        screenshot("after-ride");
+    });
+    // A game that cannot start: its message, then the same editor.
+    script.then([noTextures] { ASSERT_EQ(::chdir(noTextures.c_str()), 0); });
+    script.tap(VK_F5);
+    script.waitForWindow();
+    script.wait(3);
+    script.then([&, state, picture] {
+        ASSERT_EQ(::chdir(VELTO_BINARY_DIR), 0);
+        ASSERT_EQ(answers.messages.size(), 1u);
+        EXPECT_EQ(answers.messages[0].text.rfind("Image loading error.", 0), 0u);
+        EXPECT_TRUE(*state == EditorState::now());
+        EXPECT_TRUE(*picture == readPicture());
+        answers.boxAnswers = {IDNO};
+    });
+    script.tap(VK_ESCAPE);
+    run();
+    gameLoopHook = nullptr;
+    EXPECT_EQ(readBytes(trackPath), track);
+    std::filesystem::remove_all(noTextures);
 }
 
 // The mean time of a frame (input, drawing, swap) over `frames` frames.
@@ -630,7 +840,12 @@ TEST_F(EditorWindow, FrameTime)
     const double big = frameTime(bigTrack(dir), 30, answers);
     std::printf("editor frame time, 20 polygons x 1000 vertices: %.2f ms\n", big);
     RecordProperty("big_track_ms", std::to_string(big));
-    EXPECT_LT(big, 5000.0);
+    // Every frame fills the whole track anew, so a frame takes longer on a
+    // larger track, but in step with it: a few shipped frames' time for
+    // 20,000 vertices (4 to 9 measured), where work over pairs of vertices
+    // would take a hundred times as long. Measured against the shipped
+    // track in the same run, the bound holds on a busy machine too.
+    EXPECT_LT(big, 40.0 * ms);
     std::filesystem::remove_all(dir);
 }
 

@@ -1,23 +1,28 @@
 // Whole game modes in a real window under Xvfb: the first frame's picture,
-// driving keys, pause, resume, restart, quit, focus loss, the close box, a
-// finish that writes the best time, and the failures that end a game mode
-// before it starts. A driver thread plays the player; everything that
+// driving keys, a controller, pause, resume, restart, quit, focus loss, the
+// close box, a finish that writes the best time, and the failures that end a
+// game mode before it starts. A driver thread plays the player; everything that
 // touches the window or GL runs on the main thread through the loop hook.
 #include "GameTestSupport.h"
 
 #include "game/Game.h"
+#include "game/GameGhost.h"
 #include "game/GameSound.h"
 #include "game/GameWindow.h"
 #include "gfx/DisplayLists.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
+#include "platform/Controllers.h"
 #include "platform/EventInjection.h"
+#include "platform/VirtualController.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -30,12 +35,17 @@ namespace {
 // What the main thread publishes for the driver.
 std::atomic<int32_t> loopState{GameQuit};
 std::atomic<double> shownX{0.0};
+std::atomic<int32_t> sceneApplesLeft{-1};
+std::atomic<bool> listsCompiled{false};
 std::atomic<bool> captureWanted{false};
 std::atomic<bool> captureDone{false};
 std::atomic<int> framesDrawn{0};
 std::mutex published;
 std::vector<std::string> lastTexts;
 std::vector<uint8_t> picture;   // RGBA, bottom row first
+double pictureCameraX = 0.0;    // the camera and clock of the picture
+double pictureCameraY = 0.0;
+int32_t pictureStep = 0;
 std::vector<std::function<void()>> mainQueue;
 std::vector<OverlayText> frameTexts;
 std::chrono::steady_clock::time_point deadline;
@@ -54,12 +64,18 @@ void sceneAndCapture()
     if (shownMoto != nullptr) {
         shownX = shownMoto->position.x;
     }
+    // Read here, on the main thread inside sceneLock, for the driver.
+    sceneApplesLeft = applesLeft;
+    listsCompiled = skyList != 0 && barList != 0 && groundList != 0;
     if (captureWanted.exchange(false)) {
         std::vector<uint8_t> pixels(static_cast<size_t>(viewWidth) * viewHeight * 4);
         glReadBuffer(GL_BACK);
         glReadPixels(0, 0, viewWidth, viewHeight, GL_RGBA, GL_UNSIGNED_BYTE, pixels.data());
         std::lock_guard<std::mutex> lock(published);
         picture = std::move(pixels);
+        pictureCameraX = cameraCentre.x;
+        pictureCameraY = cameraCentre.y;
+        pictureStep = stepCount.load();
         captureDone = true;
     }
 }
@@ -200,6 +216,7 @@ protected:
             mainQueue.clear();
             lastTexts.clear();
         }
+        listsCompiled = false;
         std::thread driver([&] {
             player();
             onMain([] { closeRequested = true; });
@@ -209,6 +226,7 @@ protected:
         driver.join();
         // Whatever ended the mode, everything is gone.
         EXPECT_FALSE(windowActive);
+        EXPECT_FALSE(controllersOpen());
         EXPECT_EQ(simMoto, nullptr);
         EXPECT_EQ(shownMoto, nullptr);
         EXPECT_EQ(trackPolygons, nullptr);
@@ -278,26 +296,36 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         key(VK_UP, false);
         EXPECT_TRUE(waitFor([&] { return shownX > x0 + 20.0; }));
 
-        // Esc pauses; the clock stands still.
-        tap(VK_ESCAPE);
+        // A controller plugged in while riding: Start pauses as Esc does,
+        // and the clock stands still. Start still held does not quit.
+        std::atomic<int> pad{-1};
+        onMain([&] { pad = attachVirtualController(); });
+        ASSERT_TRUE(waitFor([] { return openControllerCount() == 1; }));
+        onMain([&] { setVirtualButton(pad, PadButton::Start, true); });
         ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
         EXPECT_TRUE(waitFor([] { return textsInclude("Space - resume"); }));
+        screenshot("game-paused-by-controller.png");
         const int32_t paused = stepCount;
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(stepCount.load(), paused);
         EXPECT_FALSE(soundFeed.engineRunning);
+        EXPECT_EQ(loopState.load(), GamePaused);
+        onMain([&] { setVirtualButton(pad, PadButton::Start, false); });
 
-        // Space resumes, after another half second.
-        tap(VK_SPACE);
+        // X resumes, as Space does, after another half second.
+        onMain([&] { setVirtualButton(pad, PadButton::X, true); });
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        onMain([&] { setVirtualButton(pad, PadButton::X, false); });
         EXPECT_TRUE(waitFor([&] { return stepCount > paused; }));
+        onMain([&] { detachVirtualController(pad); });
+        ASSERT_TRUE(waitFor([] { return openControllerCount() == 0; }));
 
         // Enter on the pause panel restarts from the start.
         tap(VK_ESCAPE);
         ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
         tap(VK_RETURN);
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning && stepCount == 0; }));
-        EXPECT_EQ(applesLeft, 2);
+        EXPECT_TRUE(waitFor([] { return sceneApplesLeft == 2; }));
         EXPECT_TRUE(waitFor([] { return soundFeed.engineRunning.load(); }));
 
         // M switches the sound off, and on again.
@@ -363,6 +391,110 @@ TEST_F(GameDisplayTest, AFinishWritesTheBestTimeIntoTheTrackAndARestartShowsIt)
     EXPECT_EQ(storedBestTime(trackPath), runTimeOfSteps(finishedSteps));
 }
 
+// A picture taken by the next frame.
+std::vector<uint8_t> capture()
+{
+    captureDone = false;
+    captureWanted = true;
+    EXPECT_TRUE(waitFor([] { return captureDone.load(); }));
+    std::lock_guard<std::mutex> lock(published);
+    return picture;
+}
+
+TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
+{
+    TestTrack track;
+    track.finishX = track.startX + 700.0;
+    trackPath = (dir / "ghost.vlt").string();
+    ASSERT_TRUE(writeTestTrack(trackPath, track));
+    const fs::path replay = dir / "ghost.replay";
+    int32_t finishedSteps = 0;
+
+    play([&] {
+        // Ride to the finish: the run's replay appears beside the track.
+        ASSERT_TRUE(startRiding());
+        key(VK_UP, true);
+        key(VK_RIGHT, true);   // leaning into the throttle, no wheelie
+        ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }, 15000ms));
+        key(VK_UP, false);
+        key(VK_RIGHT, false);
+        finishedSteps = stepCount;
+        EXPECT_TRUE(waitFor([&] { return fs::exists(replay); }));
+        EXPECT_TRUE(waitFor([] { return textsInclude("R - replay   B - best run   G - ghost"); }));
+
+        // R watches it, Esc stops; B watches it from the file, to its end.
+        // Each time the top bar says so, and the end panel comes back.
+        for (int source : {'R', 'B'}) {
+            const auto pressed = std::chrono::steady_clock::now();
+            key(source, true);
+            ASSERT_TRUE(waitFor([] { return loopState == GameWatching && textsInclude("Replay"); }));
+            std::printf("[ measure ] %c to the replay's first frame: %.1f ms\n", source,
+                        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - pressed).count());
+            key(source, false);
+            if (source == 'R') {
+                tap(VK_ESCAPE);
+            } else {
+                screenshot("game-replay.png");
+            }
+            ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }, 15000ms));
+        }
+        EXPECT_EQ(stepCount.load(), finishedSteps);
+
+        // A new run with the ghost: the player waits, the ghost rides off.
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        ASSERT_TRUE(ghostReady());
+        ASSERT_TRUE(waitFor([] { return stepCount > 220; }));
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        const std::vector<uint8_t> withGhost = capture();
+        const int32_t step = pictureStep;
+        const double cameraX = pictureCameraX;
+        const double cameraY = pictureCameraY;
+        tap('G');
+        ASSERT_TRUE(waitFor([] { return !ghostShown; }));
+        const std::vector<uint8_t> without = capture();
+        ASSERT_EQ(pictureStep, step);
+        tap('G');
+        ASSERT_TRUE(waitFor([] { return ghostShown; }));
+        std::this_thread::sleep_for(100ms);
+        screenshot("game-ghost.png");
+
+        // The ghost's frame, on screen: its pixels change with G, bluish and
+        // see-through, and nothing else does but the panel's text.
+        ASSERT_LT(static_cast<size_t>(step), ghostPath().poses.size());
+        const GhostPose& pose = ghostPath().poses[static_cast<size_t>(step)];
+        const int gx = static_cast<int>(pose.frameX - cameraX + 400.0);
+        const int gy = static_cast<int>(300.0 - (pose.frameY - cameraY));
+        ASSERT_GT(gx, 300);   // ahead of the waiting player
+        int changed = 0;
+        int bluish = 0;
+        int elsewhere = 0;
+        for (int y = 0; y < 600; ++y) {
+            for (int x = 0; x < 800; ++x) {
+                const size_t i = (static_cast<size_t>(599 - y) * 800 + x) * 4;
+                const bool differs = std::abs(withGhost[i] - without[i]) + std::abs(withGhost[i + 1] - without[i + 1]) +
+                                         std::abs(withGhost[i + 2] - without[i + 2]) > 30;
+                const bool near = std::abs(x - gx) < 110 && std::abs(y - gy) < 110;
+                if (differs && near) {
+                    ++changed;
+                    bluish += withGhost[i + 2] >= withGhost[i];
+                } else if (differs) {
+                    ++elsewhere;
+                }
+            }
+        }
+        std::printf("[ measure ] ghost pixels: %d changed by G, %d bluish, %d elsewhere\n", changed, bluish, elsewhere);
+        EXPECT_GT(changed, 400);
+        EXPECT_GT(bluish, changed / 2);
+        EXPECT_LT(elsewhere, 50);
+        tap(VK_ESCAPE);
+        EXPECT_TRUE(waitFor([] { return loopState == GameQuit; }));
+    });
+    EXPECT_GT(finishedSteps, 0);
+    EXPECT_EQ(storedBestTime(trackPath), runTimeOfSteps(finishedSteps));
+}
+
 TEST_F(GameDisplayTest, TheCloseBoxEndsTheGameAndTheNextGameRunsAfresh)
 {
     trackPath = (dir / "flat.vlt").string();
@@ -371,11 +503,12 @@ TEST_F(GameDisplayTest, TheCloseBoxEndsTheGameAndTheNextGameRunsAfresh)
         play([&] {
             ASSERT_TRUE(startRiding());
             // The lists are compiled anew in each game mode's context.
-            EXPECT_TRUE(waitFor([] { return skyList != 0 && barList != 0 && groundList != 0; })) << skyList << " " << barList << " " << groundList << " " << windowActive << " " << loopState;
-            EXPECT_TRUE(waitFor([] { return stepCount > 0; })) << "round " << round << " active " << windowActive
-                                                                << " state " << loopState;
+            EXPECT_TRUE(waitFor([] { return listsCompiled.load(); })) << "round " << round;
+            EXPECT_TRUE(waitFor([] { return stepCount > 0; })) << "round " << round;
+            // The close box alone ends the game mode, before the player
+            // returns.
             onMain([] { injectClose(); });
-            std::this_thread::sleep_for(300ms);
+            EXPECT_TRUE(waitFor([] { return loopState == GameQuit; })) << "round " << round;
         });
     }
 }

@@ -3,6 +3,8 @@
 #include "GameTestSupport.h"
 
 #include "game/Game.h"
+#include "game/GameGhost.h"
+#include "game/GameReplay.h"
 #include "game/GameWindow.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -16,6 +18,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <unistd.h>
 
 namespace {
@@ -196,6 +199,20 @@ TEST_F(GameFrameTest, AFinishInTheFrameOfAnEscPressEndsTheRunWithoutAPause)
     EXPECT_EQ(frame(GameRunning), GameFinished);
     EXPECT_EQ(find("Paused"), nullptr);
     EXPECT_EQ(frame(GameFinished), GameQuit);
+
+    // A finish just after the frame read the result, in the frame that Esc
+    // pauses: Enter starts a fresh run, not one that ends at once with a
+    // best time of 00:00:00.
+    ASSERT_TRUE(rewriteBestTime(path, -1.0));
+    stepResult = StepRunning;
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameRunning), GamePaused);
+    stepResult = StepFinished;
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GamePaused), GameRestart);
+    ASSERT_TRUE(restartRun());
+    EXPECT_EQ(frame(GameRunning), GameRunning);
+    EXPECT_EQ(storedBestTime(path), -1.0);
 }
 
 TEST_F(GameFrameTest, ClockIsRedWhileWaitingThenGreenAndWhiteOnThePanels)
@@ -243,8 +260,10 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart"}));
+                                                 "Enter - restart", "R - replay   B - best run   G - ghost"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
+    // The keys of replays and the ghost stand under the panel, not in it.
+    EXPECT_LT(find("R - replay   B - best run   G - ghost")->y + 16.0, -70.0);
 
     stepResult = StepFinished;
     frame(GameFinished);
@@ -320,6 +339,16 @@ TEST_F(GameFrameTest, FirstFinishWritesTheBestTimeOnceAndShowsItUntilLeft)
     EXPECT_DOUBLE_EQ(mark->y, 300.0 - 50.0);
     EXPECT_DOUBLE_EQ(mark->scale, 30.0);
     EXPECT_EQ(bestTime, -1.0);   // memory keeps the old value until the restart
+    // The run's replay stands beside the track, naming it by its digest.
+    Replay best;
+    std::string error;
+    ASSERT_EQ(readReplayFile((dir / "track.replay").string(), best, error), ReplayReadError::None) << error;
+    uint64_t digest = 0;
+    ASSERT_TRUE(trackDigest(path, digest));
+    EXPECT_EQ(best.digest, digest);
+    EXPECT_EQ(best.trackName, "track.vlt");
+    EXPECT_EQ(best.steps, 1234);
+    EXPECT_EQ(best.result, ReplayFinished);
 
     ASSERT_TRUE(rewriteBestTime(path, 7.0));
     EXPECT_EQ(frame(GameFinished), GameFinished);
@@ -337,7 +366,7 @@ TEST_F(GameFrameTest, FirstFinishWritesTheBestTimeOnceAndShowsItUntilLeft)
     EXPECT_NE(find("00:12:34"), nullptr);
 }
 
-TEST_F(GameFrameTest, AnEqualOrSlowerFinishIsNoBestTime)
+TEST_F(GameFrameTest, AnEqualOrSlowerFinishIsNoBestTimeAFasterOneIsWrittenDrawnOrNot)
 {
     bestTime = runTimeOfSteps(500);
     ASSERT_TRUE(rewriteBestTime(path, bestTime));
@@ -348,31 +377,182 @@ TEST_F(GameFrameTest, AnEqualOrSlowerFinishIsNoBestTime)
         EXPECT_EQ(find("Best time!"), nullptr);
         EXPECT_EQ(storedBestTime(path), runTimeOfSteps(500));
     }
+    // The first frame that sees a faster finish writes it even when it
+    // finds the window inactive and draws nothing; later frames show it.
     stepCount = 499;
-    frame(GameRunning);
-    EXPECT_NE(find("Best time!"), nullptr);
+    windowActive = false;
+    EXPECT_EQ(frame(GameRunning), GameFinished);
+    EXPECT_TRUE(log.empty());
     EXPECT_EQ(storedBestTime(path), runTimeOfSteps(499));
+    windowActive = true;
+    frame(GameFinished);
+    EXPECT_NE(find("Best time!"), nullptr);
 }
 
-TEST_F(GameFrameTest, ABestTimeThatCannotBeWrittenIsReportedAndTheGameGoesOn)
+TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreReportedOnceAndTheGameGoesOn)
 {
     MessageRecorder recorder;
     std::filesystem::remove(path);
+    std::filesystem::create_directory(dir / "track.replay");   // no file can take its place
     stepCount = 321;
     stepResult = StepFinished;
     EXPECT_EQ(frame(GameRunning), GameFinished);
-    ASSERT_EQ(recorder.messages.size(), 1u);
+    ASSERT_EQ(recorder.messages.size(), 2u);
     EXPECT_EQ(recorder.messages[0].caption, "Error");
     EXPECT_EQ(recorder.messages[0].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
+    EXPECT_EQ(recorder.messages[1].text, "The replay could not be written beside the track file.");
+    EXPECT_EQ(recorder.messages[1].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
     EXPECT_NE(find("Best time!"), nullptr);
     EXPECT_EQ(frame(GameFinished), GameFinished);
     EXPECT_NE(find("Finished"), nullptr);
     EXPECT_NE(find("Best time!"), nullptr);
     EXPECT_FALSE(std::filesystem::exists(path));   // nothing created in its place
 
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+
     keyDown[VK_ESCAPE] = true;
     EXPECT_EQ(frame(GameFinished), GameQuit);
-    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(recorder.messages.size(), 2u);
+}
+
+// What the physics thread does for one step.
+void threadStep()
+{
+    clockWaiting = false;
+    const int32_t r = stepRun();
+    stepCount.fetch_add(1);
+    stepResult = r;
+}
+
+TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPanel)
+{
+    MessageRecorder messages;
+    keyDown[VK_UP] = true;
+    for (int i = 0; i < 40; ++i) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    const double riddenX = simMoto->position.x;
+    stepResult = StepCrashed;
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameCrashed), GameWatching);
+    EXPECT_FALSE(keyDown['R']);
+    EXPECT_EQ(stepCount.load(), 0);   // the world was rebuilt
+    EXPECT_EQ(frame(GameWatching), GameWatching);
+    EXPECT_TRUE(physicsEnabled);
+    EXPECT_NE(find("Replay"), nullptr);
+    EXPECT_EQ(find("Game over"), nullptr);
+    for (int i = 0; i < 20; ++i) {
+        threadStep();   // the replay holds Up, the keyboard nothing
+    }
+    ASSERT_EQ(runRecorder.changes().size(), 1u);
+    EXPECT_EQ(runRecorder.changes()[0].keys, KeyUp);
+
+    keyDown[VK_SPACE] = true;
+    EXPECT_EQ(frame(GameWatching), GameWatchPaused);
+    EXPECT_FALSE(physicsEnabled);
+    EXPECT_EQ(frame(GameWatchPaused), GameWatchPaused);
+    EXPECT_NE(find("Replay - paused"), nullptr);
+    keyDown[VK_SPACE] = true;
+    EXPECT_EQ(frame(GameWatchPaused), GameWatching);
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameWatching), GameCrashed);
+    EXPECT_EQ(frame(GameCrashed), GameCrashed);   // Esc was let go, no quit
+    EXPECT_NE(find("Game over"), nullptr);
+
+    // Watched to its end: the same ride, then the end panel again. Nothing
+    // is written: no best time, no replay.
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameCrashed), GameWatching);
+    for (int i = 0; i < 40; ++i) {
+        threadStep();
+    }
+    EXPECT_EQ(simMoto->position.x, riddenX);
+    EXPECT_EQ(frame(GameWatching), GameCrashed);
+    stepResult = StepFinished;
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameFinished), GameWatching);
+    for (int i = 0; i < 40; ++i) {
+        threadStep();
+    }
+    stepResult = StepFinished;
+    EXPECT_EQ(frame(GameWatching), GameFinished);
+    EXPECT_EQ(storedBestTime(path), -1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
+    EXPECT_TRUE(messages.messages.empty());
+
+    // B: no best run yet, a damaged one, one of another version of the track.
+    const std::string best = (dir / "track.replay").string();
+    Replay other = lastRunReplay();
+    other.digest ^= 1;
+    for (const auto& [content, text] :
+         {std::pair{std::string(), "This track has no best run to watch yet."},
+          std::pair{std::string("# velto replay 1\n# track: track.vlt\n# digest: 12"), "The replay can't be read."},
+          std::pair{formatReplay(other), "The replay is for another version of the track."}}) {
+        if (!content.empty()) {
+            std::ofstream(best, std::ios::binary) << content;
+        }
+        keyDown['B'] = true;
+        EXPECT_EQ(frame(GameFinished), GameFinished);
+        ASSERT_FALSE(messages.messages.empty());
+        EXPECT_EQ(messages.messages.back().text, text);
+    }
+    // Enter from watching starts a new run with the keyboard.
+    std::ofstream(best, std::ios::binary) << formatReplay(lastRunReplay());
+    keyDown['B'] = true;
+    ASSERT_EQ(frame(GameFinished), GameWatching);
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GameWatching), GameRestart);
+    EXPECT_FALSE(replayDriving);
+}
+
+TEST_F(GameFrameTest, TheGhostRidesTheBestRunAndLeavesThePlayersRideAlone)
+{
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(ghostReady());
+
+    // Throttle to the finish, twice: without a ghost, then with the first
+    // ride as the ghost. The player's ride is the same bit for bit.
+    std::vector<std::vector<double>> rides[2];
+    for (auto& ride : rides) {
+        keyDown[VK_UP] = true;
+        while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+            threadStep();
+            ride.push_back({simMoto->position.x, simMoto->position.y, simMoto->angle,
+                            simMoto->frontWheel->position.x, simMoto->rearWheel->angle, simMoto->head->position.y});
+        }
+        keyDown[VK_UP] = false;
+        ASSERT_EQ(frame(GameRunning), GameFinished);
+        ASSERT_TRUE(restartRun());
+        ASSERT_TRUE(ghostReady());
+    }
+    EXPECT_EQ(rides[0], rides[1]);
+    const GhostPath& ghost = ghostPath();
+    ASSERT_EQ(ghost.poses.size(), rides[0].size() + 1);
+    EXPECT_EQ(ghost.result, StepFinished);
+    EXPECT_FLOAT_EQ(ghost.poses[1].frameX, static_cast<float>(rides[0][0][0]));
+    EXPECT_FLOAT_EQ(ghost.poses.back().frontX, static_cast<float>(rides[0].back()[3]));
+    EXPECT_FLOAT_EQ(ghost.poses.back().headY, static_cast<float>(rides[0].back()[5]));
+
+    keyDown['G'] = true;
+    frame(GameRunning);
+    EXPECT_FALSE(ghostShown);
+    keyDown['G'] = true;
+    frame(GameRunning);
+    EXPECT_TRUE(ghostShown);
+
+    // A damaged best run, or one of another version of the track: no ghost.
+    Replay other = lastRunReplay();
+    other.digest ^= 1;
+    for (const std::string& content : {std::string("# velto replay 1\n\0\0", 20), formatReplay(other)}) {
+        std::ofstream((dir / "track.replay").string(), std::ios::binary) << content;
+        ASSERT_TRUE(restartRun());
+        EXPECT_FALSE(ghostReady());
+    }
 }
 
 TEST_F(GameFrameTest, RestartOnAnUnreadableTrackEndsWithTheMessage)

@@ -4,7 +4,10 @@
 // ThreadSanitizer as well.
 #include "GameTestSupport.h"
 
+#include "Tracks.h"
+
 #include "game/Game.h"
+#include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "game/GameWindow.h"
 #include "model/Globals.h"
@@ -17,10 +20,12 @@
 #include <chrono>
 #include <cmath>
 #include <complex>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
 #include <numbers>
+#include <sys/wait.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -223,17 +228,40 @@ TEST_F(PhysicsThreadTest, ARunThatReachesTheFinishStopsTheThreadAndTheClock)
     runFrames(700ms);
     EXPECT_EQ(state, GameFinished);
     EXPECT_EQ(stepCount.load(), 1);
+
+    // A frame may enable the thread just after the last step. A restart
+    // whose track has gone meanwhile leaves no world, and no step may run
+    // on it.
+    physicsEnabled = true;
+    nextStepTime = queryPerformanceCounter() - stepTicks;
+    std::filesystem::remove(path);
+    MessageRecorder recorder;
+    EXPECT_FALSE(restartRun());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(recorder.messages.size(), 1u);
+    EXPECT_EQ(stepCount.load(), 1);
 }
 
-TEST_F(PhysicsThreadTest, TheFirstFrameNeverSeesTheResultOfAnEarlierGameMode)
+TEST_F(PhysicsThreadTest, TheFirstFrameSeesNoEarlierResultAndItsPauseHolds)
 {
     // An earlier game mode ended at the finish; the new thread may not have
-    // run yet when the first frame reads the result.
+    // run yet when the first frame reads the result. A first frame that
+    // finds the window inactive pauses the run, and the thread, however
+    // late it starts, takes no step.
     for (int round = 0; round < 20; ++round) {
         stepResult = StepFinished;
         physicsEnabled = false;
         start(TestTrack{});
-        EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        if (round % 2 == 0) {
+            EXPECT_EQ(gameFrame(GameRunning), GameRunning);
+        } else {
+            windowActive = false;
+            EXPECT_EQ(gameFrame(GameRunning), GamePaused);
+            nextStepTime = queryPerformanceCounter() - stepTicks;
+            std::this_thread::sleep_for(20ms);
+            EXPECT_FALSE(physicsEnabled);
+            EXPECT_EQ(stepCount.load(), 0) << "round " << round;
+        }
         stopPhysicsThread();
         freeWorld();
     }
@@ -261,22 +289,34 @@ TEST_F(PhysicsThreadTest, RestartsWhileStepsAreDueNeverMeetAStepInProgress)
     }
     start(track);
     keyDown[VK_UP] = true;
-    for (int round = 0; round < 40; ++round) {
-        // Let the thread fall far behind, so that it takes steps back to back.
+    for (int round = 0; round < 5; ++round) {
+        // Holding the scene lock stretches a step: the thread waits for it
+        // in the middle of the step, to publish the bike. The thread is far
+        // behind, so more steps are due after this one.
+        std::unique_lock<std::mutex> scene(sceneLock);
         nextStepTime = queryPerformanceCounter() - perfFrequency;
-        state = gameFrame(GameRunning);
-        std::this_thread::sleep_for(std::chrono::microseconds(200 * (round % 5)));
-        keyDown[VK_ESCAPE] = true;
-        state = gameFrame(state);
-        ASSERT_EQ(state, GamePaused);
-        keyDown[VK_RETURN] = true;
-        state = gameFrame(state);
-        ASSERT_EQ(state, GameRestart);
-        state = GameRunning;
-        ASSERT_TRUE(restartRun());
+        physicsEnabled = true;
+        const auto end = std::chrono::steady_clock::now() + 2s;
+        while (clockWaiting.load() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::yield();
+        }
+        ASSERT_FALSE(clockWaiting.load()) << "no step began";
+
+        std::atomic<bool> restarted{false};
+        bool rebuilt = false;
+        std::thread player([&] {
+            restartStepClock();
+            rebuilt = restartRun();
+            restarted = true;
+        });
+        std::this_thread::sleep_for(30ms);
+        EXPECT_FALSE(restarted.load()) << "the world was rebuilt under a running step";
+        scene.unlock();
+        player.join();
+        EXPECT_TRUE(rebuilt);
         EXPECT_EQ(stepCount.load(), 0);
         EXPECT_EQ(applesLeft, 20);
-        keyDown[VK_UP] = true;
+        EXPECT_TRUE(clockWaiting.load());
     }
 }
 
@@ -334,6 +374,51 @@ TEST_F(PhysicsThreadTest, TheThreadSleepsWhileWaitingOrPaused)
     physicsEnabled = true;
     std::this_thread::sleep_for(600ms);   // riding: a step every 10 ms
     EXPECT_GT(stepCount.load(), 0);
+}
+
+// Each shipped track's proof run drives the physics thread, steps back to
+// back; what the thread records is a replay that velto-sim confirms.
+TEST_F(PhysicsThreadTest, ProofRunsRiddenByTheThreadAreRecordedAsReplaysTheSimulatorConfirms)
+{
+    ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
+    stepTicks = std::llround(static_cast<double>(perfFrequency) * 0.01);
+    gameMode = true;
+    clearKeys();
+    for (const TrackDesign& design : trackPack()) {
+        SCOPED_TRACE(design.name);
+        trackPath = (dir / (design.name + ".vlt")).string();
+        ASSERT_TRUE(writeDesign(design, trackPath));
+        Replay proof;
+        std::string error;
+        ASSERT_EQ(readReplayFile(std::string(VELTO_SOURCE_DIR) + "/tests/data/tracks/" + design.name + ".replay",
+                                 proof, error),
+                  ReplayReadError::None)
+            << error;
+        ASSERT_TRUE(setupWorld());
+        replayPlayer.begin(&proof.changes);
+        replayDriving = true;
+        // Every step is long due: the thread takes them back to back.
+        nextStepTime = queryPerformanceCounter() - perfFrequency * 100000;
+        startPhysicsThread();
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (stepResult.load() == StepRunning && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(1ms);
+        }
+        stopPhysicsThread();
+        replayDriving = false;
+        EXPECT_EQ(stepResult.load(), StepFinished);
+        ASSERT_TRUE(runRecorder.complete());
+        EXPECT_EQ(runRecorder.changes().size(), proof.changes.size());
+
+        endRun(stepResult.load(), stepCount.load(), false);
+        const std::string recorded = (dir / (design.name + ".recorded")).string();
+        ASSERT_TRUE(writeReplayFile(recorded, lastRunReplay()));
+        const std::string command = std::string(VELTO_BINARY_DIR) + "/velto-sim '" + trackPath + "' --replay '" +
+                                    recorded + "' >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
+        freeWorld();
+    }
 }
 
 TEST_F(PhysicsThreadTest, ARecordedRideSoundsItsEngineSmoothlyAndFallsSilentWhenPaused)

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <jpeglib.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <string>
 #include <vector>
@@ -565,6 +566,46 @@ TEST_F(GLBMPReader, DamagedTargaAndJpegFilesFail)
     EXPECT_FALSE(img.LoadImageFile((dir / "missing.jpg").string()));
     fs::create_directories(dir / "folder.bmp");
     EXPECT_FALSE(img.LoadImageFile((dir / "folder.bmp").string()));
+}
+
+// Each reader reads its header first and then only what the header
+// describes: junk or padding after a picture is never read, and a Targa
+// whose pixels would pass the cap is refused before anything is allocated.
+// Measured in a fresh child process, whose peak memory is its own.
+TEST_F(GLBMPReader, ReadersReadOnlyWhatTheHeaderDescribes)
+{
+    constexpr uint64_t padded = 200ull << 20;
+    const auto sparse = [&](const std::string& name, const Bytes& start, uint64_t size) {
+        const std::string path = write(name, start);
+        fs::resize_file(path, size);
+        return path;
+    };
+    Bytes junk(64, 0);
+    junk[0] = 'X';
+    const std::string junkBmp = sparse("junk.bmp", junk, padded);
+    const std::string paddedBmp = sparse("padded.bmp", small24().bytes(), padded);
+    const std::string paddedJpg = sparse("padded.jpg", noisyJpeg(), padded);
+    const std::string bigTga = sparse("big.tga", targa(8192, 8193, 24, {}), 18 + 8192ull * 8193 * 3);
+    const auto peakKiB = [] {
+        rusage usage {};
+        getrusage(RUSAGE_SELF, &usage);
+        return usage.ru_maxrss;
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const long before = peakKiB();
+            TGLBMP img;
+            int wrong = img.LoadImageFile(junkBmp) ? 1 : 0;
+            wrong |= img.LoadImageFile(paddedBmp) && img.Width() == 3 ? 0 : 2;
+            wrong |= img.LoadImageFile(paddedJpg) && img.Width() == 64 ? 0 : 4;
+            wrong |= img.LoadImageFile(bigTga) ? 8 : 0;
+            const long grown = peakKiB() - before;
+            std::fprintf(stderr, "failed %d, peak grew by %ld KiB\n", wrong, grown);
+            fs::remove_all(dir);
+            std::_Exit(wrong | (grown > 32 * 1024 ? 16 : 0));
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // The texture set painted by the build loads with the game's reader, and

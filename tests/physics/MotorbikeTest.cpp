@@ -122,6 +122,15 @@ TEST_F(MotorbikeTest, DampingOfRelativeSpeeds)
         double torque = 0.0;
         bike.springForce(false, acc, torque);
         EXPECT_NEAR(bike.rearWheel->velocity.x, expected, 1e-4) << speed;
+
+        // What the wheel gave back turns the frame, with pi / 18000 taken
+        // as 0.00017453292519943296 to the last bit.
+        const Cvector lever(-64.0, kWheelY);
+        Cvector leverDir;
+        leverDir.setPerpendicularOf(lever);
+        leverDir.normalize();
+        const Cvector given(speed - bike.rearWheel->velocity.x, 0.0);
+        EXPECT_EQ(torque, 0.0 - leverDir.dot(given) * 0.00017453292519943296 * lever.length() / 0.4) << speed;
     }
 }
 

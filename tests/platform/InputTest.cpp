@@ -163,6 +163,19 @@ TEST_F(InputTest, MousePositionButtonsAndModifiers)
     EXPECT_EQ(mouseButtons, 0);
     EXPECT_EQ(mouseX, 1);
     EXPECT_EQ(mouseY, 2);
+
+    // A click whose release comes before any frame ran: the next frame
+    // still sees the button down, the one after sees it up.
+    injectMouseButton(1, true, 20, 30);
+    injectMouseMove(21, 31);
+    injectMouseButton(1, false, 22, 32);
+    drainEvents();
+    EXPECT_EQ(mouseButtons, MK_LBUTTON);
+    EXPECT_EQ(mouseX, 21);
+    drainEvents();
+    EXPECT_EQ(mouseButtons, 0);
+    EXPECT_EQ(mouseX, 22);
+    EXPECT_EQ(mouseY, 32);
 }
 
 TEST_F(InputTest, RealMouseInClientPixels)
@@ -176,8 +189,19 @@ TEST_F(InputTest, RealMouseInClientPixels)
     EXPECT_TRUE(pumpUntil([] { return mouseButtons == (MK_LBUTTON | MK_CONTROL) && mouseX == 210; }))
         << mouseButtons;
     xdo("keyup ctrl");
+    // Dragged past the window's edges, the position stays on its client area.
+    const auto g = x.geometry(window);
+    xdo("mousemove " + std::to_string(g.x - 80) + " " + std::to_string(g.y - 80));
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 0 && mouseY == 0; })) << mouseX << "," << mouseY;
+    xdo("mousemove --window " + std::to_string(window) + " 300 200");
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 300; }));
+    xdo("mousemove " + std::to_string(g.x + 880) + " " + std::to_string(g.y + 250));
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 799 && mouseY == 250; })) << mouseX << "," << mouseY;
+    // Let go out there, the button is up all the same.
     xdo("mouseup 1");
     EXPECT_TRUE(pumpUntil([] { return mouseButtons == 0; })) << mouseButtons;
+    xdo("mousemove --window " + std::to_string(window) + " 300 200");
+    EXPECT_TRUE(pumpUntil([] { return mouseX == 300 && mouseButtons == 0; })) << mouseButtons;
     xdo("mousedown 3");
     EXPECT_TRUE(pumpUntil([] { return mouseButtons == MK_RBUTTON; }));
     xdo("mouseup 3");
@@ -197,6 +221,24 @@ TEST_F(InputTest, FocusChangesSetWindowActive)
     drainEvents();
     EXPECT_TRUE(windowActive);
     EXPECT_TRUE(screenSaverHeldOff());
+
+    // Alt+Tab with M and Ctrl held: their releases carry Alt and are
+    // dropped, so losing the focus lets every key go.
+    injectKey('M', true);
+    injectKey(VK_CONTROL, true);
+    injectKey(VK_MENU, true);
+    injectKey('M', false);
+    injectKey(VK_CONTROL, false);
+    drainEvents();
+    EXPECT_TRUE(keyDown['M']);
+    injectFocus(false);
+    injectKey(VK_MENU, false);
+    injectMouseMove(3, 4);
+    drainEvents();
+    EXPECT_EQ(countDown(), 0);
+    EXPECT_EQ(mouseButtons, 0);
+    injectFocus(true);
+    drainEvents();
 
     // A real switch to another program's window and back. A key held while
     // the focus goes elsewhere is let go, so that its release in the other

@@ -104,6 +104,7 @@ TEST_F(WindowTest, DrawsWithBlendingIntoTheBackBuffer)
     glGetIntegerv(GL_DEPTH_BITS, &depthBits);
     glGetIntegerv(GL_ALPHA_BITS, &alphaBits);
     EXPECT_EQ(depthBits, 0);
+    EXPECT_EQ(alphaBits, 0);
     GLint doubleBuffered = 0;
     glGetIntegerv(GL_DOUBLEBUFFER, &doubleBuffered);
     EXPECT_TRUE(doubleBuffered);
@@ -217,6 +218,21 @@ TEST_F(WindowTest, FullScreenModeTheDisplayLacksIsRefusedAndChangesNothing)
     closeRenderWindow();
     EXPECT_EQ(x.screenWidth(), screenW);
     EXPECT_EQ(boxes.size(), 1u);
+}
+
+TEST_F(WindowTest, AFailedGlSetupIsReportedAsThePixelFormat)
+{
+    // SDL loads GL while it makes the window; without GL no pixel format
+    // can be had, whatever SDL's error text says.
+    setenv("SDL_OPENGL_LIBRARY", "/nonexistent/libGL.so.1", 1);
+    EXPECT_FALSE(openRenderWindow(kTitle, 800, 600, false));
+    unsetenv("SDL_OPENGL_LIBRARY");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cant't Find A Suitable PixelFormat.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].flags, 0x30u);
+    EXPECT_EQ(x.find(kTitle), 0u);
+    ASSERT_TRUE(openShown());
 }
 
 TEST_F(WindowTest, CursorShowCountAndTeardownTwice)

@@ -4,10 +4,12 @@
 #include "../physics/TestTracks.h"
 
 #include "model/Globals.h"
+#include "physics/Balls.h"
 #include "physics/World.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -325,11 +327,26 @@ TEST_F(SimTest, SpaceTurnsTheBikeAround)
 TEST_F(SimTest, TraceIsTheGameStepItself)
 {
     const int steps = 400;
-    const SimRun r = ride("hill", "hill", steps);
+    const SimRun r = ride("rock", "hill", steps);
     ASSERT_EQ(r.rows.size(), static_cast<size_t>(steps));
 
+    // Another ride first, in this process, that leaves the bike turned
+    // round, braking and spun by its last contact: the ride after it must be
+    // the one a fresh process gives.
+    ASSERT_TRUE(buildWorld(track("flat")));
+    clearKeys();
+    for (int i = 0; i < 150; ++i) {
+        keyDown[VK_UP] = i < 100;
+        keyDown[VK_DOWN] = i >= 120;
+        keyDown[VK_SPACE] = i >= 130;
+        stepWorld(kStepSeconds);
+    }
+    ASSERT_EQ(facing.load(), -1);
+    ASSERT_TRUE(braking && turnLatch);
+    ASSERT_NE(contactAngularVelocity, 0.0);
+
     // The same ride in this process, through the library's step.
-    ASSERT_TRUE(buildWorld(track("hill")));
+    ASSERT_TRUE(buildWorld(track("rock")));
     clearKeys();
     std::istringstream lines(r.out);
     std::string line;
@@ -380,7 +397,10 @@ TEST_F(SimTest, BadArgumentsAndScriptsAreRefusedBeforeTheTrackIsRead)
          {std::string(), flat + " " + flat, flat + " --max-steps 0", flat + " --max-steps -5",
           flat + " --max-steps 12x", flat + " --max-steps 2147483648", flat + " --max-steps",
           flat + " --speed 3", flat + " --keys", flat + " --keys " + quote(dir.file("none.keys")),
-          missing + " --max-steps 0"}) {
+          flat + " --keys " + quote(dir.file("")),
+          missing + " --max-steps 0", flat + " --record", flat + " --replay " + quote(dir.file("none.replay")),
+          flat + " --keys " + quote(kData + "hill.keys") + " --replay " + quote(kData + "hill.keys"),
+          flat + " --replay " + quote(kData + "hill.keys")}) {
         const SimRun r = run(args);
         EXPECT_EQ(r.status, 2) << args;
         EXPECT_TRUE(r.out.empty()) << args;
@@ -414,6 +434,36 @@ TEST_F(SimTest, BadArgumentsAndScriptsAreRefusedBeforeTheTrackIsRead)
     ASSERT_EQ(r.rows.size(), 6u);
     EXPECT_EQ(r.rows[3][Facing], 1.0);
     EXPECT_EQ(r.rows[4][Facing], -1.0);
+}
+
+TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
+{
+    const std::string rock = quote(track("rock"));
+    const std::string recorded = dir.file("rock.replay");
+    const SimRun keys = run(rock + " --keys " + quote(kData + "hill.keys") + " --max-steps 900 --trace --record " +
+                            quote(recorded));
+    ASSERT_EQ(keys.status, 0) << keys.err;
+    std::ifstream in(recorded);
+    const std::string replay((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(replay.substr(0, replay.find("# digest")), "# velto replay 1\n# track: rock.vlt\n");
+    EXPECT_NE(replay.find("\n# result: running steps: 900 time: 00:09:00\n0\n50 RU\n300\n"), std::string::npos)
+        << replay;
+
+    // Ridden as a replay or as a plain key script, it is the same ride.
+    const SimRun again = run(rock + " --trace --replay " + quote(recorded));
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, keys.out);
+    EXPECT_EQ(run(rock + " --trace --max-steps 900 --keys " + quote(recorded)).out, keys.out);
+
+    // Another track, or a header the ride does not bear out: one line, exit 4.
+    for (const auto& [trackArg, text] :
+         {std::pair{quote(track("hill")), replay},
+          std::pair{rock, std::string(replay).replace(replay.find("running steps: 900 time: 00:09:00"), 33,
+                                                      "crashed steps: 900 time: 00:09:00")}}) {
+        const SimRun r = run(trackArg + " --replay " + quote(dir.write("changed.replay", text)));
+        EXPECT_EQ(r.status, 4) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
 }
 
 TEST_F(SimTest, UnreadableTrackIsReportedOnStderrOnly)

@@ -1,22 +1,26 @@
 // velto-sim: runs a track without a window, step by step, exactly as the
 // game's physics thread does, driven by a key script.
 //
-//   velto-sim TRACK [--keys FILE] [--max-steps N] [--trace]
+//   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
+//
+// --record writes the replay of the ride; --replay rides a replay and checks
+// that it names this track and ends as its header says.
 //
 // Exit status: 0 when the simulation ran (whatever its result), 1 when the
-// track cannot be loaded, 2 for bad arguments or a bad key script, 3 when
-// the output cannot be written.
-#include "KeyScript.h"
+// track cannot be loaded, 2 for bad arguments or a bad key script or replay,
+// 3 when the output or the recorded replay cannot be written, 4 when a
+// replay does not hold for the track (one line on stderr says why).
+#include "model/KeyScript.h"
+#include "model/Replay.h"
 
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,7 +30,8 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 
 void usage()
 {
-    std::fputs("usage: velto-sim TRACK [--keys FILE] [--max-steps N] [--trace]\n", stderr);
+    std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]\n",
+               stderr);
 }
 
 int badArguments(const std::string& why)
@@ -112,8 +117,11 @@ int main(int argc, char** argv)
 {
     std::string trackFile;
     std::string keysFile;
+    std::string recordFile;
     bool haveTrack = false;
     bool haveKeys = false;
+    bool isReplay = false;
+    bool haveRecord = false;
     bool haveSteps = false;
     bool trace = false;
     int32_t maxSteps = kDefaultMaxSteps;
@@ -122,17 +130,24 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--trace") {
             trace = true;
-        } else if (arg == "--keys" || arg == "--max-steps") {
+        } else if (arg == "--keys" || arg == "--replay" || arg == "--record" || arg == "--max-steps") {
             if (i + 1 >= argc) {
                 return badArguments(arg + " needs a value");
             }
             const std::string value = argv[++i];
-            if (arg == "--keys") {
+            if (arg == "--keys" || arg == "--replay") {
                 if (haveKeys) {
-                    return badArguments("--keys given twice");
+                    return badArguments("only one of --keys and --replay, once");
                 }
                 keysFile = value;
                 haveKeys = true;
+                isReplay = arg == "--replay";
+            } else if (arg == "--record") {
+                if (haveRecord) {
+                    return badArguments("--record given twice");
+                }
+                recordFile = value;
+                haveRecord = true;
             } else {
                 if (haveSteps) {
                     return badArguments("--max-steps given twice");
@@ -157,40 +172,79 @@ int main(int argc, char** argv)
     }
 
     std::vector<KeyChange> changes;
-    if (haveKeys) {
-        std::ifstream in(keysFile, std::ios::binary);
-        if (!in) {
-            std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
+    Replay replay;
+    if (isReplay) {
+        std::string error;
+        if (readReplayFile(keysFile, replay, error) != ReplayReadError::None) {
+            std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (in.bad()) {
+        changes = replay.changes;
+    } else if (haveKeys) {
+        // A folder opens like a file and fails only when read, so the read
+        // itself is checked.
+        std::string text;
+        std::FILE* in = std::fopen(keysFile.c_str(), "rb");
+        bool read = in != nullptr;
+        if (read) {
+            char buffer[4096];
+            size_t n = 0;
+            while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
+                text.append(buffer, n);
+            }
+            read = std::ferror(in) == 0;
+            std::fclose(in);
+        }
+        if (!read) {
             std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
             return 2;
         }
         std::string error;
-        if (!parseKeyScript(text.str(), changes, error)) {
+        if (!parseKeyScript(text, changes, error)) {
             std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
     }
 
     clearKeys();
-    if (!buildWorld(trackFile)) {
+    uint64_t digest = 0;
+    if (!buildWorld(trackFile) || !trackDigest(trackFile, digest)) {
         std::fputs("Cant't load the track.\n", stderr);
         return 1;
+    }
+    if (isReplay) {
+        if (replay.digest != digest) {
+            std::fprintf(stderr, "velto-sim: %s is a replay of another track or another version of it (%s)\n",
+                         keysFile.c_str(), replay.trackName.c_str());
+            freeWorld();
+            return 4;
+        }
+        // The ride is checked to its recorded end: a run that ends sooner,
+        // or is still running there when it should have ended, fails.
+        if (!haveSteps) {
+            maxSteps = std::max<int32_t>(replay.steps, 1);
+        }
     }
 
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
+
+    // The run's own keys, as changes, for --record.
+    Replay record;
+    record.trackName = fileNameOf(trackFile);
+    record.digest = digest;
+    uint8_t held = 0;
 
     size_t nextChange = 0;
     int32_t result = StepRunning;
     for (uint64_t step = 0;; ++step) {
         while (nextChange < changes.size() && changes[nextChange].step <= step) {
             holdKeys(changes[nextChange].keys);
+            held = changes[nextChange].keys;
             ++nextChange;
+        }
+        if (haveRecord && (step == 0 || record.changes.back().keys != held)) {
+            record.changes.push_back(KeyChange{step, held});
         }
         clockWaiting = false;
         result = stepWorld(kStepSeconds);
@@ -211,6 +265,20 @@ int main(int argc, char** argv)
     if (std::ferror(stdout)) {
         std::fputs("velto-sim: cannot write the output\n", stderr);
         return 3;
+    }
+    if (haveRecord) {
+        record.result = result;
+        record.steps = steps;
+        if (!writeReplayFile(recordFile, record)) {
+            std::fprintf(stderr, "velto-sim: cannot write the replay '%s'\n", recordFile.c_str());
+            return 3;
+        }
+    }
+    if (isReplay && (result != replay.result || steps != replay.steps)) {
+        std::fprintf(stderr, "velto-sim: %s: the ride ends %s after %d steps, the replay says %s after %d\n",
+                     keysFile.c_str(), resultName(result), steps, replayResultName(replay.result),
+                     replay.steps);
+        return 4;
     }
     return 0;
 }

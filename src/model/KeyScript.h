@@ -1,4 +1,5 @@
-// The key script of velto-sim: which driving keys are held from which step on.
+// Key scripts: which driving keys are held from which step on. velto-sim
+// rides them, and a replay (model/Replay.h) is one with a header.
 //
 //   # comment
 //   0
@@ -23,5 +24,9 @@ struct KeyChange {
 };
 
 // Parses the whole script. On a malformed line returns false with `error`
-// naming the line ("line 3: ...").
+// naming the line ("line 3: ..."). Time and memory grow with the text only.
 bool parseKeyScript(const std::string& text, std::vector<KeyChange>& changes, std::string& error);
+
+// The line of one change, "STEP KEYS" with the letters in the order LRUDS,
+// or "STEP" alone when no key is held; no line end.
+std::string keyScriptLine(const KeyChange& change);

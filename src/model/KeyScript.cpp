@@ -1,4 +1,4 @@
-#include "KeyScript.h"
+#include "model/KeyScript.h"
 
 #include <limits>
 
@@ -99,4 +99,20 @@ bool parseKeyScript(const std::string& text, std::vector<KeyChange>& changes, st
         changes.push_back(change);
     }
     return true;
+}
+
+std::string keyScriptLine(const KeyChange& change)
+{
+    std::string line = std::to_string(change.step);
+    if (change.keys != 0) {
+        line += ' ';
+    }
+    const char letters[] = {'L', 'R', 'U', 'D', 'S'};
+    const uint8_t bits[] = {KeyLeft, KeyRight, KeyUp, KeyDown, KeySpace};
+    for (size_t i = 0; i < sizeof bits; ++i) {
+        if ((change.keys & bits[i]) != 0) {
+            line += letters[i];
+        }
+    }
+    return line;
 }

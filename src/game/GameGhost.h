@@ -1,0 +1,27 @@
+// The ghost: a translucent bike that rides the track's best run in step with
+// the run's clock, behind the player's bike, with no effect on the player's
+// physics. Main thread only.
+#pragma once
+
+#include "physics/GhostPath.h"
+
+#include <cstdint>
+
+// Toggled by G; kept until the program ends.
+extern bool ghostShown;
+
+// Before the world of a run is built (no step runs): the ghost path of the
+// best replay beside the track, when there is one for this version of the
+// track that rides as it says; no ghost otherwise. Unchanged replays are
+// not ridden again.
+void prepareGhost();
+
+// True when the current run has a ghost.
+bool ghostReady();
+// The ghost's path (empty without a ghost).
+const GhostPath& ghostPath();
+
+// Draws the ghost as it was after `step` steps, with the wheel, spring and
+// bike textures the scene uses. After the ghost's run has ended it stays
+// where it ended and fades. Inside the scene's world transform.
+void drawGhost(int32_t step);

@@ -1,0 +1,343 @@
+// Replays: text form, files, and the track digest.
+#include "model/Replay.h"
+
+#include "model/RunTime.h"
+
+#include <xxhash.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* kVersionLine = "# velto replay ";
+constexpr const char* kTrackLine = "# track: ";
+constexpr const char* kDigestLine = "# digest: ";
+constexpr const char* kResultLine = "# result: ";
+
+// The next line of `text` from `pos`, without its line end (LF or CRLF).
+bool nextLine(const std::string& text, size_t& pos, std::string& line)
+{
+    if (pos >= text.size()) {
+        return false;
+    }
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) {
+        end = text.size();
+    }
+    line = text.substr(pos, end - pos);
+    if (!line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    pos = end + 1;
+    return true;
+}
+
+bool startsWith(const std::string& text, const char* prefix)
+{
+    return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// A decimal number from 0 to INT32_MAX, digits only.
+bool parseCount(const std::string& text, int32_t& value)
+{
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
+    int64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        v = v * 10 + (c - '0');
+    }
+    if (v > std::numeric_limits<int32_t>::max()) {
+        return false;
+    }
+    value = static_cast<int32_t>(v);
+    return true;
+}
+
+bool parseDigest(const std::string& text, uint64_t& digest)
+{
+    if (text.size() != 16) {
+        return false;
+    }
+    uint64_t v = 0;
+    for (char c : text) {
+        int d = 0;
+        if (c >= '0' && c <= '9') {
+            d = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            d = c - 'a' + 10;
+        } else {
+            return false;
+        }
+        v = (v << 4) | static_cast<uint64_t>(d);
+    }
+    digest = v;
+    return true;
+}
+
+std::string digestText(uint64_t digest)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(digest));
+    return text;
+}
+
+std::string resultText(int32_t result, int32_t steps)
+{
+    return std::string(replayResultName(result)) + " steps: " + std::to_string(steps) +
+           " time: " + formatRunTime(runTimeOfSteps(steps));
+}
+
+bool parseResult(const std::string& text, int32_t& result, int32_t& steps)
+{
+    const size_t space = text.find(' ');
+    if (space == std::string::npos) {
+        return false;
+    }
+    const std::string name = text.substr(0, space);
+    if (name == "finished") {
+        result = ReplayFinished;
+    } else if (name == "crashed") {
+        result = ReplayCrashed;
+    } else if (name == "running") {
+        result = ReplayRunning;
+    } else {
+        return false;
+    }
+    const std::string rest = text.substr(space + 1);
+    if (!startsWith(rest, "steps: ")) {
+        return false;
+    }
+    const size_t end = rest.find(' ', 7);
+    if (end == std::string::npos || !parseCount(rest.substr(7, end - 7), steps)) {
+        return false;
+    }
+    // The time is written for people; it must agree with the steps.
+    return text == resultText(result, steps);
+}
+
+bool writeAll(int fd, const std::string& bytes)
+{
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+const char* replayResultName(int32_t result)
+{
+    switch (result) {
+    case ReplayFinished: return "finished";
+    case ReplayCrashed: return "crashed";
+    default: return "running";
+    }
+}
+
+std::string formatReplay(const Replay& replay)
+{
+    std::string text;
+    text.reserve(128 + replay.changes.size() * 10);
+    text += kVersionLine + std::to_string(kReplayVersion) + '\n';
+    text += kTrackLine + replay.trackName + '\n';
+    text += kDigestLine + digestText(replay.digest) + '\n';
+    text += kResultLine + resultText(replay.result, replay.steps) + '\n';
+    for (const KeyChange& change : replay.changes) {
+        text += keyScriptLine(change);
+        text += '\n';
+    }
+    return text;
+}
+
+bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+{
+    replay = Replay{};
+    size_t pos = 0;
+    std::string line;
+    int32_t version = 0;
+    if (!nextLine(text, pos, line) || !startsWith(line, kVersionLine) ||
+        !parseCount(line.substr(std::strlen(kVersionLine)), version)) {
+        error = "line 1: not a replay (expected '" + std::string(kVersionLine) + "N')";
+        return false;
+    }
+    if (version != kReplayVersion) {
+        error = "line 1: replay version " + std::to_string(version) + " is not " +
+                std::to_string(kReplayVersion);
+        return false;
+    }
+    if (!nextLine(text, pos, line) || !startsWith(line, kTrackLine) ||
+        line.size() == std::strlen(kTrackLine)) {
+        error = "line 2: expected '" + std::string(kTrackLine) + "NAME'";
+        return false;
+    }
+    replay.trackName = line.substr(std::strlen(kTrackLine));
+    if (!nextLine(text, pos, line) || !startsWith(line, kDigestLine) ||
+        !parseDigest(line.substr(std::strlen(kDigestLine)), replay.digest)) {
+        error = "line 3: expected '" + std::string(kDigestLine) + "' and 16 hex digits";
+        return false;
+    }
+    if (!nextLine(text, pos, line) || !startsWith(line, kResultLine) ||
+        !parseResult(line.substr(std::strlen(kResultLine)), replay.result, replay.steps)) {
+        error = "line 4: expected '" + std::string(kResultLine) + "RESULT steps: N time: MM:SS:HH'";
+        return false;
+    }
+    if (!parseKeyScript(text, replay.changes, error)) {
+        return false;
+    }
+    if (!replay.changes.empty() &&
+        replay.changes.back().step >= static_cast<uint64_t>(std::max<int32_t>(replay.steps, 1))) {
+        error = "a key change at step " + std::to_string(replay.changes.back().step) +
+                " lies beyond the run's " + std::to_string(replay.steps) + " steps";
+        return false;
+    }
+    return true;
+}
+
+ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
+{
+    replay = Replay{};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        const int why = errno;
+        error = why == ENOENT ? "no such file" : std::strerror(why);
+        return why == ENOENT ? ReplayReadError::Missing : ReplayReadError::Unreadable;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        error = "not a regular file";
+        return ReplayReadError::Unreadable;
+    }
+    // Read one byte past the limit, so that a file that grew since fstat is
+    // still found too large without trusting its size.
+    std::string text;
+    text.resize(std::min<size_t>(static_cast<size_t>(info.st_size), kMaxReplayBytes) + 1);
+    size_t done = 0;
+    bool failed = false;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+        if (done == text.size() && text.size() <= kMaxReplayBytes) {
+            text.resize(std::min(text.size() * 2, kMaxReplayBytes + 1));
+        }
+    }
+    ::close(fd);
+    if (failed) {
+        error = "read error";
+        return ReplayReadError::Unreadable;
+    }
+    if (done > kMaxReplayBytes) {
+        error = "larger than " + std::to_string(kMaxReplayBytes) + " bytes";
+        return ReplayReadError::TooLarge;
+    }
+    text.resize(done);
+    if (!parseReplay(text, replay, error)) {
+        return ReplayReadError::Malformed;
+    }
+    return ReplayReadError::None;
+}
+
+bool writeReplayFile(const std::string& path, const Replay& replay)
+{
+    if (path.empty()) {
+        return false;
+    }
+    const std::string text = formatReplay(replay);
+    std::string tempPath;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tempPath = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
+    if (fd < 0) {
+        return false;
+    }
+    bool ok = writeAll(fd, text);
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && std::rename(tempPath.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tempPath.c_str());
+    }
+    return ok;
+}
+
+bool trackDigest(const std::string& path, uint64_t& digest)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    XXH3_state_t* state = XXH3_createState();
+    bool ok = state != nullptr && XXH3_64bits_reset(state) == XXH_OK;
+    unsigned char buffer[1 << 14];
+    size_t skip = 8;   // the best time
+    while (ok) {
+        const size_t n = std::fread(buffer, 1, sizeof buffer, file);
+        const size_t skipped = std::min(skip, n);
+        skip -= skipped;
+        if (n > skipped) {
+            ok = XXH3_64bits_update(state, buffer + skipped, n - skipped) == XXH_OK;
+        }
+        if (n < sizeof buffer) {
+            ok = ok && !std::ferror(file);
+            break;
+        }
+    }
+    ok = ok && skip == 0;
+    if (ok) {
+        digest = XXH3_64bits_digest(state);
+    }
+    XXH3_freeState(state);
+    std::fclose(file);
+    return ok;
+}
+
+std::string fileNameOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string bestReplayPath(const std::string& trackPath)
+{
+    const size_t slash = trackPath.find_last_of('/');
+    const size_t dot = trackPath.find_last_of('.');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) {
+        return trackPath.substr(0, dot) + ".replay";
+    }
+    return trackPath + ".replay";
+}

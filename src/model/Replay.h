@@ -1,0 +1,73 @@
+// Replays: the driving keys of one run, kept as a key script (model/KeyScript.h)
+// with a header of comment lines, so that `velto-sim TRACK --keys FILE` rides
+// a replay like any other script:
+//
+//   # velto replay 1
+//   # track: 01-first-ride.vlt
+//   # digest: 5f3a0c19e2d4b786
+//   # result: finished steps: 856 time: 00:08:56
+//   0 U
+//   20 R
+//   ...
+//
+// The physics is deterministic, so the track and the keys of every step give
+// the ride bit for bit. The digest names the track's content: a 64-bit XXH3
+// hash of the track file without its first 8 bytes (the best time, which
+// changes as the track is played). It is identity, not security.
+//
+// Readers never trust the file: a replay is read only up to kMaxReplayBytes,
+// and parsing takes time and memory in proportion to the text.
+#pragma once
+
+#include "model/KeyScript.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr int kReplayVersion = 1;
+// A replay of an hour's riding with a key change every step is about 4 MB.
+inline constexpr size_t kMaxReplayBytes = size_t{8} << 20;
+
+// How the run ended; the values of the physics step's result.
+enum : int32_t { ReplayRunning = 0, ReplayFinished = 1, ReplayCrashed = 2 };
+
+struct Replay {
+    std::string trackName;          // the track's file name, without its folder
+    uint64_t digest = 0;            // trackDigest of the track ridden
+    int32_t result = ReplayRunning;
+    int32_t steps = 0;              // steps the run took, the last one included
+    std::vector<KeyChange> changes; // strictly increasing steps
+};
+
+// "finished", "crashed" or "running".
+const char* replayResultName(int32_t result);
+
+// The whole replay as text, header first.
+std::string formatReplay(const Replay& replay);
+
+// Parses a replay. False with `error` set when the header is missing or
+// malformed (version, track, digest, result line, in this order) or a key
+// line is bad; key changes beyond `steps` are refused as well.
+bool parseReplay(const std::string& text, Replay& replay, std::string& error);
+
+// Why a replay file could not be read.
+enum class ReplayReadError { None, Missing, Unreadable, TooLarge, Malformed };
+
+// Reads and parses the file at `path`, at most kMaxReplayBytes of it.
+ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error);
+
+// Writes the replay whole or not at all: into a new file beside `path`,
+// flushed, then renamed over it. False on any failure.
+bool writeReplayFile(const std::string& path, const Replay& replay);
+
+// The digest of the track file at `path`; false when it cannot be read or is
+// shorter than its best-time field.
+bool trackDigest(const std::string& path, uint64_t& digest);
+
+// The best replay's place beside a track: "tracks/a.vlt" -> "tracks/a.replay".
+std::string bestReplayPath(const std::string& trackPath);
+
+// The file name of a path, without its folder.
+std::string fileNameOf(const std::string& path);
