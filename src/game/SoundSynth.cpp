@@ -61,9 +61,9 @@ double SoundSynth::shotSeconds(Shot shot)
 {
     switch (shot) {
     case Shot::Apple: return 0.8;
-    case Shot::Finish: return 2.2;
-    case Shot::BestFinish: return 2.6;
-    case Shot::Crash: return 1.6;
+    case Shot::Finish: return 4.2;
+    case Shot::BestFinish: return 5.1;
+    case Shot::Crash: return 2.0;
     case Shot::None: break;
     }
     return 0.0;

@@ -54,7 +54,7 @@ TEST(SoundSynthTest, EventsSoundOnceACrashStopsTheEngineUntilTheNextRunAndMuteSi
     level(synth, feed, 0.1);
     feed.finishes = 1;
     EXPECT_LT(level(synth, feed, 0.3), 1e-4);
-    level(synth, feed, 3.0);
+    level(synth, feed, 5.0);
     feed.muted = false;
     feed.engineRunning = false;
     EXPECT_LT(level(synth, feed, 0.3), 1e-4);   // the finish was not kept for later
