@@ -25,8 +25,8 @@ constexpr double kLoadTime = 0.012;
 constexpr double kEngineGainTime = 0.02;
 constexpr double kMasterGainTime = 0.01;
 
-// Share of the coefficient x of x' = x + (target - x) * share that brings x
-// to 1/e of the way in `seconds`.
+// The share in x' = x + (target - x) * share, applied once per sample, that
+// leaves 1/e of the distance to the target after `seconds`.
 double smoothing(double seconds, double rate)
 {
     return 1.0 - std::exp(-1.0 / (seconds * rate));
