@@ -24,49 +24,6 @@ TrackDesign firstRide()
     return t;
 }
 
-// Rolling hills: long smooth climbs and descents, growing taller.
-TrackDesign rollingHills()
-{
-    TrackDesign t;
-    t.name = "11-rolling-hills";
-    Profile p(-900.0, 500.0);
-    p.to(-800.0, 500.0).to(-700.0, 0.0).to(300.0, 0.0).hills(1700.0, 90.0, 2).hills(3500.0, 160.0, 2)
-        .to(3800.0, 0.0).hills(6200.0, 240.0, 2, 24).to(7000.0, 0.0).to(7200.0, 400.0).to(7300.0, 400.0);
-    t.polygons.push_back(p.solid(-600.0));
-    t.start = {0.0, kRideHeight};
-    t.apples = {{650.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {3050.0, 210.0}, {4400.0, 290.0},
-                {5600.0, 290.0}};
-    t.finish = {6700.0, 40.0};
-    t.route = {{650.0, 140.0}, {1350.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {2600.0, 40.0},
-               {3050.0, 210.0}, {3650.0, 40.0}, {4400.0, 290.0}, {5000.0, 40.0}, {5600.0, 290.0},
-               {6200.0, 40.0}, {6700.0, 40.0}};
-    return t;
-}
-
-// Jumps: two pits to clear from a ramp, each with a landing slope; a short
-// jump leaves a way out of the pit.
-TrackDesign jumps()
-{
-    TrackDesign t;
-    t.name = "07-jumps";
-    Profile p(-900.0, 500.0);
-    p.to(-800.0, 500.0).to(-700.0, 0.0).to(600.0, 0.0).to(900.0, 100.0)
-        // first gap, with a way out of the pit for a short jump
-        .to(920.0, -150.0).to(1150.0, -150.0).to(1300.0, 90.0).to(1650.0, 0.0).to(2000.0, 0.0)
-        .to(2400.0, 180.0)
-        // second, wider gap
-        .to(2420.0, -150.0).to(2550.0, -150.0).to(2760.0, 140.0).to(3200.0, 0.0).to(3700.0, 0.0)
-        .to(3800.0, 60.0).to(4100.0, 60.0).to(4200.0, 0.0).to(4600.0, 0.0).to(4800.0, 400.0)
-        .to(4900.0, 400.0);
-    t.polygons.push_back(p.solid(-700.0));
-    t.start = {0.0, kRideHeight};
-    t.apples = {{1450.0, 110.0}, {2580.0, 320.0}};
-    t.finish = {4400.0, 40.0};
-    t.route = {{600.0, 60.0}, {1100.0, 250.0}, {1450.0, 110.0}, {2000.0, 60.0}, {2580.0, 320.0},
-               {3200.0, 60.0}, {3950.0, 120.0}, {4400.0, 40.0}};
-    return t;
-}
-
 // A valley: a long eased descent, then a climb in short ramps.
 TrackDesign valley()
 {
@@ -84,135 +41,6 @@ TrackDesign valley()
     t.finish = {3350.0, 40.0};
     t.route = {{850.0, -250.0}, {1550.0, -610.0}, {2000.0, -480.0}, {2250.0, -400.0}, {2550.0, -230.0},
                {2850.0, -60.0}, {3350.0, 40.0}};
-    return t;
-}
-
-// A cave: a closed passage whose low roofs over humps and a notch at the top
-// of a rise punish a wheelie.
-TrackDesign cave()
-{
-    TrackDesign t;
-    t.name = "09-cave";
-    Profile floor(-4400.0, 0.0);
-    floor.to(-3300.0, 0.0).ease(-2800.0, -120.0).ease(-2300.0, 0.0).to(-1900.0, 0.0).ease(-1400.0, 100.0)
-        .ease(-900.0, 0.0).to(300.0, 0.0).ease(800.0, -150.0).ease(1300.0, 0.0).ease(1700.0, 80.0).ease(2100.0, 0.0)
-        .to(2300.0, 0.0).ease(2800.0, 250.0).to(3300.0, 250.0).ease(3900.0, 0.0).to(4900.0, 0.0);
-    auto clearance = [](double x) {
-        // low roofs over the humps, a tight spot at the top of the rise
-        if ((x > 1500.0 && x < 1900.0) || (x > -1600.0 && x < -1200.0)) {
-            return 240.0;
-        }
-        if (x > 2950.0 && x < 3150.0) {
-            return 200.0;
-        }
-        return 290.0;
-    };
-    addCave(t, floor, clearance, 400.0);
-    t.start = {-4100.0, kRideHeight};
-    t.apples = {{-2800.0, -80.0}, {800.0, -110.0}, {3050.0, 390.0}};
-    t.finish = {4600.0, 40.0};
-    t.route = {{-2800.0, -80.0}, {-2300.0, 40.0}, {-1400.0, 140.0}, {-900.0, 40.0}, {800.0, -110.0}, {1300.0, 40.0}, {1700.0, 120.0}, {2300.0, 40.0}, {2800.0, 290.0},
-               {3050.0, 390.0}, {3900.0, 40.0}, {4600.0, 40.0}};
-    return t;
-}
-
-// Overhangs: a rock hanging low over the road and a lip over a platform,
-// an apple tucked beneath it.
-TrackDesign overhang()
-{
-    TrackDesign t;
-    t.name = "06-overhang";
-    Profile p(-900.0, 500.0);
-    p.to(-800.0, 500.0).to(-700.0, 0.0).to(1900.0, 0.0).to(2400.0, 250.0).to(3000.0, 250.0)
-        .to(3010.0, 100.0).to(3500.0, 0.0).to(4200.0, 0.0).to(4400.0, 400.0).to(4500.0, 400.0);
-    t.polygons.push_back(p.solid(-600.0));
-    // a rock hanging low over the road
-    t.polygons.push_back({{750.0, 250.0}, {1000.0, 215.0}, {1500.0, 220.0}, {1650.0, 300.0},
-                          {1700.0, 700.0}, {650.0, 700.0}});
-    // the lip over the platform's far end, with an apple tucked beneath it
-    t.polygons.push_back({{2650.0, 470.0}, {3150.0, 450.0}, {3150.0, 650.0}, {2700.0, 600.0}});
-    t.start = {0.0, kRideHeight};
-    t.apples = {{1200.0, 40.0}, {2900.0, 290.0}};
-    t.finish = {3900.0, 40.0};
-    t.route = {{1200.0, 40.0}, {1900.0, 40.0}, {2400.0, 290.0}, {2900.0, 290.0}, {3500.0, 40.0},
-               {3900.0, 40.0}};
-    return t;
-}
-
-// A deep tunnel: down into the ground, through a chamber with a rock
-// floating in it, and down again.
-TrackDesign deepTunnel()
-{
-    TrackDesign t;
-    t.name = "08-deep-tunnel";
-    Profile floor(-900.0, 600.0);
-    floor.to(0.0, 600.0).ease(1200.0, 0.0, 20).ease(1600.0, -120.0).ease(2000.0, 0.0).to(2700.0, 0.0)
-        .ease(3300.0, 300.0, 16).to(3700.0, 300.0).ease(4100.0, 200.0).to(4600.0, 200.0)
-        .ease(5400.0, -200.0, 16).to(6000.0, -200.0).ease(6800.0, 100.0, 16).to(7400.0, 100.0);
-    auto clearance = [](double x) {
-        if (x < 0.0) {
-            return 300.0;
-        }
-        if (x > 2000.0 && x < 2700.0) {
-            return 600.0;   // a chamber with a floating rock in it
-        }
-        return 300.0;
-    };
-    addCave(t, floor, clearance, 400.0);
-    // the floating rock: a polygon inside the hole, so solid again
-    t.polygons.push_back({{2200.0, 260.0}, {2500.0, 250.0}, {2550.0, 450.0}, {2150.0, 460.0}});
-    t.start = {-600.0, 600.0 + kRideHeight};
-    t.apples = {{1600.0, -80.0}, {2350.0, 40.0}, {3500.0, 340.0}, {5700.0, -160.0}};
-    t.finish = {7100.0, 140.0};
-    t.route = {{600.0, 350.0}, {1200.0, 40.0}, {1600.0, -80.0}, {2000.0, 40.0}, {2350.0, 40.0},
-               {2700.0, 40.0}, {3300.0, 340.0}, {3500.0, 340.0}, {4100.0, 240.0}, {4600.0, 240.0},
-               {5400.0, -160.0}, {5700.0, -160.0}, {6300.0, -160.0}, {6800.0, 140.0}, {7100.0, 140.0}};
-    return t;
-}
-
-// A summit: a long climb by ramps and ledges, with a gap to jump on the way.
-TrackDesign summit()
-{
-    TrackDesign t;
-    t.name = "12-summit";
-    Profile p(-900.0, 500.0);
-    p.to(-800.0, 500.0).to(-700.0, 0.0).to(200.0, 0.0).to(700.0, 300.0).to(900.0, 300.0)
-        .to(900.0, 350.0).to(1100.0, 350.0).to(1600.0, 700.0).to(1850.0, 700.0)
-        // a gap to jump
-        .to(1860.0, 350.0).to(2100.0, 350.0).to(2110.0, 680.0).to(2500.0, 680.0)
-        .ease(2700.0, 760.0).ease(2900.0, 680.0).to(3000.0, 680.0).to(3550.0, 1080.0)
-        .to(4000.0, 1080.0).ease(4600.0, 1300.0).to(5000.0, 1300.0).to(5500.0, 1650.0).to(5900.0, 1650.0)
-        .to(5900.0, 1700.0).to(6100.0, 1700.0).to(6600.0, 2000.0).to(7300.0, 2000.0).to(7500.0, 2400.0)
-        .to(7600.0, 2400.0);
-    t.polygons.push_back(p.solid(-600.0));
-    t.start = {0.0, kRideHeight};
-    t.apples = {{800.0, 340.0}, {2700.0, 900.0}, {5700.0, 1690.0}};
-    t.finish = {7000.0, 2040.0};
-    t.route = {{450.0, 200.0}, {800.0, 340.0}, {1100.0, 400.0}, {1600.0, 750.0}, {2300.0, 720.0},
-               {2700.0, 900.0}, {3000.0, 720.0}, {3550.0, 1120.0}, {4000.0, 1120.0}, {4600.0, 1340.0},
-               {5000.0, 1340.0}, {5500.0, 1690.0}, {5700.0, 1690.0}, {6100.0, 1740.0}, {6600.0, 2040.0},
-               {7000.0, 2040.0}};
-    return t;
-}
-
-// A switchback: the first apple waits in a dead end on the right; turn
-// around (Space) and ride back left, over low hills, to the finish.
-TrackDesign switchback()
-{
-    TrackDesign t;
-    t.name = "10-switchback";
-    Profile p(-6900.0, 900.0);
-    p.to(-6800.0, 900.0).to(-6800.0, 200.0).to(-6200.0, 200.0).to(-5700.0, 0.0).to(-5000.0, 0.0)
-        .hills(-2000.0, 70.0, 3).to(600.0, 0.0).to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0)
-        .to(1600.0, 900.0);
-    t.polygons.push_back(p.solid(-600.0));
-    t.start = {0.0, kRideHeight};
-    // the first apple waits in the dead end on the right; the rest are back left
-    t.apples = {{1420.0, 340.0}, {-3500.0, 150.0}};
-    t.finish = {-6550.0, 240.0};
-    t.route = {{700.0, 100.0}, {1100.0, 370.0}, {1420.0, 370.0}, {1100.0, 370.0}, {600.0, 70.0},
-               {-700.0, 70.0}, {-2000.0, 70.0}, {-2500.0, 140.0}, {-3500.0, 140.0}, {-4500.0, 140.0},
-               {-5000.0, 70.0}, {-5700.0, 70.0}, {-6200.0, 270.0}, {-6550.0, 240.0}};
     return t;
 }
 
@@ -312,6 +140,179 @@ TrackDesign slalom()
     t.start = {-2000.0, kRideHeight};
     t.finish = {x + 500.0, 40.0};
     t.route.push_back(t.finish);
+    return t;
+}
+
+// Overhangs: a rock hanging low over the road and a lip over a platform,
+// an apple tucked beneath it.
+TrackDesign overhang()
+{
+    TrackDesign t;
+    t.name = "06-overhang";
+    Profile p(-900.0, 500.0);
+    p.to(-800.0, 500.0).to(-700.0, 0.0).to(1900.0, 0.0).to(2400.0, 250.0).to(3000.0, 250.0)
+        .to(3010.0, 100.0).to(3500.0, 0.0).to(4200.0, 0.0).to(4400.0, 400.0).to(4500.0, 400.0);
+    t.polygons.push_back(p.solid(-600.0));
+    // a rock hanging low over the road
+    t.polygons.push_back({{750.0, 250.0}, {1000.0, 215.0}, {1500.0, 220.0}, {1650.0, 300.0},
+                          {1700.0, 700.0}, {650.0, 700.0}});
+    // the lip over the platform's far end, with an apple tucked beneath it
+    t.polygons.push_back({{2650.0, 470.0}, {3150.0, 450.0}, {3150.0, 650.0}, {2700.0, 600.0}});
+    t.start = {0.0, kRideHeight};
+    t.apples = {{1200.0, 40.0}, {2900.0, 290.0}};
+    t.finish = {3900.0, 40.0};
+    t.route = {{1200.0, 40.0}, {1900.0, 40.0}, {2400.0, 290.0}, {2900.0, 290.0}, {3500.0, 40.0},
+               {3900.0, 40.0}};
+    return t;
+}
+
+// Jumps: two pits to clear from a ramp, each with a landing slope; a short
+// jump leaves a way out of the pit.
+TrackDesign jumps()
+{
+    TrackDesign t;
+    t.name = "07-jumps";
+    Profile p(-900.0, 500.0);
+    p.to(-800.0, 500.0).to(-700.0, 0.0).to(600.0, 0.0).to(900.0, 100.0)
+        // first gap, with a way out of the pit for a short jump
+        .to(920.0, -150.0).to(1150.0, -150.0).to(1300.0, 90.0).to(1650.0, 0.0).to(2000.0, 0.0)
+        .to(2400.0, 180.0)
+        // second, wider gap
+        .to(2420.0, -150.0).to(2550.0, -150.0).to(2760.0, 140.0).to(3200.0, 0.0).to(3700.0, 0.0)
+        .to(3800.0, 60.0).to(4100.0, 60.0).to(4200.0, 0.0).to(4600.0, 0.0).to(4800.0, 400.0)
+        .to(4900.0, 400.0);
+    t.polygons.push_back(p.solid(-700.0));
+    t.start = {0.0, kRideHeight};
+    t.apples = {{1450.0, 110.0}, {2580.0, 320.0}};
+    t.finish = {4400.0, 40.0};
+    t.route = {{600.0, 60.0}, {1100.0, 250.0}, {1450.0, 110.0}, {2000.0, 60.0}, {2580.0, 320.0},
+               {3200.0, 60.0}, {3950.0, 120.0}, {4400.0, 40.0}};
+    return t;
+}
+
+// A deep tunnel: down into the ground, through a chamber with a rock
+// floating in it, and down again.
+TrackDesign deepTunnel()
+{
+    TrackDesign t;
+    t.name = "08-deep-tunnel";
+    Profile floor(-900.0, 600.0);
+    floor.to(0.0, 600.0).ease(1200.0, 0.0, 20).ease(1600.0, -120.0).ease(2000.0, 0.0).to(2700.0, 0.0)
+        .ease(3300.0, 300.0, 16).to(3700.0, 300.0).ease(4100.0, 200.0).to(4600.0, 200.0)
+        .ease(5400.0, -200.0, 16).to(6000.0, -200.0).ease(6800.0, 100.0, 16).to(7400.0, 100.0);
+    auto clearance = [](double x) {
+        if (x < 0.0) {
+            return 300.0;
+        }
+        if (x > 2000.0 && x < 2700.0) {
+            return 600.0;   // a chamber with a floating rock in it
+        }
+        return 300.0;
+    };
+    addCave(t, floor, clearance, 400.0);
+    // the floating rock: a polygon inside the hole, so solid again
+    t.polygons.push_back({{2200.0, 260.0}, {2500.0, 250.0}, {2550.0, 450.0}, {2150.0, 460.0}});
+    t.start = {-600.0, 600.0 + kRideHeight};
+    t.apples = {{1600.0, -80.0}, {2350.0, 40.0}, {3500.0, 340.0}, {5700.0, -160.0}};
+    t.finish = {7100.0, 140.0};
+    t.route = {{600.0, 350.0}, {1200.0, 40.0}, {1600.0, -80.0}, {2000.0, 40.0}, {2350.0, 40.0},
+               {2700.0, 40.0}, {3300.0, 340.0}, {3500.0, 340.0}, {4100.0, 240.0}, {4600.0, 240.0},
+               {5400.0, -160.0}, {5700.0, -160.0}, {6300.0, -160.0}, {6800.0, 140.0}, {7100.0, 140.0}};
+    return t;
+}
+
+// A cave: a closed passage whose low roofs over humps and a notch at the top
+// of a rise punish a wheelie.
+TrackDesign cave()
+{
+    TrackDesign t;
+    t.name = "09-cave";
+    Profile floor(-4400.0, 0.0);
+    floor.to(-3300.0, 0.0).ease(-2800.0, -120.0).ease(-2300.0, 0.0).to(-1900.0, 0.0).ease(-1400.0, 100.0)
+        .ease(-900.0, 0.0).to(300.0, 0.0).ease(800.0, -150.0).ease(1300.0, 0.0).ease(1700.0, 80.0).ease(2100.0, 0.0)
+        .to(2300.0, 0.0).ease(2800.0, 250.0).to(3300.0, 250.0).ease(3900.0, 0.0).to(4900.0, 0.0);
+    auto clearance = [](double x) {
+        // low roofs over the humps, a tight spot at the top of the rise
+        if ((x > 1500.0 && x < 1900.0) || (x > -1600.0 && x < -1200.0)) {
+            return 240.0;
+        }
+        if (x > 2950.0 && x < 3150.0) {
+            return 200.0;
+        }
+        return 290.0;
+    };
+    addCave(t, floor, clearance, 400.0);
+    t.start = {-4100.0, kRideHeight};
+    t.apples = {{-2800.0, -80.0}, {800.0, -110.0}, {3050.0, 390.0}};
+    t.finish = {4600.0, 40.0};
+    t.route = {{-2800.0, -80.0}, {-2300.0, 40.0}, {-1400.0, 140.0}, {-900.0, 40.0}, {800.0, -110.0},
+               {1300.0, 40.0}, {1700.0, 120.0}, {2300.0, 40.0}, {2800.0, 290.0}, {3050.0, 390.0},
+               {3900.0, 40.0}, {4600.0, 40.0}};
+    return t;
+}
+
+// A switchback: the first apple waits in a dead end on the right; turn
+// around (Space) and ride back left, over low hills, to the finish.
+TrackDesign switchback()
+{
+    TrackDesign t;
+    t.name = "10-switchback";
+    Profile p(-6900.0, 900.0);
+    p.to(-6800.0, 900.0).to(-6800.0, 200.0).to(-6200.0, 200.0).to(-5700.0, 0.0).to(-5000.0, 0.0)
+        .hills(-2000.0, 70.0, 3).to(600.0, 0.0).to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0)
+        .to(1600.0, 900.0);
+    t.polygons.push_back(p.solid(-600.0));
+    t.start = {0.0, kRideHeight};
+    // the first apple waits in the dead end on the right; the rest are back left
+    t.apples = {{1420.0, 340.0}, {-3500.0, 150.0}};
+    t.finish = {-6550.0, 240.0};
+    t.route = {{700.0, 100.0}, {1100.0, 370.0}, {1420.0, 370.0}, {1100.0, 370.0}, {600.0, 70.0},
+               {-700.0, 70.0}, {-2000.0, 70.0}, {-2500.0, 140.0}, {-3500.0, 140.0}, {-4500.0, 140.0},
+               {-5000.0, 70.0}, {-5700.0, 70.0}, {-6200.0, 270.0}, {-6550.0, 240.0}};
+    return t;
+}
+
+// Rolling hills: long smooth climbs and descents, growing taller.
+TrackDesign rollingHills()
+{
+    TrackDesign t;
+    t.name = "11-rolling-hills";
+    Profile p(-900.0, 500.0);
+    p.to(-800.0, 500.0).to(-700.0, 0.0).to(300.0, 0.0).hills(1700.0, 90.0, 2).hills(3500.0, 160.0, 2)
+        .to(3800.0, 0.0).hills(6200.0, 240.0, 2, 24).to(7000.0, 0.0).to(7200.0, 400.0).to(7300.0, 400.0);
+    t.polygons.push_back(p.solid(-600.0));
+    t.start = {0.0, kRideHeight};
+    t.apples = {{650.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {3050.0, 210.0}, {4400.0, 290.0},
+                {5600.0, 290.0}};
+    t.finish = {6700.0, 40.0};
+    t.route = {{650.0, 140.0}, {1350.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {2600.0, 40.0},
+               {3050.0, 210.0}, {3650.0, 40.0}, {4400.0, 290.0}, {5000.0, 40.0}, {5600.0, 290.0},
+               {6200.0, 40.0}, {6700.0, 40.0}};
+    return t;
+}
+
+// A summit: a long climb by ramps and ledges, with a gap to jump on the way.
+TrackDesign summit()
+{
+    TrackDesign t;
+    t.name = "12-summit";
+    Profile p(-900.0, 500.0);
+    p.to(-800.0, 500.0).to(-700.0, 0.0).to(200.0, 0.0).to(700.0, 300.0).to(900.0, 300.0)
+        .to(900.0, 350.0).to(1100.0, 350.0).to(1600.0, 700.0).to(1850.0, 700.0)
+        // a gap to jump
+        .to(1860.0, 350.0).to(2100.0, 350.0).to(2110.0, 680.0).to(2500.0, 680.0)
+        .ease(2700.0, 760.0).ease(2900.0, 680.0).to(3000.0, 680.0).to(3550.0, 1080.0)
+        .to(4000.0, 1080.0).ease(4600.0, 1300.0).to(5000.0, 1300.0).to(5500.0, 1650.0).to(5900.0, 1650.0)
+        .to(5900.0, 1700.0).to(6100.0, 1700.0).to(6600.0, 2000.0).to(7300.0, 2000.0).to(7500.0, 2400.0)
+        .to(7600.0, 2400.0);
+    t.polygons.push_back(p.solid(-600.0));
+    t.start = {0.0, kRideHeight};
+    t.apples = {{800.0, 340.0}, {2700.0, 900.0}, {5700.0, 1690.0}};
+    t.finish = {7000.0, 2040.0};
+    t.route = {{450.0, 200.0}, {800.0, 340.0}, {1100.0, 400.0}, {1600.0, 750.0}, {2300.0, 720.0},
+               {2700.0, 900.0}, {3000.0, 720.0}, {3550.0, 1120.0}, {4000.0, 1120.0}, {4600.0, 1340.0},
+               {5000.0, 1340.0}, {5500.0, 1690.0}, {5700.0, 1690.0}, {6100.0, 1740.0}, {6600.0, 2040.0},
+               {7000.0, 2040.0}};
     return t;
 }
 
