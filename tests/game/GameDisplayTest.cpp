@@ -325,7 +325,7 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
         tap(VK_RETURN);
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning && stepCount == 0; }));
-        EXPECT_TRUE(waitFor([] { return sceneApplesLeft == 2; }));
+        EXPECT_TRUE(waitFor([] { return sceneApplesLeft == 3; }));
         EXPECT_TRUE(waitFor([] { return soundFeed.engineRunning.load(); }));
 
         // M switches the sound off, and on again.
