@@ -550,7 +550,7 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
     ASSERT_TRUE(waitUntil([&] { return (back = screen.form()) != 0; }, 10)) << "the dialog did not come back";
     EXPECT_TRUE(waitUntil([&] { return screen.focus() == back; }, 3)) << "the dialog has no focus";
     // Load Track: the second track, through the same dialog.
-    const std::string second = program.folder().file("tracks/02-rolling-hills.vlt");
+    const std::string second = program.folder().file("tracks/02-valley.vlt");
     click(back, 136, 180);
     choose(second);
     key("Return");
@@ -566,7 +566,7 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
     const std::string recent(recentBytes.begin(), recentBytes.end());
     EXPECT_NE(recent.find("file://" + track), std::string::npos) << recent;
     EXPECT_NE(recent.find("Another program"), std::string::npos) << recent;
-    EXPECT_EQ(recent.find("02-rolling-hills"), std::string::npos) << recent;
+    EXPECT_EQ(recent.find("02-valley"), std::string::npos) << recent;
 }
 
 } // namespace
