@@ -294,23 +294,19 @@ void drawEditor()
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 
-    // World rectangle, outline only.
-    glColor4f(0.5f, 0.0f, 0.0f, 0.7f);
-    worldRectangle->tessellate(false, true);
-
-    // All polygons as one, odd winding: a polygon inside another is a hole.
-    glColor4f(0.5f, 0.5f, 0.5f, 0.7f);
-    drawCache.drawFill(editorPolygons);
+    // The world rectangle's outline, all polygons as one under the odd
+    // winding rule (a polygon inside another is a hole), and the active
+    // polygon's outline, kept between frames.
+    drawCache.update(editorPolygons);
+    const bool outlined = (editMode == PolygonMode || editMode == MovePolygon) && activePolygon != nullptr;
+    drawCache.drawGround(worldRectangle, editorPolygons, outlined ? activePolygon->polygon : nullptr,
+                         cx - w / (2 * z), cx + w / (2 * z), cy - h / (2 * z), cy + h / (2 * z), viewWidth,
+                         viewHeight);
 
     if (drawingPolygon) {
         drawnPolygonValid = drawCache.polygonValid(polygonTail->polygon);
     } else {
         drawnPolygonValid = true;
-    }
-
-    if ((editMode == PolygonMode || editMode == MovePolygon) && activePolygon != nullptr) {
-        glColor4f(0.2f, 0.8f, 0.2f, 0.7f);
-        activePolygon->polygon->tessellate(false, true);
     }
 
     // Warnings stay at their pixel place and size at any zoom.
