@@ -315,6 +315,9 @@ void CeditorDrawCache::drawGround(Cpolygon* world, Cpolygons* list, Cpolygon* ac
     int x1 = 0;
     int y1 = 0;
     if (!region.empty) {
+        // The scissor takes in every pixel the lines of the changed box can
+        // reach; the fans of every polygon that meets a pixel of it are
+        // drawn, and the fill's rectangle covers it whole.
         region = widened(region, perX, perY);
         x0 = static_cast<int>(std::clamp(std::floor((region.left - left) * perX), 0.0, double(width)));
         x1 = static_cast<int>(std::clamp(std::ceil((region.right - left) * perX), 0.0, double(width)));
@@ -359,7 +362,7 @@ void CeditorDrawCache::drawGround(Cpolygon* world, Cpolygons* list, Cpolygon* ac
             glScissor(x0, y0, x1 - x0, y1 - y0);
             glClear(GL_COLOR_BUFFER_BIT);
         }
-        drawLayers(world, list, active, region);
+        drawLayers(world, list, active, fresh ? region : widened(region, perX, perY));
         glDisable(GL_SCISSOR_TEST);
         if (picture_ == 0) {
             glGenTextures(1, &picture_);
