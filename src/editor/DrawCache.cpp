@@ -47,6 +47,47 @@ bool matches(const std::vector<double>& shape, const Cpolygon* polygon)
     return i == shape.size();
 }
 
+// Consecutive edges per fan of drawParity.
+constexpr size_t kChunkEdges = 16;
+
+// Triangles, inside a glBegin(GL_TRIANGLES), that cover every point an odd
+// number of times exactly where the closed outline winds around it an odd
+// number of times. One fan from the first vertex would do, but its
+// triangles reach across the whole polygon and a rasteriser pays for every
+// tile each one crosses. So the outline is cut into runs of kChunkEdges
+// edges: each run, closed by the chord from its end back to its start, is a
+// small fan of its own, and the chords, in order, form an outline with one
+// vertex per run that is cut the same way, until one fan remains. Each
+// chord is run once each way, so the windings add up to the outline's.
+void drawParity(std::vector<Cvector>& outline)
+{
+    while (outline.size() >= 3) {
+        const size_t n = outline.size();
+        if (n <= kChunkEdges + 1) {
+            for (size_t i = 1; i + 1 < n; ++i) {
+                glVertex2d(outline[0].x, outline[0].y);
+                glVertex2d(outline[i].x, outline[i].y);
+                glVertex2d(outline[i + 1].x, outline[i + 1].y);
+            }
+            return;
+        }
+        size_t kept = 0;
+        for (size_t start = 0; start < n; start += kChunkEdges) {
+            const size_t end = std::min(start + kChunkEdges, n);   // n stands for 0
+            const Cvector apex = outline[start];
+            for (size_t i = start + 1; i < end; ++i) {
+                const Cvector& b = outline[i];
+                const Cvector& c = outline[i + 1 < n ? i + 1 : 0];
+                glVertex2d(apex.x, apex.y);
+                glVertex2d(b.x, b.y);
+                glVertex2d(c.x, c.y);
+            }
+            outline[kept++] = apex;   // kept <= start: not read again
+        }
+        outline.resize(kept);
+    }
+}
+
 }  // namespace
 
 CeditorDrawCache::Box CeditorDrawCache::widened(const Box& box, double perX, double perY)
@@ -136,12 +177,14 @@ void CeditorDrawCache::rebuild(Entry& entry, const Cpolygon* polygon)
     if (entry.fan != 0) {
         glNewList(entry.fan, GL_COMPILE);
         if (polygon->count != 1) {
-            glBegin(GL_TRIANGLE_FAN);
+            std::vector<Cvector> outline;
             for (const Cvertex* v = polygon->first; v != nullptr; v = v->next) {
                 if (drawable(v)) {
-                    glVertex2d(v->x, v->y);
+                    outline.push_back(*v);
                 }
             }
+            glBegin(GL_TRIANGLES);
+            drawParity(outline);
             glEnd();
         }
         glEndList();
