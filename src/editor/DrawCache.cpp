@@ -47,10 +47,10 @@ bool matches(const std::vector<double>& shape, const Cpolygon* polygon)
     return i == shape.size();
 }
 
-// Consecutive edges per fan of drawParity.
+// Consecutive edges per fan of parityTriangles.
 constexpr size_t kChunkEdges = 16;
 
-// Triangles, inside a glBegin(GL_TRIANGLES), that cover every point an odd
+// Triangles (x, y of three vertices each, appended to `out`) that cover every point an odd
 // number of times exactly where the closed outline winds around it an odd
 // number of times. One fan from the first vertex would do, but its
 // triangles reach across the whole polygon and a rasteriser pays for every
@@ -59,15 +59,16 @@ constexpr size_t kChunkEdges = 16;
 // small fan of its own, and the chords, in order, form an outline with one
 // vertex per run that is cut the same way, until one fan remains. Each
 // chord is run once each way, so the windings add up to the outline's.
-void drawParity(std::vector<Cvector>& outline)
+void parityTriangles(std::vector<Cvector>& outline, std::vector<double>& out)
 {
+    const auto put = [&out](const Cvector& a, const Cvector& b, const Cvector& c) {
+        out.insert(out.end(), {a.x, a.y, b.x, b.y, c.x, c.y});
+    };
     while (outline.size() >= 3) {
         const size_t n = outline.size();
         if (n <= kChunkEdges + 1) {
             for (size_t i = 1; i + 1 < n; ++i) {
-                glVertex2d(outline[0].x, outline[0].y);
-                glVertex2d(outline[i].x, outline[i].y);
-                glVertex2d(outline[i + 1].x, outline[i + 1].y);
+                put(outline[0], outline[i], outline[i + 1]);
             }
             return;
         }
@@ -76,11 +77,7 @@ void drawParity(std::vector<Cvector>& outline)
             const size_t end = std::min(start + kChunkEdges, n);   // n stands for 0
             const Cvector apex = outline[start];
             for (size_t i = start + 1; i < end; ++i) {
-                const Cvector& b = outline[i];
-                const Cvector& c = outline[i + 1 < n ? i + 1 : 0];
-                glVertex2d(apex.x, apex.y);
-                glVertex2d(b.x, b.y);
-                glVertex2d(c.x, c.y);
+                put(apex, outline[i], outline[i + 1 < n ? i + 1 : 0]);
             }
             outline[kept++] = apex;   // kept <= start: not read again
         }
@@ -177,15 +174,24 @@ void CeditorDrawCache::rebuild(Entry& entry, const Cpolygon* polygon)
     if (entry.fan != 0) {
         glNewList(entry.fan, GL_COMPILE);
         if (polygon->count != 1) {
-            std::vector<Cvector> outline;
+            std::vector<Cvector>& outline = outlineScratch_;
+            outline.clear();
             for (const Cvertex* v = polygon->first; v != nullptr; v = v->next) {
                 if (drawable(v)) {
                     outline.push_back(*v);
                 }
             }
-            glBegin(GL_TRIANGLES);
-            drawParity(outline);
-            glEnd();
+            std::vector<double>& triangles = scratch_;
+            triangles.clear();
+            parityTriangles(outline, triangles);
+            if (!triangles.empty()) {
+                // Compiled from an array: the list copies the vertices.
+                glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+                glEnableClientState(GL_VERTEX_ARRAY);
+                glVertexPointer(2, GL_DOUBLE, 0, triangles.data());
+                glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(triangles.size() / 2));
+                glPopClientAttrib();
+            }
         }
         glEndList();
     }

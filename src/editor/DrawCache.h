@@ -109,6 +109,8 @@ private:
     int pictureSize_[2] = {};
     const Cpolygon* pictureActive_ = nullptr;
     Box pictureActiveBox_;
+    std::vector<Cvector> outlineScratch_;   // reused by rebuild()
+    std::vector<double> scratch_;
     int lastSize_[2] = {};
     int sameSizeFrames_ = 0;
 };

@@ -9,7 +9,8 @@
 //   draw  a polygon being drawn: a click, then the mouse moving every frame
 //         and a vertex placed every tenth frame;
 //   move  the active polygon dragged with M, the mouse moving every frame;
-//   zoom  the view zoomed in and out by turns (keypad plus and minus).
+//   zoom  the view zoomed in and out by turns (keypad plus and minus), a
+//         new view every second frame.
 // Before the N frames the first frame alone, and the help's frames, are
 // reported too.
 #include "editor/EditorWindow.h"
@@ -44,8 +45,10 @@ void act(const std::string& mode, int frame)
         }
         injectMouseMove(x, y);
     } else if (mode == "zoom") {
-        injectKey(frame % 2 == 0 ? VK_ADD : VK_SUBTRACT, true);
-        injectKey(frame % 2 == 0 ? VK_ADD : VK_SUBTRACT, false);
+        // A key is seen when it is down at a frame: press in one, release
+        // in the next.
+        const int key = frame % 4 < 2 ? VK_ADD : VK_SUBTRACT;
+        injectKey(key, frame % 2 == 0);
     }
 }
 
