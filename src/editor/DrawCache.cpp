@@ -20,6 +20,11 @@ constexpr double kMaxDrawnCoordinate = 1e100;
 // the box of their ends.
 constexpr double kLineMargin = 4.0;
 
+// The text mask: each time a pixel is drawn adds kTextStep, up to
+// kTextLevels times.
+constexpr float kTextStep = 0.25f;
+constexpr int kTextLevels = 3;
+
 bool drawable(const Cvertex* v)
 {
     return v->x >= -kMaxDrawnCoordinate && v->x <= kMaxDrawnCoordinate && v->y >= -kMaxDrawnCoordinate &&
@@ -461,6 +466,106 @@ void CeditorDrawCache::drawOutline(Cpolygon* polygon)
     glCallList(entry->outline);
 }
 
+void CeditorDrawCache::prepareText(int key, void (*print)(), double left, double right, double bottom, double top,
+                                   int width, int height)
+{
+    const double view[4] = {left, right, bottom, top};
+    // Only once the window's size has held (see drawGround).
+    if (!enabled || sameSizeFrames_ < 3 || width != lastSize_[0] || height != lastSize_[1] || width <= 0 ||
+        height <= 0) {
+        textKey_ = 0;
+        return;
+    }
+    if (textMask_ != 0 && textKey_ == key && std::memcmp(view, textView_, sizeof view) == 0 &&
+        textSize_[0] == width && textSize_[1] == height) {
+        return;
+    }
+    // On the cleared buffer: the text, each of its triangles adding a
+    // quarter, so that the mask counts how often each pixel is drawn (a
+    // glyph may reach over its neighbour); read back, then the buffer is
+    // cleared again.
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_COLOR_BUFFER_BIT);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE);
+    glColor4f(kTextStep, kTextStep, kTextStep, kTextStep);
+    print();
+    if (textMask_ == 0) {
+        glGenTextures(1, &textMask_);
+    }
+    glBindTexture(GL_TEXTURE_2D, textMask_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glCopyTexImage2D(GL_TEXTURE_2D, 0, GL_INTENSITY8, 0, 0, width, height, 0);
+    glPopAttrib();
+    glClear(GL_COLOR_BUFFER_BIT);
+    textKey_ = key;
+    std::memcpy(textView_, view, sizeof view);
+    textSize_[0] = width;
+    textSize_[1] = height;
+}
+
+void CeditorDrawCache::drawText(int key, void (*print)(), float alpha)
+{
+    if (textKey_ == 0 || textKey_ != key || stencilBits_ <= 0) {
+        glColor4f(1.0f, 1.0f, 1.0f, alpha);
+        print();
+        return;
+    }
+    // Where the text was drawn k times, the white quad at `alpha` is
+    // blended k times: the very sums the text's own triangles make.
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, textSize_[0], 0, textSize_[1], -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    const auto quad = [this] {
+        glBegin(GL_QUADS);
+        glTexCoord2f(0.0f, 0.0f);
+        glVertex2i(0, 0);
+        glTexCoord2f(1.0f, 0.0f);
+        glVertex2i(textSize_[0], 0);
+        glTexCoord2f(1.0f, 1.0f);
+        glVertex2i(textSize_[0], textSize_[1]);
+        glTexCoord2f(0.0f, 1.0f);
+        glVertex2i(0, textSize_[1]);
+        glEnd();
+    };
+    // The count into the stencil: one pass per level of the mask.
+    glClear(GL_STENCIL_BUFFER_BIT);
+    glEnable(GL_STENCIL_TEST);
+    glStencilFunc(GL_ALWAYS, 0, ~0u);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_INCR);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, textMask_);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glEnable(GL_ALPHA_TEST);
+    for (int level = 1; level <= kTextLevels; ++level) {
+        glAlphaFunc(GL_GEQUAL, (level - 0.5f) * kTextStep);
+        quad();
+    }
+    glDisable(GL_ALPHA_TEST);
+    glDisable(GL_TEXTURE_2D);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    // The text's colour, blended once per time the pixel was drawn.
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    glColor4f(1.0f, 1.0f, 1.0f, alpha);
+    for (int level = 1; level <= kTextLevels; ++level) {
+        glStencilFunc(GL_LEQUAL, level, ~0u);
+        quad();
+    }
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopAttrib();
+}
+
 bool CeditorDrawCache::polygonValid(Cpolygon* polygon)
 {
     Entry* entry = find(polygon);
@@ -521,6 +626,11 @@ void CeditorDrawCache::release()
         glDeleteTextures(1, &picture_);
         picture_ = 0;
     }
+    if (textMask_ != 0) {
+        glDeleteTextures(1, &textMask_);
+        textMask_ = 0;
+    }
+    textKey_ = 0;
     gone_ = Box();
     pictureActive_ = nullptr;
     pictureActiveBox_ = Box();

@@ -49,6 +49,14 @@ public:
     // the window in pixels.
     void drawGround(Cpolygon* world, Cpolygons* list, Cpolygon* active, double left, double right, double bottom,
                     double top, int width, int height);
+    // Text drawn over the picture in white at `alpha` by `print` (which
+    // draws it in the current colour), kept as a mask: the same pixels get
+    // the same colour. The mask is made at the start of a frame, before
+    // anything else is drawn (prepareText), and redrawn only when the view
+    // or the text changed; `key` names the text.
+    void prepareText(int key, void (*print)(), double left, double right, double bottom, double top, int width,
+                     int height);
+    void drawText(int key, void (*print)(), float alpha);
     // isValid of a polygon of the list, rechecked only when it changed.
     bool polygonValid(Cpolygon* polygon);
     // bike.touchesPolygons(list): each polygon is tested again only when it
@@ -111,6 +119,11 @@ private:
     Box pictureActiveBox_;
     std::vector<Cvector> outlineScratch_;   // reused by rebuild()
     std::vector<double> scratch_;
+    // The text's mask and what it was made for (key 0: none).
+    unsigned int textMask_ = 0;
+    int textKey_ = 0;
+    double textView_[4] = {};
+    int textSize_[2] = {};
     int lastSize_[2] = {};
     int sameSizeFrames_ = 0;
 };

@@ -788,10 +788,13 @@ TEST_F(EditorWindow, TheKeptPictureFollowsEveryEditAndUndo)
     same("undoing the deletion");
     script.tap(VK_TAB);
     same("leaving the outline");
+    script.tap(VK_F1);
+    script.wait(10);
+    same("showing the help");
     answers.boxAnswers = {IDNO};
     script.tap(VK_ESCAPE);
     run();
-    EXPECT_EQ(*checks, 10);
+    EXPECT_EQ(*checks, 11);
     std::filesystem::remove_all(dir);
 }
 
