@@ -55,19 +55,20 @@ bool matches(const std::vector<double>& shape, const Cpolygon* polygon)
 // Consecutive edges per fan of parityTriangles.
 constexpr size_t kChunkEdges = 16;
 
-// Triangles (x, y of three vertices each, appended to `out`) that cover every point an odd
-// number of times exactly where the closed outline winds around it an odd
-// number of times. One fan from the first vertex would do, but its
+// Triangles (x, y of three vertices each, appended to `out` as the floats
+// GL would make of them) that cover every point an odd number of times
+// exactly where the closed outline winds around it an odd number of times. One fan from the first vertex would do, but its
 // triangles reach across the whole polygon and a rasteriser pays for every
 // tile each one crosses. So the outline is cut into runs of kChunkEdges
 // edges: each run, closed by the chord from its end back to its start, is a
 // small fan of its own, and the chords, in order, form an outline with one
 // vertex per run that is cut the same way, until one fan remains. Each
 // chord is run once each way, so the windings add up to the outline's.
-void parityTriangles(std::vector<Cvector>& outline, std::vector<double>& out)
+void parityTriangles(std::vector<Cvector>& outline, std::vector<float>& out)
 {
     const auto put = [&out](const Cvector& a, const Cvector& b, const Cvector& c) {
-        out.insert(out.end(), {a.x, a.y, b.x, b.y, c.x, c.y});
+        out.insert(out.end(), {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(b.x),
+                               static_cast<float>(b.y), static_cast<float>(c.x), static_cast<float>(c.y)});
     };
     while (outline.size() >= 3) {
         const size_t n = outline.size();
@@ -173,32 +174,16 @@ void CeditorDrawCache::rebuild(Entry& entry, const Cpolygon* polygon)
         glDeleteLists(entry.outline, 1);
         entry.outline = 0;
     }
-    if (entry.fan == 0) {
-        entry.fan = glGenLists(1);
-    }
-    if (entry.fan != 0) {
-        glNewList(entry.fan, GL_COMPILE);
-        if (polygon->count != 1) {
-            std::vector<Cvector>& outline = outlineScratch_;
-            outline.clear();
-            for (const Cvertex* v = polygon->first; v != nullptr; v = v->next) {
-                if (drawable(v)) {
-                    outline.push_back(*v);
-                }
-            }
-            std::vector<double>& triangles = scratch_;
-            triangles.clear();
-            parityTriangles(outline, triangles);
-            if (!triangles.empty()) {
-                // Compiled from an array: the list copies the vertices.
-                glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-                glEnableClientState(GL_VERTEX_ARRAY);
-                glVertexPointer(2, GL_DOUBLE, 0, triangles.data());
-                glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(triangles.size() / 2));
-                glPopClientAttrib();
+    entry.triangles.clear();
+    if (polygon->count != 1) {
+        std::vector<Cvector>& outline = outlineScratch_;
+        outline.clear();
+        for (const Cvertex* v = polygon->first; v != nullptr; v = v->next) {
+            if (drawable(v)) {
+                outline.push_back(*v);
             }
         }
-        glEndList();
+        parityTriangles(outline, entry.triangles);
     }
     entry.valid = -1;
     entry.touches = -1;
@@ -225,7 +210,6 @@ void CeditorDrawCache::update(Cpolygons* list)
             if (it->second.pictured) {
                 gone_.add(it->second.box);
             }
-            glDeleteLists(it->second.fan, 1);
             glDeleteLists(it->second.outline, 1);
             it = entries_.erase(it);
             changed = true;
@@ -274,11 +258,15 @@ void CeditorDrawCache::drawFill(Cpolygons* list, const Box& region)
     glStencilFunc(GL_ALWAYS, 0, 1);
     glStencilMask(1);
     glStencilOp(GL_KEEP, GL_KEEP, GL_INVERT);
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
     for (const auto& [polygon, entry] : entries_) {
-        if (entry.fan != 0 && entry.box.meets(region)) {
-            glCallList(entry.fan);
+        if (!entry.triangles.empty() && entry.box.meets(region)) {
+            glVertexPointer(2, GL_FLOAT, 0, entry.triangles.data());
+            glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(entry.triangles.size() / 2));
         }
     }
+    glPopClientAttrib();
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glStencilFunc(GL_EQUAL, 1, 1);
     glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
@@ -614,7 +602,6 @@ bool CeditorDrawCache::bikeTouches(const Cmoto& bike, const Cpolygons* list)
 void CeditorDrawCache::release()
 {
     for (auto& [polygon, entry] : entries_) {
-        glDeleteLists(entry.fan, 1);
         glDeleteLists(entry.outline, 1);
     }
     entries_.clear();

@@ -1,8 +1,8 @@
 // What the editor draws from its polygons, kept between frames, one entry
-// per polygon: the polygon's fill as a display list of a triangle fan, its
-// outline as a display list of the tessellator's boundary, and the results
-// of the checks that read its edges (the shape test, and whether the bike
-// at the start touches it).
+// per polygon: the triangles of the polygon's fill, its outline as a
+// display list of the tessellator's boundary, and the results of the checks
+// that read its edges (the shape test, and whether the bike at the start
+// touches it).
 //
 // Each frame, update() compares every polygon of the list with the copy its
 // entry was built from and rebuilds only the entries whose polygon changed,
@@ -10,11 +10,12 @@
 // entry can go stale. Polygons that left the list lose their entries.
 //
 // The fill: all polygons as one under the odd winding rule. With a stencil
-// buffer, each polygon's fan inverts the stencil, so a pixel ends odd where
-// an odd number of polygons cover it, which is exactly the region the
-// tessellator fills; one rectangle then colours the odd pixels once, with
-// the same blending the tessellated triangles get. A fan lies within its
-// polygon's box, so polygons outside the view are skipped. Without a
+// buffer, each polygon's triangles invert the stencil, so a pixel ends odd
+// where the outlines wind around it an odd number of times, which is
+// exactly the region the tessellator fills; one rectangle then colours the
+// odd pixels once, with the same blending the tessellated triangles get.
+// The triangles lie within their polygon's box, so polygons outside the
+// view are skipped. Without a
 // stencil buffer the whole list is tessellated into one display list,
 // rebuilt when a polygon changed.
 //
@@ -82,7 +83,7 @@ private:
     };
     struct Entry {
         std::vector<double> shape;   // count, then x and y of every vertex, bit copies
-        unsigned int fan = 0;
+        std::vector<float> triangles;   // the fill's, x and y of each vertex
         unsigned int outline = 0;
         Box box;                     // of the drawable vertices
         bool line = false;           // one placed vertex: a line to the mouse vertex
@@ -118,7 +119,6 @@ private:
     const Cpolygon* pictureActive_ = nullptr;
     Box pictureActiveBox_;
     std::vector<Cvector> outlineScratch_;   // reused by rebuild()
-    std::vector<double> scratch_;
     // The text's mask and what it was made for (key 0: none).
     unsigned int textMask_ = 0;
     int textKey_ = 0;
