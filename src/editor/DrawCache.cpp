@@ -59,11 +59,12 @@ constexpr size_t kChunkEdges = 16;
 // GL would make of them) that cover every point an odd number of times
 // exactly where the closed outline winds around it an odd number of times.
 // One fan from the first vertex would do, but its triangles reach across
-// the whole polygon and a rasteriser pays for every tile each one crosses. So the outline is cut into runs of kChunkEdges
-// edges: each run, closed by the chord from its end back to its start, is a
-// small fan of its own, and the chords, in order, form an outline with one
-// vertex per run that is cut the same way, until one fan remains. Each
-// chord is run once each way, so the windings add up to the outline's.
+// the whole polygon and a rasteriser pays for every tile each one crosses.
+// So the outline is cut into runs of kChunkEdges edges: each run, closed by
+// the chord from its end back to its start, is a small fan of its own, and
+// the chords, in order, form an outline with one vertex per run that is cut
+// the same way, until one fan remains. Each chord is run once each way, so
+// the windings add up to the outline's.
 void parityTriangles(std::vector<Cvector>& outline, std::vector<float>& out)
 {
     const auto put = [&out](const Cvector& a, const Cvector& b, const Cvector& c) {
