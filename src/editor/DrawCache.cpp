@@ -487,6 +487,22 @@ void CeditorDrawCache::prepareText(int key, void (*print)(), double left, double
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     glCopyTexImage2D(GL_TEXTURE_2D, 0, GL_INTENSITY8, 0, 0, width, height, 0);
+    // The box of the drawn pixels: each frame works within it only.
+    std::vector<unsigned char> red(static_cast<size_t>(width) * static_cast<size_t>(height));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RED, GL_UNSIGNED_BYTE, red.data());
+    int box[4] = {width, height, 0, 0};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            if (red[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] != 0) {
+                box[0] = std::min(box[0], x);
+                box[1] = std::min(box[1], y);
+                box[2] = std::max(box[2], x + 1);
+                box[3] = std::max(box[3], y + 1);
+            }
+        }
+    }
+    std::memcpy(textBox_, box, sizeof box);
     glPopAttrib();
     glClear(GL_COLOR_BUFFER_BIT);
     textKey_ = key;
@@ -504,7 +520,8 @@ void CeditorDrawCache::drawText(int key, void (*print)(), float alpha)
     }
     // Where the text was drawn k times, the white quad at `alpha` is
     // blended k times: the very sums the text's own triangles make.
-    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glPushAttrib(GL_ENABLE_BIT | GL_TEXTURE_BIT | GL_CURRENT_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT |
+                 GL_SCISSOR_BIT);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glLoadIdentity();
@@ -512,20 +529,39 @@ void CeditorDrawCache::drawText(int key, void (*print)(), float alpha)
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glLoadIdentity();
-    const auto quad = [this] {
+    const int x0 = textBox_[0];
+    const int y0 = textBox_[1];
+    const int x1 = textBox_[2];
+    const int y1 = textBox_[3];
+    const float u0 = static_cast<float>(x0) / static_cast<float>(textSize_[0]);
+    const float v0 = static_cast<float>(y0) / static_cast<float>(textSize_[1]);
+    const float u1 = static_cast<float>(x1) / static_cast<float>(textSize_[0]);
+    const float v1 = static_cast<float>(y1) / static_cast<float>(textSize_[1]);
+    const auto quad = [=] {
         glBegin(GL_QUADS);
-        glTexCoord2f(0.0f, 0.0f);
-        glVertex2i(0, 0);
-        glTexCoord2f(1.0f, 0.0f);
-        glVertex2i(textSize_[0], 0);
-        glTexCoord2f(1.0f, 1.0f);
-        glVertex2i(textSize_[0], textSize_[1]);
-        glTexCoord2f(0.0f, 1.0f);
-        glVertex2i(0, textSize_[1]);
+        glTexCoord2f(u0, v0);
+        glVertex2i(x0, y0);
+        glTexCoord2f(u1, v0);
+        glVertex2i(x1, y0);
+        glTexCoord2f(u1, v1);
+        glVertex2i(x1, y1);
+        glTexCoord2f(u0, v1);
+        glVertex2i(x0, y1);
         glEnd();
     };
+    if (x1 <= x0 || y1 <= y0) {
+        glPopMatrix();
+        glMatrixMode(GL_PROJECTION);
+        glPopMatrix();
+        glMatrixMode(GL_MODELVIEW);
+        glPopAttrib();
+        return;
+    }
     // The count into the stencil: one pass per level of the mask.
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(x0, y0, x1 - x0, y1 - y0);
     glClear(GL_STENCIL_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
     glEnable(GL_STENCIL_TEST);
     glStencilFunc(GL_ALWAYS, 0, ~0u);
     glStencilOp(GL_KEEP, GL_KEEP, GL_INCR);

@@ -124,6 +124,7 @@ private:
     int textKey_ = 0;
     double textView_[4] = {};
     int textSize_[2] = {};
+    int textBox_[4] = {};            // pixels x0, y0, x1, y1 that the text covers
     int lastSize_[2] = {};
     int sameSizeFrames_ = 0;
 };
