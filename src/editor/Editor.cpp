@@ -275,6 +275,34 @@ void hideMouseCursor()
     }
 }
 
+namespace {
+
+// The help's name for the draw cache's text mask.
+constexpr int kHelpText = 1;
+
+// The help's lines in the current colour: 5 pixels from the left edge, the
+// last 20 pixels above the bottom, 15 pixels apart, 20 pixels high.
+void printHelp()
+{
+    const double w = viewWidth;
+    const double h = viewHeight;
+    const double z = viewZoom;
+    const double textX = viewCentre.x - (w - 10) / (2 * z);
+    const double step = 15 / z;
+    const double lines = static_cast<double>(editorHelp.size() + editorMoreHelp.size());
+    double y = viewCentre.y - (h - 10) / (2 * z) + lines * step;
+    for (const char* line : editorHelp) {
+        printText(line, false, textX, y, 20 / z);
+        y = y - step;
+    }
+    for (const char* line : editorMoreHelp) {
+        printText(line, false, textX, y, 20 / z);
+        y = y - step;
+    }
+}
+
+} // namespace
+
 void releaseEditorDrawings()
 {
     drawCache.release();
@@ -294,23 +322,24 @@ void drawEditor()
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
 
-    // World rectangle, outline only.
-    glColor4f(0.5f, 0.0f, 0.0f, 0.7f);
-    worldRectangle->tessellate(false, true);
+    if (helpAlpha > 0) {
+        drawCache.prepareText(kHelpText, &printHelp, cx - w / (2 * z), cx + w / (2 * z), cy - h / (2 * z),
+                              cy + h / (2 * z), viewWidth, viewHeight);
+    }
 
-    // All polygons as one, odd winding: a polygon inside another is a hole.
-    glColor4f(0.5f, 0.5f, 0.5f, 0.7f);
-    drawCache.drawFill(editorPolygons);
+    // The world rectangle's outline, all polygons as one under the odd
+    // winding rule (a polygon inside another is a hole), and the active
+    // polygon's outline, kept between frames.
+    drawCache.update(editorPolygons);
+    const bool outlined = (editMode == PolygonMode || editMode == MovePolygon) && activePolygon != nullptr;
+    drawCache.drawGround(worldRectangle, editorPolygons, outlined ? activePolygon->polygon : nullptr,
+                         cx - w / (2 * z), cx + w / (2 * z), cy - h / (2 * z), cy + h / (2 * z), viewWidth,
+                         viewHeight);
 
     if (drawingPolygon) {
         drawnPolygonValid = drawCache.polygonValid(polygonTail->polygon);
     } else {
         drawnPolygonValid = true;
-    }
-
-    if ((editMode == PolygonMode || editMode == MovePolygon) && activePolygon != nullptr) {
-        glColor4f(0.2f, 0.8f, 0.2f, 0.7f);
-        activePolygon->polygon->tessellate(false, true);
     }
 
     // Warnings stay at their pixel place and size at any zoom.
@@ -351,18 +380,7 @@ void drawEditor()
     printText("F", true, finishPoint->x, finishPoint->y - 14, 50);
 
     if (helpAlpha > 0) {
-        const double step = 15 / z;
-        const double lines = static_cast<double>(editorHelp.size() + editorMoreHelp.size());
-        double y = cy - (h - 10) / (2 * z) + lines * step;
-        glColor4f(1.0f, 1.0f, 1.0f, static_cast<float>(helpAlpha));
-        for (const char* line : editorHelp) {
-            printText(line, false, textX, y, 20 / z);
-            y = y - step;
-        }
-        for (const char* line : editorMoreHelp) {
-            printText(line, false, textX, y, 20 / z);
-            y = y - step;
-        }
+        drawCache.drawText(kHelpText, &printHelp, static_cast<float>(helpAlpha));
     }
 
     if (helpVisible) {

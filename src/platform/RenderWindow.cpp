@@ -26,6 +26,7 @@ bool videoStarted = false;
 bool quitPosted = false;
 int cursorShowCount = 0;
 void (*startDialogHider)() = nullptr;
+void (*keyPressListener)(int virtualKey) = nullptr;
 
 // Modifiers as of the last key event, for the MK_SHIFT and MK_CONTROL flags.
 Uint16 keyModifiers = KMOD_NONE;
@@ -139,6 +140,9 @@ void translateKey(const SDL_KeyboardEvent& key)
         pressKey(KeyboardSource, vk);
     } else {
         releaseKey(KeyboardSource, vk);
+    }
+    if (key.type == SDL_KEYDOWN && !key.repeat && keyPressListener != nullptr) {
+        keyPressListener(vk);
     }
 }
 
@@ -291,8 +295,18 @@ bool openRenderWindow(const char* title, int width, int height, bool fullscreenF
     if (!gameMode) {
         flags |= SDL_WINDOW_RESIZABLE;
     }
+    if (!gameMode) {
+        // The editor fills its polygons through a stencil buffer when it
+        // gets one, and tessellates them when it does not.
+        SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
+    }
     windowHandle = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                     width, height, flags);
+    if (!windowHandle && !gameMode) {
+        SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
+        windowHandle = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                        width, height, flags);
+    }
     if (!windowHandle) {
         // SDL loads GL and picks the pixel format while it creates the
         // window. When the same window without GL can be made, that step
@@ -487,6 +501,11 @@ int showCursor(bool show)
     cursorShowCount += show ? 1 : -1;
     applyCursorVisibility();
     return cursorShowCount;
+}
+
+void setKeyPressListener(void (*listener)(int virtualKey))
+{
+    keyPressListener = listener;
 }
 
 void setStartDialogHider(void (*hide)())
