@@ -25,6 +25,9 @@ namespace {
 
 // Largest pixel buffer we build (RGBA bytes).
 constexpr uint64_t kMaxPixelBytes = 256ull << 20;
+// A decoded JPEG's buffer is reserved up front only as far as this many
+// bytes per byte of file; past that it grows with the rows decoded.
+constexpr uint64_t kJpegReserveRatio = 1024;
 
 // An image file open for reading: its size, and reads that either deliver
 // every byte asked for or fail.
@@ -357,7 +360,7 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
     // Objects with destructors exist before setjmp, so that the jump back
     // from a libjpeg error never skips one.
     std::vector<uint8_t>& out = pixels;
-    std::vector<uint8_t> rowBuffer, swapRow;
+    std::vector<uint8_t> swapRow;
     if (setjmp(err.jump)) {
         jpeg_destroy_decompress(&cinfo);
         return false;
@@ -372,7 +375,9 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    cinfo.out_color_space = JCS_RGB;
+    // Red, green, blue as JCS_RGB gives them, and alpha 255: straight
+    // into the pixels.
+    cinfo.out_color_space = JCS_EXT_RGBA;
     cinfo.scale_num = 1;
     cinfo.scale_denom = 1;
     if (uint64_t(cinfo.image_width) * uint64_t(cinfo.image_height) * 4 > kMaxPixelBytes ||
@@ -382,29 +387,25 @@ bool TGLBMP::loadJpeg(const std::string& fileName)
     }
     jpeg_start_decompress(&cinfo);
     const unsigned w = cinfo.output_width, h = cinfo.output_height;
-    if (cinfo.output_components != 3 || w == 0 || h == 0 ||
+    if (cinfo.output_components != 4 || w == 0 || h == 0 ||
         uint64_t(w) * uint64_t(h) * 4 > kMaxPixelBytes) {
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
     // The rows are collected top first and turned over at the end; the
-    // buffer grows with the rows really decoded, so a short file that
-    // claims a large picture fails before much memory is taken.
+    // buffer grows with the rows really decoded (reserved ahead only in
+    // proportion to the file), so a short file that claims a large picture
+    // fails before much memory is taken.
     const size_t rowBytes = size_t(w) * 4;
-    rowBuffer.resize(size_t(w) * 3);
     out.clear();
+    out.reserve(size_t(std::min(uint64_t(rowBytes) * h, file.size() * kJpegReserveRatio)));
     while (cinfo.output_scanline < h) {
-        JSAMPROW row = rowBuffer.data();
-        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1)
-            break;
         const size_t at = out.size();
         out.resize(at + rowBytes);
-        uint8_t* o = out.data() + at;
-        for (unsigned x = 0; x < w; ++x) {
-            o[x * 4] = rowBuffer[x * 3];
-            o[x * 4 + 1] = rowBuffer[x * 3 + 1];
-            o[x * 4 + 2] = rowBuffer[x * 3 + 2];
-            o[x * 4 + 3] = 255;
+        JSAMPROW row = out.data() + at;
+        if (jpeg_read_scanlines(&cinfo, &row, 1) != 1) {
+            out.resize(at);
+            break;
         }
     }
     if (cinfo.output_scanline < h || out.size() != rowBytes * h) {

@@ -5,6 +5,11 @@
 // metric-compatible substitute Liberation Mono Bold). Glyph outlines are read
 // unscaled in font units and divided by the em size, so the em square is 1.0
 // high; each list ends by moving on by the glyph's advance.
+//
+// Opening the font reads every advance (a table look-up each) but no
+// outline: a glyph's list is compiled the first time a text uses it, so a
+// window that shows a clock and a few words pays for those characters only.
+// The face stays open for that until the font is freed.
 
 #include "gfx/Text.h"
 
@@ -15,6 +20,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include FT_OUTLINE_H
+#include FT_ADVANCES_H
 
 #include <algorithm>
 #include <array>
@@ -215,18 +221,34 @@ bool findFont(std::string& file, int& index)
     return matchFont("monospace:bold", file, index, family);
 }
 
-// Compiles list `list` for the glyph of `code` and returns its advance in
-// em units. A code without a glyph draws nothing but keeps the cell width.
-float buildGlyph(FT_Face face, GLUtesselator* tess, int code, GLuint list)
+constexpr FT_Int32 kLoadFlags = FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP;
+
+double unitsPerEmOf(FT_Face face)
 {
-    const double unitsPerEm = face->units_per_EM > 0 ? face->units_per_EM : 2048.0;
-    float advance = 0.0f;
+    return face->units_per_EM > 0 ? face->units_per_EM : 2048.0;
+}
+
+// The advance of the glyph of `code` in em units, 0 when it cannot be read.
+// A code without a glyph has the advance of the missing-glyph box.
+float advanceOf(FT_Face face, int code)
+{
+    const FT_UInt index = FT_Get_Char_Index(face, static_cast<FT_ULong>(codePoint(code)));
+    FT_Fixed advance = 0;
+    if (FT_Get_Advance(face, index, kLoadFlags, &advance) != 0) {
+        return 0.0f;
+    }
+    return static_cast<float>(static_cast<double>(advance) / unitsPerEmOf(face));
+}
+
+// Compiles list `list` for the glyph of `code`, moving on by `advance`. A
+// code without a glyph draws nothing but keeps the cell width.
+void buildGlyph(FT_Face face, GLUtesselator* tess, int code, float advance, GLuint list)
+{
     Outline outline;
-    outline.unitsPerEm = unitsPerEm;
+    outline.unitsPerEm = unitsPerEmOf(face);
 
     const FT_UInt index = FT_Get_Char_Index(face, static_cast<FT_ULong>(codePoint(code)));
-    if (FT_Load_Glyph(face, index, FT_LOAD_NO_SCALE | FT_LOAD_NO_HINTING | FT_LOAD_NO_BITMAP) == 0) {
-        advance = static_cast<float>(face->glyph->metrics.horiAdvance / unitsPerEm);
+    if (FT_Load_Glyph(face, index, kLoadFlags) == 0) {
         if (index != 0 && face->glyph->format == FT_GLYPH_FORMAT_OUTLINE) {
             FT_Outline_Funcs funcs{};
             funcs.move_to = &moveTo;
@@ -265,7 +287,77 @@ float buildGlyph(FT_Face face, GLUtesselator* tess, int code, GLuint list)
     glTranslatef(advance, 0.0f, 0.0f);
     glEndList();
     combined = nullptr;
-    return advance;
+}
+
+// What fontconfig chose, looked up once per process: a second window
+// opens the same file without asking again.
+bool fontLookedUp = false;
+bool fontFound = false;
+std::string fontFile;
+int fontIndex = 0;
+
+// The open font while lists are built from it; glyphBuilt[code] once the
+// list of `code` holds its glyph.
+FT_Library ftLibrary = nullptr;
+FT_Face fontFace = nullptr;
+GLUtesselator* glyphTess = nullptr;
+bool glyphBuilt[kListCount] = {};
+
+void closeFace()
+{
+    if (glyphTess != nullptr) {
+        gluDeleteTess(glyphTess);
+        glyphTess = nullptr;
+    }
+    if (fontFace != nullptr) {
+        FT_Done_Face(fontFace);
+        fontFace = nullptr;
+    }
+    if (ftLibrary != nullptr) {
+        FT_Done_FreeType(ftLibrary);
+        ftLibrary = nullptr;
+    }
+}
+
+bool openFace()
+{
+    if (!fontLookedUp) {
+        fontFound = findFont(fontFile, fontIndex);
+        fontLookedUp = true;
+    }
+    if (!fontFound || FT_Init_FreeType(&ftLibrary) != 0
+        || FT_New_Face(ftLibrary, fontFile.c_str(), fontIndex, &fontFace) != 0) {
+        closeFace();
+        return false;
+    }
+    glyphTess = gluNewTess();
+    if (glyphTess == nullptr) {
+        closeFace();
+        return false;
+    }
+    // TrueType and CFF outlines fill by the non-zero rule.
+    gluTessProperty(glyphTess, GLU_TESS_WINDING_RULE, GLU_TESS_WINDING_NONZERO);
+    gluTessNormal(glyphTess, 0.0, 0.0, 1.0);
+    gluTessCallback(glyphTess, GLU_TESS_BEGIN, callback(&glBegin));
+    gluTessCallback(glyphTess, GLU_TESS_END, callback(&glEnd));
+    gluTessCallback(glyphTess, GLU_TESS_VERTEX, callback(&glyphVertex));
+    gluTessCallback(glyphTess, GLU_TESS_COMBINE, callback(&glyphCombine));
+    return true;
+}
+
+// Compiles the lists of the characters of `text` not built yet.
+void buildGlyphsOf(const std::string& text)
+{
+    for (const char c : text) {
+        const int code = static_cast<unsigned char>(c);
+        if (glyphBuilt[code]) {
+            continue;
+        }
+        glyphBuilt[code] = true;
+        if (fontFace != nullptr && code < kGlyphCount) {
+            buildGlyph(fontFace, glyphTess, code, glyphAdvance[code], fontListBase + static_cast<GLuint>(code));
+        }
+    }
 }
 
 } // namespace
@@ -273,37 +365,14 @@ float buildGlyph(FT_Face face, GLUtesselator* tess, int code, GLuint list)
 void buildTextFont()
 {
     std::fill(std::begin(glyphAdvance), std::end(glyphAdvance), 0.0f);
+    std::fill(std::begin(glyphBuilt), std::end(glyphBuilt), false);
+    closeFace();
     fontListBase = glGenLists(kListCount);
-    if (fontListBase == 0) {
+    if (fontListBase == 0 || !openFace()) {
         return;
     }
-
-    std::string file;
-    int index = 0;
-    FT_Library library = nullptr;
-    FT_Face face = nullptr;
-    const bool haveFace = findFont(file, index) && FT_Init_FreeType(&library) == 0
-                          && FT_New_Face(library, file.c_str(), index, &face) == 0;
-
-    GLUtesselator* tess = haveFace ? gluNewTess() : nullptr;
-    if (tess != nullptr) {
-        // TrueType and CFF outlines fill by the non-zero rule.
-        gluTessProperty(tess, GLU_TESS_WINDING_RULE, GLU_TESS_WINDING_NONZERO);
-        gluTessNormal(tess, 0.0, 0.0, 1.0);
-        gluTessCallback(tess, GLU_TESS_BEGIN, callback(&glBegin));
-        gluTessCallback(tess, GLU_TESS_END, callback(&glEnd));
-        gluTessCallback(tess, GLU_TESS_VERTEX, callback(&glyphVertex));
-        gluTessCallback(tess, GLU_TESS_COMBINE, callback(&glyphCombine));
-        for (int code = 0; code < kGlyphCount; ++code) {
-            glyphAdvance[code] = buildGlyph(face, tess, code, fontListBase + static_cast<GLuint>(code));
-        }
-        gluDeleteTess(tess);
-    }
-    if (face != nullptr) {
-        FT_Done_Face(face);
-    }
-    if (library != nullptr) {
-        FT_Done_FreeType(library);
+    for (int code = 0; code < kGlyphCount; ++code) {
+        glyphAdvance[code] = advanceOf(fontFace, code);
     }
 }
 
@@ -313,7 +382,9 @@ void freeTextFont()
         glDeleteLists(fontListBase, kListCount);
         fontListBase = 0;
     }
+    closeFace();
     std::fill(std::begin(glyphAdvance), std::end(glyphAdvance), 0.0f);
+    std::fill(std::begin(glyphBuilt), std::end(glyphBuilt), false);
 }
 
 float glyphUnitsWidth(const std::string& text)
@@ -335,6 +406,7 @@ void printText(const std::string& text, bool centred, double x, double y, double
     if (fontListBase == 0) {
         return;
     }
+    buildGlyphsOf(text);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glTranslated(x, y, 0.0);

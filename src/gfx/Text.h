@@ -2,7 +2,9 @@
 // ("Courier New" or its metric-compatible substitute), one display list per
 // character code 0..254 at fontListBase + code, in glyph units (the em
 // square is 1.0 high); each list ends by moving on by the glyph's cell
-// increment. Main thread, with the GL context current.
+// increment. A list is compiled by the first printText whose text holds
+// its character, so printText must not be called while another list is
+// being compiled. Main thread, with the GL context current.
 #pragma once
 
 #include <string>
@@ -12,6 +14,8 @@ extern unsigned int fontListBase;
 // Per character code: the cell increment in glyph units (0 for code 255).
 extern float glyphAdvance[256];
 
+// buildTextFont finds and opens the font and reads every cell increment;
+// freeTextFont deletes the lists and closes the font.
 void buildTextFont();
 void freeTextFont();
 

@@ -390,8 +390,9 @@ void showRenderWindow()
     resizeView(modeWidth, modeHeight);
 
     // The system activates a shown window before the mode's first frame;
-    // here focus arrives from the X server a little later, so wait for it.
-    // The events stay queued for pumpMessage.
+    // here focus arrives from the X server a little later, so wait for it,
+    // looking every millisecond (it usually comes within one or two, and
+    // the first frame waits for it). The events stay queued for pumpMessage.
     const Uint64 start = SDL_GetTicks64();
     while (SDL_GetTicks64() - start < 1000) {
         SDL_PumpEvents();
@@ -400,7 +401,7 @@ void showRenderWindow()
             SDL_DisableScreenSaver();
             break;
         }
-        SDL_Delay(5);
+        SDL_Delay(1);
     }
 
     if (startDialogHider) {
