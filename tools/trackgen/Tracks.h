@@ -27,6 +27,9 @@ std::vector<TrackDesign> trackPack();
 // The pack's first tracks, easy to medium (FirstTracks.cpp).
 std::vector<TrackDesign> firstTracks();
 
+// The pack's harder, longer half (HardTracks.cpp), after the first tracks.
+std::vector<TrackDesign> harderTracks();
+
 // Writes one design as a track file, by default with no best time (-1).
 // False on failure.
 bool writeDesign(const TrackDesign& design, const std::string& path, double bestTime = -1.0);
