@@ -534,6 +534,7 @@ TrackDesign stalactites()
 {
     TrackDesign t;
     t.name = "23-stalactites";
+    t.sharpCorners = true;
     // A cave whose roof hangs down in sharp points, their tips just over the
     // head of a bike that rides level: a jump or a wheelie beneath one is a
     // crash. The points are the track's idea.
