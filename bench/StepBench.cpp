@@ -1,6 +1,10 @@
-// stepWorld on a small track and on a generated track of about 20,000 edges.
-// Reports steps per second (items_per_second).
+// stepWorld on small and large tracks, shipped and generated, each through
+// the broad phase (grid) and through the reference walk over every edge
+// (brute). Reports steps per second (items_per_second).
+#include "Tracks.h"
+
 #include "model/Globals.h"
+#include "physics/EdgeGrid.h"
 #include "physics/World.h"
 
 #include <benchmark/benchmark.h>
@@ -10,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -95,12 +100,64 @@ std::string largeTrack()
     return writeTrack("large.vlt", polygons, {{2000.0, 30.0}});
 }
 
-void runSteps(benchmark::State& state, const std::string& path)
+// Ten thousand edges piled into a 100 x 100 area under the start, and one
+// edge across the whole world: the grid's worst cases.
+std::string piledTrack()
+{
+    std::vector<Polygon> polygons;
+    polygons.push_back(Polygon{{{-2000.0, -1000.0}, {7500.0, -1000.0}, {7500.0, 0.0}, {-2000.0, 0.0}}});
+    for (int i = 0; i < 2500; ++i) {
+        const double x = -100.0 + 2.0 * (i % 50);
+        const double y = -100.0 + 2.0 * (i / 50);
+        polygons.push_back(Polygon{{{x, y}, {x + 1.0, y}, {x + 1.0, y + 1.0}, {x, y + 1.0}}});
+    }
+    polygons.push_back(Polygon{{{-7900.0, -5900.0}, {7900.0, -5800.0}, {7900.0, -5900.0}}});
+    return writeTrack("piled.vlt", polygons, {});
+}
+
+std::string designTrack(const TrackDesign& design)
+{
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("velto-bench-" + std::to_string(getpid()) + "-" + design.name + ".vlt"))
+                                 .string();
+    writeDesign(design, path);
+    return path;
+}
+
+// The bike and run state right after a build, put back to start a ride
+// again without reading the track once more.
+struct Restart {
+    Cball frame, front, rear, head;
+    void take()
+    {
+        frame = static_cast<const Cball&>(*simMoto);
+        front = *simMoto->frontWheel;
+        rear = *simMoto->rearWheel;
+        head = *simMoto->head;
+    }
+    void put() const
+    {
+        static_cast<Cball&>(*simMoto) = frame;
+        *simMoto->frontWheel = front;
+        *simMoto->rearWheel = rear;
+        *simMoto->head = head;
+        facing = 1;
+        braking = false;
+        throttle = false;
+        turnLatch = false;
+        brakeLock = BrakeLock{};
+    }
+};
+
+void runSteps(benchmark::State& state, const std::string& path, bool bruteForce)
 {
     if (!buildWorld(path)) {
         state.SkipWithError("cannot build the world");
         return;
     }
+    bruteForceContacts = bruteForce;
+    Restart restart;
+    restart.take();
     clearKeys();
     keyDown[VK_UP] = true;
     keyDown[VK_RIGHT] = true;
@@ -112,9 +169,7 @@ void runSteps(benchmark::State& state, const std::string& path)
         // Start again when the run ends or after 20 s of riding, so that
         // every step measured is a step of a bike on the ground.
         if (result != StepRunning || steps % 2000 == 0) {
-            state.PauseTiming();
-            buildWorld(path);
-            state.ResumeTiming();
+            restart.put();
         }
     }
     state.SetItemsProcessed(state.iterations());
@@ -125,24 +180,144 @@ void runSteps(benchmark::State& state, const std::string& path)
         }
     }
     state.counters["edges"] = static_cast<double>(edges);
+    bruteForceContacts = false;
     freeWorld();
     clearKeys();
-    std::remove(path.c_str());
 }
 
-void BM_StepSmallTrack(benchmark::State& state)
+// A track file written on first use and removed at exit.
+class BenchTrack {
+public:
+    explicit BenchTrack(std::string path) : path_(std::move(path)) {}
+    ~BenchTrack() { std::remove(path_.c_str()); }
+    BenchTrack(const BenchTrack&) = delete;
+    BenchTrack& operator=(const BenchTrack&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+const std::string& benchTrackPath(const std::string& name)
 {
-    runSteps(state, smallTrack());
+    if (name == "small") {
+        static const BenchTrack small(smallTrack());
+        return small.path();
+    }
+    if (name == "large") {
+        static const BenchTrack large(largeTrack());
+        return large.path();
+    }
+    if (name == "piled") {
+        static const BenchTrack piled(piledTrack());
+        return piled.path();
+    }
+    if (name == "big") {
+        static const BenchTrack big(designTrack(bigTrack(200000, 1)));
+        return big.path();
+    }
+    // A shipped track, by name; each is written once.
+    static std::vector<std::unique_ptr<BenchTrack>> shipped;
+    for (const auto& written : shipped) {
+        if (written->path().ends_with("-" + name + ".vlt")) {
+            return written->path();
+        }
+    }
+    for (const TrackDesign& design : trackPack()) {
+        if (design.name == name) {
+            shipped.push_back(std::make_unique<BenchTrack>(designTrack(design)));
+            return shipped.back()->path();
+        }
+    }
+    static const std::string none;
+    return none;
 }
 
-void BM_StepLargeTrack(benchmark::State& state)
+// One contact pass of a wheel at each of 400 places over and around the
+// piled-up corner of the piled track: the grid's worst case, where most of
+// a query's cells hold most of the edges.
+void BM_PiledPass(benchmark::State& state, bool bruteForce)
 {
-    runSteps(state, largeTrack());
+    if (!buildWorld(benchTrackPath("piled"))) {
+        state.SkipWithError("cannot build the world");
+        return;
+    }
+    CedgeGrid grid;
+    grid.build(trackPolygons, {kWorldLeft, kWorldRight, kWorldBottom, kWorldTop}, kWheelRadius);
+    Cvector response;
+    contactVelocity = &response;
+    std::vector<Cball> wheels;
+    for (int i = 0; i < 400; ++i) {
+        Cball wheel(0.0, -100.0, -140.0 + 9.0 * (i % 20), -140.0 + 9.0 * (i / 20), kWheelRadius, 0.0, 0.0);
+        wheels.push_back(wheel);
+    }
+    size_t next = 0;
+    for (auto _ : state) {
+        const Cball& wheel = wheels[next];
+        next = next + 1 == wheels.size() ? 0 : next + 1;
+        contactBacktrack = 0.0;
+        const bool hit = bruteForce ? wheel.collidePolygons(trackPolygons, false) : grid.collide(wheel, false);
+        benchmark::DoNotOptimize(hit);
+    }
+    state.SetItemsProcessed(state.iterations());
+    contactVelocity = nullptr;
+    freeWorld();
+}
+
+// Reading a track file and building the world of a run from it, and the
+// grid alone, on the 200,000-edge track.
+void BM_BuildWorld(benchmark::State& state)
+{
+    const std::string& path = benchTrackPath("big");
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(buildWorld(path));
+    }
+    freeWorld();
+}
+
+void BM_BuildGrid(benchmark::State& state)
+{
+    if (!buildWorld(benchTrackPath("big"))) {
+        state.SkipWithError("cannot build the world");
+        return;
+    }
+    CedgeGrid grid;
+    for (auto _ : state) {
+        grid.build(trackPolygons, {kWorldLeft, kWorldRight, kWorldBottom, kWorldTop}, kWheelRadius);
+        benchmark::DoNotOptimize(grid.edgeCount());
+    }
+    freeWorld();
 }
 
 }  // namespace
 
-BENCHMARK(BM_StepSmallTrack);
-BENCHMARK(BM_StepLargeTrack);
+BENCHMARK(BM_BuildWorld)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_BuildGrid)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_PiledPass, grid, false);
+BENCHMARK_CAPTURE(BM_PiledPass, brute, true);
 
-BENCHMARK_MAIN();
+// The bench's small track, the bench's 20,000-edge track, a generated
+// 200,000-edge track, the piled-up track and every shipped track, each
+// through the grid and by brute force.
+int main(int argc, char** argv)
+{
+    std::vector<std::string> names = {"small", "large", "big", "piled"};
+    for (const TrackDesign& design : trackPack()) {
+        names.push_back(design.name);
+    }
+    for (const std::string& name : names) {
+        for (const bool brute : {false, true}) {
+            benchmark::RegisterBenchmark(("BM_Step/" + name + (brute ? "/brute" : "/grid")).c_str(),
+                                         [name, brute](benchmark::State& state) {
+                                             runSteps(state, benchTrackPath(name), brute);
+                                         });
+        }
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,5 +1,6 @@
 #include "editor/Editor.h"
 
+#include "editor/DrawCache.h"
 #include "editor/EditHistory.h"
 #include "editor/ViewFit.h"
 #include "gfx/Tessellator.h"
@@ -63,6 +64,8 @@ const std::array<const char*, 5> editorMoreHelp = {
 namespace {
 
 bool tessellatorCreated = false;
+// The fill and the whole-track checks, kept between frames.
+CeditorDrawCache drawCache;
 
 // (a + b) / 2, without overflowing for huge coordinates; 0 when not finite.
 double middle(double a, double b)
@@ -166,6 +169,7 @@ void doneEditor()
     // Every way out passes saveTrack, which shows the cursor; this keeps the
     // show count balanced whatever ended the editor.
     showMouseCursor();
+    releaseEditorDrawings();
     if (tessellatorCreated) {
         deleteTessellator();
         tessellatorCreated = false;
@@ -271,6 +275,11 @@ void hideMouseCursor()
     }
 }
 
+void releaseEditorDrawings()
+{
+    drawCache.release();
+}
+
 void drawEditor()
 {
     const double w = viewWidth;
@@ -291,11 +300,10 @@ void drawEditor()
 
     // All polygons as one, odd winding: a polygon inside another is a hole.
     glColor4f(0.5f, 0.5f, 0.5f, 0.7f);
-    unsigned int noList = 0;
-    Cpolygons::drawPolygons(editorPolygons, noList);
+    drawCache.drawFill(editorPolygons);
 
     if (drawingPolygon) {
-        drawnPolygonValid = polygonTail->polygon->isValid();
+        drawnPolygonValid = drawCache.polygonValid(polygonTail->polygon);
     } else {
         drawnPolygonValid = true;
     }
@@ -311,7 +319,7 @@ void drawEditor()
     if (!drawnPolygonValid) {
         printText("Invalid polygon", false, textX, cy + (h - 40) / (2 * z), 20 / z);
     }
-    if (editorPolygons != nullptr && editorMoto->touchesPolygons(editorPolygons)) {
+    if (editorPolygons != nullptr && drawCache.bikeTouches(*editorMoto, editorPolygons)) {
         printText("Intersection with polygons", false, textX, cy + (h - 70) / (2 * z), 20 / z);
     }
 

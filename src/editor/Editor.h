@@ -84,3 +84,6 @@ void showMouseCursor();
 void hideMouseCursor();
 // One picture of the editor (the caller cleared the buffer and presents it).
 void drawEditor();
+// Drops what drawEditor keeps between frames (a display list among it);
+// call while the editor's GL context is current, before the window closes.
+void releaseEditorDrawings();

@@ -107,6 +107,8 @@ bool runTestRide()
         std::filesystem::current_path(settings.folder, ignored);
     }
 
+    // The window and its display lists go; the editor's are rebuilt after.
+    releaseEditorDrawings();
     closeRenderWindow();
     gameMode = true;
     fullscreen = settings.fullscreen;

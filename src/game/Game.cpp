@@ -169,7 +169,9 @@ void drawScene()
     Cpolygons::drawPolygons(borderPolygons, borderList);
     bindTexture(groundTexture);
     textureRepeat = widthOf(groundTexture);
-    Cpolygons::drawPolygons(trackPolygons, groundList);
+    // Only the ground's tiles that the view shows (plus a unit around it).
+    drawPolygonsInView(trackPolygons, groundList, cameraCentre.x - w / 2.0 - 1.0, cameraCentre.x + w / 2.0 + 1.0,
+                       cameraCentre.y - h / 2.0 - 1.0, cameraCentre.y + h / 2.0 + 1.0);
     drawGhost(stepCount.load());
     bindTexture(wheelTexture);
     shownMoto->drawWheels();
@@ -262,6 +264,7 @@ void freeTextureSet()
 
 void deleteGameLists()
 {
+    deletePolygonTiles(groundList);
     for (unsigned int* list : {&ballList, &groundList, &appleList, &skyList, &frameList,
                                &springList, &borderList, &barList}) {
         if (*list != 0) {

@@ -247,6 +247,10 @@ int32_t gameFrame(int32_t s)
     if (newBest && s == GameRunning) {
         writeBestTime(runTime);
     }
+    // The same frame keeps the run for watching and writes a best run's replay.
+    if (s == GameRunning && (r == GameFinished || r == GameCrashed)) {
+        endRun(r, stepCount.load(), newBest);
+    }
 
     if (!windowActive.load()) {
         if (r == GameRunning) {
@@ -325,9 +329,6 @@ int32_t gameFrame(int32_t s)
     if (newBest) {
         overlayText("Best time!", 1.0f, 0.0f, 0.0f, 0.7f, rightAligned("Best time!", w, 160.0, 30.0),
                     h / 2.0 - 50.0, 30.0, false);
-    }
-    if (s == GameRunning && (r == GameFinished || r == GameCrashed)) {
-        endRun(r, stepCount.load(), r == GameFinished && (bestTime == -1.0 || runTime < bestTime));
     }
 
     if (frameDrawing) {

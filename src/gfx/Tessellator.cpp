@@ -10,7 +10,10 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
+#include <cmath>
 #include <deque>
+#include <vector>
 
 int textureRepeat = 256;
 bool polygonValid = true;
@@ -97,7 +100,181 @@ void tessellateList(Cpolygons* list)
     gluTessEndPolygon(tessellator);
 }
 
+// Triangles captured from the tessellator instead of drawn: six
+// coordinates each. The primitive being received, its type and vertices.
+std::vector<double>* capturedTriangles = nullptr;
+GLenum capturedType = GL_TRIANGLES;
+std::vector<double> capturedPrimitive;
+
+void GLAPIENTRY captureBegin(GLenum type)
+{
+    capturedType = type;
+    capturedPrimitive.clear();
+}
+
+void GLAPIENTRY captureVertex(void* data)
+{
+    const Cvertex* v = static_cast<const Cvertex*>(data);
+    capturedPrimitive.push_back(v->x);
+    capturedPrimitive.push_back(v->y);
+}
+
+void putCaptured(size_t a, size_t b, size_t c)
+{
+    for (const size_t i : {a, b, c}) {
+        capturedTriangles->push_back(capturedPrimitive[2 * i]);
+        capturedTriangles->push_back(capturedPrimitive[2 * i + 1]);
+    }
+}
+
+// Fans and strips become separate triangles: the same triangles, so the
+// same pixels.
+void GLAPIENTRY captureEnd()
+{
+    const size_t n = capturedPrimitive.size() / 2;
+    for (size_t i = 0; i + 2 < n; ++i) {
+        if (capturedType == GL_TRIANGLES) {
+            if (i % 3 == 0) {
+                putCaptured(i, i + 1, i + 2);
+            }
+        } else if (capturedType == GL_TRIANGLE_FAN) {
+            putCaptured(0, i + 1, i + 2);
+        } else if (capturedType == GL_TRIANGLE_STRIP) {
+            if (i % 2 == 0) {
+                putCaptured(i, i + 1, i + 2);
+            } else {
+                putCaptured(i + 1, i, i + 2);
+            }
+        }
+    }
+    capturedPrimitive.clear();
+}
+
+// The tiles of the one tiled list (the game's ground): square cells of the
+// world, each compiled into its own display list of the triangles whose
+// centre lies in it, with the box those triangles actually cover.
+struct TileBox {
+    double left = 0.0;
+    double right = 0.0;
+    double bottom = 0.0;
+    double top = 0.0;
+    bool empty = true;
+};
+std::vector<TileBox> tileBoxes;
+constexpr double kTileSize = 512.0;
+constexpr int kMaxTilesPerAxis = 64;
+
+// Triangles whose vertices lie far apart are kept to a sane tile index.
+int tileOf(double v, double origin, double size, int count)
+{
+    const double t = (v - origin) / size;
+    if (!(t > 0.0)) {
+        return 0;
+    }
+    return t >= count - 1 ? count - 1 : static_cast<int>(t);
+}
+
+void buildTiles(Cpolygons* list, unsigned int& listId)
+{
+    std::vector<double> triangles;
+    capturedTriangles = &triangles;
+    gluTessCallback(tessellator, GLU_TESS_BEGIN, callback(&captureBegin));
+    gluTessCallback(tessellator, GLU_TESS_VERTEX, callback(&captureVertex));
+    gluTessCallback(tessellator, GLU_TESS_END, callback(&captureEnd));
+    createScratch();
+    tessellateList(list);
+    freeScratch();
+    gluTessCallback(tessellator, GLU_TESS_BEGIN, callback(&glBegin));
+    gluTessCallback(tessellator, GLU_TESS_VERTEX, callback(gameMode ? &texturedVertex : &plainVertex));
+    gluTessCallback(tessellator, GLU_TESS_END, callback(&glEnd));
+    capturedTriangles = nullptr;
+
+    // Tiles over the triangles' box, at most 64 each way.
+    double left = INFINITY;
+    double right = -INFINITY;
+    double bottom = INFINITY;
+    double top = -INFINITY;
+    for (size_t i = 0; i < triangles.size(); i += 2) {
+        left = std::min(left, triangles[i]);
+        right = std::max(right, triangles[i]);
+        bottom = std::min(bottom, triangles[i + 1]);
+        top = std::max(top, triangles[i + 1]);
+    }
+    const double size = std::max({kTileSize, (right - left) / kMaxTilesPerAxis, (top - bottom) / kMaxTilesPerAxis});
+    const int columns = triangles.empty() ? 1 : std::clamp(static_cast<int>(std::ceil((right - left) / size)), 1, kMaxTilesPerAxis);
+    const int rows = triangles.empty() ? 1 : std::clamp(static_cast<int>(std::ceil((top - bottom) / size)), 1, kMaxTilesPerAxis);
+    const size_t tiles = static_cast<size_t>(columns) * static_cast<size_t>(rows);
+
+    std::vector<std::vector<size_t>> members(tiles);
+    tileBoxes.assign(tiles, TileBox{});
+    for (size_t t = 0; t < triangles.size(); t += 6) {
+        const double* v = &triangles[t];
+        const int column = tileOf((v[0] + v[2] + v[4]) / 3.0, left, size, columns);
+        const int row = tileOf((v[1] + v[3] + v[5]) / 3.0, bottom, size, rows);
+        const size_t tile = static_cast<size_t>(row) * static_cast<size_t>(columns) + static_cast<size_t>(column);
+        members[tile].push_back(t);
+        TileBox& box = tileBoxes[tile];
+        for (int k = 0; k < 6; k += 2) {
+            box.left = box.empty ? v[k] : std::min(box.left, v[k]);
+            box.right = box.empty ? v[k] : std::max(box.right, v[k]);
+            box.bottom = box.empty ? v[k + 1] : std::min(box.bottom, v[k + 1]);
+            box.top = box.empty ? v[k + 1] : std::max(box.top, v[k + 1]);
+            box.empty = false;
+        }
+    }
+
+    listId = glGenLists(static_cast<GLsizei>(tiles));
+    if (listId == 0) {
+        tileBoxes.clear();
+        return;
+    }
+    // Texture coordinates as the textured vertex callback gives them.
+    const double repeat = textureRepeat > 0 ? static_cast<double>(textureRepeat) : 1.0;
+    for (size_t tile = 0; tile < tiles; ++tile) {
+        glNewList(listId + static_cast<GLuint>(tile), GL_COMPILE);
+        glBegin(GL_TRIANGLES);
+        for (const size_t t : members[tile]) {
+            for (int k = 0; k < 6; k += 2) {
+                const double x = triangles[t + k];
+                const double y = triangles[t + k + 1];
+                if (gameMode) {
+                    glTexCoord2f(static_cast<GLfloat>(x / repeat), static_cast<GLfloat>(y / repeat));
+                }
+                glVertex2d(x, y);
+            }
+        }
+        glEnd();
+        glEndList();
+    }
+}
+
 } // namespace
+
+void drawPolygonsInView(Cpolygons* list, unsigned int& listId, double left, double right, double bottom,
+                        double top)
+{
+    if (listId == 0 && tessellator != nullptr) {
+        buildTiles(list, listId);
+    }
+    if (listId != 0) {
+        for (size_t tile = 0; tile < tileBoxes.size(); ++tile) {
+            const TileBox& box = tileBoxes[tile];
+            if (!box.empty && box.left <= right && box.right >= left && box.bottom <= top && box.top >= bottom) {
+                glCallList(listId + static_cast<GLuint>(tile));
+            }
+        }
+    }
+    polygonValid = true;
+}
+
+void deletePolygonTiles(unsigned int& listId)
+{
+    if (listId != 0) {
+        glDeleteLists(listId, static_cast<GLsizei>(std::max<size_t>(tileBoxes.size(), 1)));
+        listId = 0;
+    }
+    tileBoxes.clear();
+}
 
 void createTessellator()
 {

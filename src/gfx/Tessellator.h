@@ -13,3 +13,14 @@ void deleteTessellator();
 extern int textureRepeat;
 // Cleared by the combine callback: the outline crossed or touched itself.
 extern bool polygonValid;
+
+// The game's ground: the list tessellated once like drawPolygons, its
+// triangles cut into square tiles of the world, one display list each, in
+// a block whose first name is kept in `listId`. Each call draws only the
+// tiles that reach into the rectangle (world units), so a big track costs a
+// frame what the view shows. The fill is the same as drawPolygons draws.
+// One tiled list at a time; deletePolygonTiles deletes the block.
+class Cpolygons;
+void drawPolygonsInView(Cpolygons* list, unsigned int& listId, double left, double right, double bottom,
+                        double top);
+void deletePolygonTiles(unsigned int& listId);

@@ -218,8 +218,9 @@ ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::str
     replay = Replay{};
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-        error = errno == ENOENT ? "no such file" : std::strerror(errno);
-        return errno == ENOENT ? ReplayReadError::Missing : ReplayReadError::Unreadable;
+        const int why = errno;
+        error = why == ENOENT ? "no such file" : std::strerror(why);
+        return why == ENOENT ? ReplayReadError::Missing : ReplayReadError::Unreadable;
     }
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -3,9 +3,11 @@
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
+#include "physics/EdgeGrid.h"
 #include "physics/RunKeys.h"
 
 #include <cmath>
+#include <vector>
 
 Cmoto* simMoto = nullptr;
 Cmoto* shownMoto = nullptr;
@@ -31,9 +33,30 @@ std::atomic<double> cameraLead{-0.25};
 std::atomic<int32_t> stepCount{0};
 std::atomic<bool> clockWaiting{true};
 
+bool bruteForceContacts = false;
+
 namespace {
 
+// The broad phases over trackPolygons and over the apples as the track
+// had them, built with the world; an apple collected is marked taken.
+CedgeGrid groundGrid;
+CedgeGrid appleGrid;
+std::vector<unsigned char> appleTaken;
+
+// A ball's contact pass against the ground: through the grid, or over every
+// edge when the reference walk is asked for. Both give the same bits.
+bool collideGround(const Cball& ball, bool testOnly)
+{
+    if (bruteForceContacts) {
+        return ball.collidePolygons(trackPolygons, testOnly);
+    }
+    return groundGrid.collide(ball, testOnly);
+}
+
 constexpr int kMaxContactPasses = 1000;
+// The grid divides the playing field and this much around it, where a bike
+// can still be before its head leaves the field.
+constexpr double kGridMargin = 500.0;
 
 // Angles are kept in [0, 360] while nothing holds them; a value too large
 // to wrap by whole turns in reasonable time is reduced first, and a value
@@ -61,21 +84,40 @@ void wrapAngle(double& angle)
 bool appleInReach(const Cball& ball)
 {
     const double reach = ball.radius + kAppleRadius;
-    for (const Capples* apple = trackApples; apple != nullptr; apple = apple->next) {
-        if (distance(*apple, ball.position) < reach) {
-            return true;
+    if (bruteForceContacts) {
+        for (const Capples* apple = trackApples; apple != nullptr; apple = apple->next) {
+            if (distance(*apple, ball.position) < reach) {
+                return true;
+            }
         }
+        return false;
     }
-    return false;
+    bool found = false;
+    appleGrid.visitCandidates(ball.position, reach, [&](uint32_t index) {
+        found = appleTaken[index] == 0 && distance(appleGrid.edge(index).a, ball.position) < reach;
+        return found;
+    });
+    return found;
 }
 
+// collectApples takes exactly the apples closer than the reach, so the
+// same test marks them taken in the grid.
 void collectWith(const Cball& ball)
 {
     if (!appleInReach(ball)) {
         return;
     }
-    std::lock_guard<std::mutex> guard(sceneLock);
-    trackApples = collectApples(trackApples, ball, applesLeft);
+    {
+        std::lock_guard<std::mutex> guard(sceneLock);
+        trackApples = collectApples(trackApples, ball, applesLeft);
+    }
+    const double reach = ball.radius + kAppleRadius;
+    appleGrid.visitCandidates(ball.position, reach, [&](uint32_t index) {
+        if (distance(appleGrid.edge(index).a, ball.position) < reach) {
+            appleTaken[index] = 1;
+        }
+        return false;
+    });
 }
 
 Cpolygon* rectangle(double left, double bottom, double right, double top)
@@ -119,7 +161,7 @@ void moveWheel(Cball& wheel, double lockedAngle, double dt, int32_t& result, Cve
     // never settle.
     for (int pass = 0; pass < kMaxContactPasses; ++pass) {
         contactBacktrack = 0.0;
-        if (!wheel.collidePolygons(trackPolygons, false)) {
+        if (!collideGround(wheel, false)) {
             break;
         }
         const double speed = wheel.velocity.length();
@@ -168,6 +210,11 @@ bool buildWorld(const std::string& path)
     startPosition = start;
     trackPolygons = polygons;
     trackPolygonCount = polygonCount;
+    const CedgeGrid::Bounds field{kWorldLeft - kGridMargin, kWorldRight + kGridMargin,
+                                  kWorldBottom - kGridMargin, kWorldTop + kGridMargin};
+    groundGrid.build(trackPolygons, field, kWheelRadius);
+    appleGrid.buildPoints(apples, field, kWheelRadius + kAppleRadius);
+    appleTaken.assign(appleGrid.edgeCount(), 0);
     trackApples = apples;
     // The apples still to collect are the ones actually on the track, so
     // that a count the file got wrong can never keep the finish shut.
@@ -220,6 +267,9 @@ void freeWorld()
     delete trackPolygons;
     trackPolygons = nullptr;
     trackPolygonCount = 0;
+    groundGrid.clear();
+    appleGrid.clear();
+    appleTaken = {};
     delete trackApples;
     trackApples = nullptr;
     applesLeft = 0;
@@ -329,7 +379,7 @@ int32_t stepWorldWithKeys(double dt, uint8_t keys)
         if (head.outsideRect(kWorldLeft, kWorldRight, kWorldBottom, kWorldTop)) {
             result = StepCrashed;
         }
-        if (head.collidePolygons(trackPolygons, true)) {
+        if (collideGround(head, true)) {
             result = StepCrashed;
         } else {
             simMoto->applySprings();

@@ -61,6 +61,11 @@ extern std::atomic<double> cameraLead;   // horizontal view offset, in view widt
 extern std::atomic<int32_t> stepCount;
 extern std::atomic<bool> clockWaiting;
 
+// Ground contacts walk every edge of the track instead of asking the broad
+// phase: the reference that the broad phase must match bit for bit (tests,
+// velto-sim --brute-force). Set it only while no step runs.
+extern bool bruteForceContacts;
+
 // Builds the world of a run from the track file at `path` (game list shape):
 // finish ball, border frame, two bikes at the start, clock reset, and every
 // value a step carries to the next (facing, brake lock, turn latch, the

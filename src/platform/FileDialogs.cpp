@@ -6,13 +6,14 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Native_File_Chooser.H>
 
-#include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -63,78 +64,152 @@ std::pair<std::string, std::string> splitPath(const std::string& path)
 }
 
 // GTK's chooser puts every file it returns on the desktop's list of recently
-// used files, a moment after it closes (it looks the file's type up first);
-// the track dialogs keep off that list. GTK is loaded by FLTK at run time,
-// so its functions are looked up in the loaded libraries.
-void removeFromRecentFiles(const std::string& path)
-{
-    void* gtk = dlopen("libgtk-x11-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
-    void* glib = dlopen("libglib-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
-    void* gobject = dlopen("libgobject-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
-    if (gtk != nullptr && glib != nullptr && gobject != nullptr) {
-        using GetDefault = void* (*)();
-        using HasItem = int (*)(void* manager, const char* uri);
-        using RemoveItem = int (*)(void* manager, const char* uri, void** error);
-        using FilenameToUri = char* (*)(const char* filename, const char* hostname, void** error);
-        using Iterate = int (*)(void* context, int mayBlock);
-        using Free = void (*)(void*);
-        using EmitByName = void (*)(void* instance, const char* signal, ...);
-        auto getDefault = reinterpret_cast<GetDefault>(dlsym(gtk, "gtk_recent_manager_get_default"));
-        auto hasItem = reinterpret_cast<HasItem>(dlsym(gtk, "gtk_recent_manager_has_item"));
-        auto removeItem = reinterpret_cast<RemoveItem>(dlsym(gtk, "gtk_recent_manager_remove_item"));
-        auto toUri = reinterpret_cast<FilenameToUri>(dlsym(glib, "g_filename_to_uri"));
-        auto iterate = reinterpret_cast<Iterate>(dlsym(glib, "g_main_context_iteration"));
-        auto freeMemory = reinterpret_cast<Free>(dlsym(glib, "g_free"));
-        auto freeError = reinterpret_cast<Free>(dlsym(glib, "g_error_free"));
-        auto emit = reinterpret_cast<EmitByName>(dlsym(gobject, "g_signal_emit_by_name"));
-        void* manager = getDefault != nullptr ? getDefault() : nullptr;
-        char* uri = toUri != nullptr ? toUri(path.c_str(), nullptr, nullptr) : nullptr;
-        if (manager != nullptr && uri != nullptr && hasItem != nullptr && removeItem != nullptr
-            && iterate != nullptr && freeError != nullptr && emit != nullptr) {
-            // Let GTK finish with the closed chooser (it is taken off the
-            // screen now, before any question about the chosen name).
-            while (iterate(nullptr, 0) != 0) {
+// used files, under this program's name: before it closes, or at a later
+// turn of GLib's loop (it looks the file's type up first), and that loop
+// runs only while a chooser is open. The track dialogs keep off that list.
+// An entry that lists this program alone was added by the chooser and is
+// taken out whenever it shows up; nobody waits for it. An entry that lists
+// other programs too was the player's before and stays. GTK is loaded by
+// FLTK at run time, so its functions are looked up in the loaded libraries.
+class RecentFiles {
+public:
+    // The list's keeper; null when GTK is not loaded (FLTK's own chooser).
+    static RecentFiles* get()
+    {
+        static RecentFiles* instance = [] {
+            auto* recent = new RecentFiles();
+            if (!recent->resolve()) {
+                delete recent;
+                return static_cast<RecentFiles*>(nullptr);
             }
-            if (void* gdk = dlopen("libgdk-x11-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD); gdk != nullptr) {
-                using Flush = void (*)();
-                if (auto flush = reinterpret_cast<Flush>(dlsym(gdk, "gdk_flush")); flush != nullptr) {
-                    flush();
-                }
-                dlclose(gdk);
+            // Entries that come later are handled as the list changes.
+            recent->connect(recent->manager, "changed", reinterpret_cast<void (*)()>(&RecentFiles::changed),
+                            recent, nullptr, 0);
+            return recent;
+        }();
+        return instance;
+    }
+
+    // Called after the chooser returned `path`.
+    void forget(const std::string& path)
+    {
+        if (char* uri = toUri(path.c_str(), nullptr, nullptr); uri != nullptr) {
+            pending.emplace_back(uri);
+            freeMemory(uri);
+        }
+        // Let GTK finish with the closed chooser (it is taken off the
+        // screen now, before any question about the chosen name).
+        while (iterate(nullptr, 0) != 0) {
+        }
+        if (flush != nullptr) {
+            flush();
+        }
+        sweep();
+    }
+
+private:
+    using GetDefault = void* (*)();
+    using LookupItem = void* (*)(void* manager, const char* uri, void** error);
+    using Applications = char** (*)(void* info, std::size_t* count);
+    using RemoveItem = int (*)(void* manager, const char* uri, void** error);
+    using FilenameToUri = char* (*)(const char* filename, const char* hostname, void** error);
+    using Iterate = int (*)(void* context, int mayBlock);
+    using Free = void (*)(void*);
+    using FreeStrings = void (*)(char**);
+    using Name = const char* (*)();
+    using EmitByName = void (*)(void* instance, const char* signal, ...);
+    using Connect = unsigned long (*)(void* instance, const char* signal, void (*handler)(), void* data,
+                                      void* destroy, int flags);
+    using Flush = void (*)();
+
+    template <class F>
+    static bool find(void* library, const char* name, F& function)
+    {
+        function = library != nullptr ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
+        return function != nullptr;
+    }
+
+    bool resolve()
+    {
+        // Only libraries already loaded are looked at; they stay loaded.
+        void* gtk = dlopen("libgtk-x11-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+        void* glib = dlopen("libglib-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+        void* gobject = dlopen("libgobject-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+        void* gdk = dlopen("libgdk-x11-2.0.so.0", RTLD_LAZY | RTLD_NOLOAD);
+        GetDefault getDefault = nullptr;
+        const bool found = find(gtk, "gtk_recent_manager_get_default", getDefault)
+            && find(gtk, "gtk_recent_manager_lookup_item", lookup) && find(gtk, "gtk_recent_info_get_applications", applications)
+            && find(gtk, "gtk_recent_info_unref", unrefInfo) && find(gtk, "gtk_recent_manager_remove_item", removeItem)
+            && find(glib, "g_filename_to_uri", toUri) && find(glib, "g_main_context_iteration", iterate)
+            && find(glib, "g_free", freeMemory) && find(glib, "g_strfreev", freeStrings)
+            && find(glib, "g_error_free", freeError) && find(glib, "g_get_application_name", applicationName)
+            && find(gobject, "g_signal_emit_by_name", emit) && find(gobject, "g_signal_connect_data", connect);
+        find(gdk, "gdk_flush", flush);
+        manager = found ? getDefault() : nullptr;
+        return manager != nullptr;
+    }
+
+    static void changed(void*, void* self) { static_cast<RecentFiles*>(self)->sweep(); }
+
+    // Takes out the pending entries that show up listing this program alone,
+    // and forgets those that show up listing others too.
+    void sweep()
+    {
+        if (sweeping) {
+            return;
+        }
+        sweeping = true;
+        const char* self = applicationName();
+        bool removed = false;
+        for (auto it = pending.begin(); it != pending.end();) {
+            void* error = nullptr;
+            void* info = lookup(manager, it->c_str(), &error);
+            if (error != nullptr) {
+                freeError(error);
             }
-            const bool listedBefore = hasItem(manager, uri) != 0;
-            // Wait for the entry to be added (at most half a second), then take it out.
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
-            while (!listedBefore && hasItem(manager, uri) == 0 && std::chrono::steady_clock::now() < deadline) {
-                if (iterate(nullptr, 0) == 0) {
-                    usleep(2000);
-                }
+            if (info == nullptr) {
+                ++it; // not there (yet)
+                continue;
             }
-            if (hasItem(manager, uri) != 0) {
-                void* error = nullptr;
-                removeItem(manager, uri, &error);
+            std::size_t count = 0;
+            char** names = applications(info, &count);
+            const bool onlyThisProgram = count == 1 && names != nullptr && self != nullptr
+                && std::strcmp(names[0], self) == 0;
+            freeStrings(names);
+            unrefInfo(info);
+            if (onlyThisProgram) {
+                removeItem(manager, it->c_str(), &error);
                 if (error != nullptr) {
                     freeError(error);
                 }
-                // Write the list now rather than at a later turn of GTK's loop,
-                // which only runs while a chooser is open.
-                emit(manager, "changed");
+                removed = true;
             }
+            it = pending.erase(it);
         }
-        if (uri != nullptr && freeMemory != nullptr) {
-            freeMemory(uri);
+        if (removed) {
+            // Write the list now rather than at a later turn of GLib's loop.
+            emit(manager, "changed");
         }
+        sweeping = false;
     }
-    if (gobject != nullptr) {
-        dlclose(gobject);
-    }
-    if (glib != nullptr) {
-        dlclose(glib);
-    }
-    if (gtk != nullptr) {
-        dlclose(gtk);
-    }
-}
+
+    void* manager = nullptr;
+    std::vector<std::string> pending; // URIs of chosen files not seen on the list yet
+    bool sweeping = false;
+    LookupItem lookup = nullptr;
+    Applications applications = nullptr;
+    Free unrefInfo = nullptr;
+    RemoveItem removeItem = nullptr;
+    FilenameToUri toUri = nullptr;
+    Iterate iterate = nullptr;
+    Free freeMemory = nullptr;
+    FreeStrings freeStrings = nullptr;
+    Free freeError = nullptr;
+    Name applicationName = nullptr;
+    EmitByName emit = nullptr;
+    Connect connect = nullptr;
+    Flush flush = nullptr;
+};
 
 // Shows the chooser once. True with the chosen name in `path`.
 bool showChooser(bool save, std::string& path)
@@ -172,7 +247,9 @@ bool showChooser(bool save, std::string& path)
         return false;
     }
     path = chosen;
-    removeFromRecentFiles(path);
+    if (RecentFiles* recent = RecentFiles::get()) {
+        recent->forget(path);
+    }
     return true;
 }
 

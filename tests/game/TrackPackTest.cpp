@@ -66,6 +66,11 @@ TEST(TrackPack, EveryTrackIsFinishedByItsProofRunAsItsReplaySays)
         const std::string output = run(command, status);
         EXPECT_EQ(status, 0) << name << ": " << output;
         EXPECT_NE(output.find("result: finished"), std::string::npos) << name << ": " << output;
+        // The proof run's whole trace is the same by brute force.
+        const std::string trace = run(command + " --trace", status);
+        EXPECT_GT(trace.size(), output.size()) << name;
+        EXPECT_TRUE(trace == run(command + " --trace --brute-force", status)) << name;
+        EXPECT_EQ(status, 0) << name;
     }
 }
 

@@ -7,6 +7,7 @@
 #include "model/Globals.h"
 #include "model/Polygon.h"
 
+#include <cmath>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -282,6 +283,56 @@ TEST_F(PolygonListTest, GameTexturesTheGroundInWorldUnits)
         const uint32_t expected = ((x / 10) % 2 == 0) ? kRed : kGreen;
         EXPECT_TRUE(isColour(f.at(x + 2, 150), expected)) << "column " << x + 2;
     }
+    glDeleteTextures(1, &tex);
+}
+
+TEST_F(PolygonListTest, GroundTilesDrawTheWholeListsFillWhereverTheViewIs)
+{
+    gameMode = true;
+    createTessellator();
+    const GLuint tex = makeTexture(2, 2, {kRed, kGreen, kRed, kGreen});
+    textureRepeat = 20;
+    // A ground of several tiles with holes on and across tile borders, a
+    // slanted island in one hole, and a polygon far off.
+    PolygonList list;
+    list.add(square(0, 0, 2600, 1800));
+    for (int i = 0; i < 12; ++i) {
+        const double x = 60.0 + 211.0 * i;
+        const double y = 40.0 + 137.0 * i;
+        list.add(square(x, y, x + 120.0, y + 90.0));
+    }
+    list.add(makePolygon({{520, 200}, {900, 260}, {700, 480}}));
+    list.add(square(9000, 9000, 9100, 9100));
+    // Rolling ground above it, which the tessellator sends as strips.
+    Cpolygon* hills = new Cpolygon;
+    for (int i = 0; i <= 120; ++i) {
+        hills->addVertex(20.0 * i, 2000.0 + 60.0 * std::sin(i * 0.4) + (i % 2) * 15.0);
+    }
+    hills->addVertex(2400.0, 1900.0);
+    hills->addVertex(0.0, 1900.0);
+    list.add(hills);
+    unsigned int tiles = 0;
+    for (const auto& [x, y] : {std::pair{0.0, 0.0}, {380.0, 150.0}, {470.0, 410.0}, {1900.0, 1100.0},
+                               {2200.0, 1750.0}, {300.0, 1800.0}, {5000.0, 5000.0}}) {
+        clear();
+        glPushMatrix();
+        glTranslated(-x, -y, 0.0);
+        Cpolygons::drawPolygons(list.head(), listId);
+        glPopMatrix();
+        const Frame whole;
+        clear();
+        glPushMatrix();
+        glTranslated(-x, -y, 0.0);
+        drawPolygonsInView(list.head(), tiles, x, x + kViewW, y, y + kViewH);
+        glPopMatrix();
+        const Frame tiled;
+        EXPECT_TRUE(tiled == whole) << x << ", " << y;
+        EXPECT_EQ(whole.litCount() == 0, x == 5000.0);
+    }
+    EXPECT_NE(tiles, 0u);
+    deletePolygonTiles(tiles);
+    EXPECT_EQ(tiles, 0u);
+    glDisable(GL_TEXTURE_2D);
     glDeleteTextures(1, &tex);
 }
 

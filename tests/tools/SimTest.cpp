@@ -379,6 +379,22 @@ TEST_F(SimTest, TraceIsTheGameStepItself)
     }
     freeWorld();
     clearKeys();
+
+    // The reference walk over every edge gives the same trace, bit for bit,
+    // on every test track with every key script written for it.
+    for (const auto& [name, keys] :
+         {std::pair{"flat", ""}, {"flat", "drive"}, {"flat", "turn"}, {"flat", "wheelie"}, {"hill", "hill"},
+          {"apples", "drive"}, {"finish-first", "drive"}, {"high", "lean"}}) {
+        std::string args = quote(track(name)) + " --trace --max-steps 1500";
+        if (*keys != '\0') {
+            args += " --keys " + quote(kData + keys + ".keys");
+        }
+        const SimRun grid = run(args);
+        const SimRun brute = run(args + " --brute-force");
+        EXPECT_EQ(grid.status, 0) << grid.err;
+        EXPECT_FALSE(grid.rows.empty());
+        EXPECT_TRUE(grid.out == brute.out) << name << " " << keys;
+    }
 }
 
 TEST_F(SimTest, TimeOfTheLastLine)

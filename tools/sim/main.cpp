@@ -2,9 +2,12 @@
 // game's physics thread does, driven by a key script.
 //
 //   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
+//             [--brute-force]
 //
 // --record writes the replay of the ride; --replay rides a replay and checks
 // that it names this track and ends as its header says.
+// --brute-force tests every edge of the track in each contact pass instead of
+// asking the broad phase; the trace is the same bit for bit, only slower.
 //
 // Exit status: 0 when the simulation ran (whatever its result), 1 when the
 // track cannot be loaded, 2 for bad arguments or a bad key script or replay,
@@ -30,7 +33,8 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 
 void usage()
 {
-    std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]\n",
+    std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]"
+               " [--brute-force]\n",
                stderr);
 }
 
@@ -130,6 +134,8 @@ int main(int argc, char** argv)
         const std::string arg = argv[i];
         if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--brute-force") {
+            bruteForceContacts = true;
         } else if (arg == "--keys" || arg == "--replay" || arg == "--record" || arg == "--max-steps") {
             if (i + 1 >= argc) {
                 return badArguments(arg + " needs a value");

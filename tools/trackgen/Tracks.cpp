@@ -20,8 +20,17 @@ Cpolygons* buildList(const TrackDesign& design)
     for (const auto& outline : design.polygons) {
         auto* node = new Cpolygons;
         node->polygon = new Cpolygon;
+        // Appended at a kept tail: addVertex walks the chain every time.
+        Cvertex* last = nullptr;
         for (const Point& v : outline) {
-            node->polygon->addVertex(v.x, v.y);
+            auto* vertex = new Cvertex(v.x, v.y);
+            if (last == nullptr) {
+                node->polygon->first = vertex;
+            } else {
+                last->next = vertex;
+            }
+            last = vertex;
+            node->polygon->count = node->polygon->count + 1;
         }
         if (tail == nullptr) {
             head = node;

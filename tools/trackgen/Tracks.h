@@ -3,6 +3,7 @@
 // finish, plus a route of waypoints that the key-script search follows.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,11 @@ std::vector<TrackDesign> firstTracks();
 
 // The pack's harder, longer half (HardTracks.cpp), after the first tracks.
 std::vector<TrackDesign> harderTracks();
+
+// A generated big track of about `edges` edges (not part of the pack): floors
+// stacked up the world with pits, steps, low ceilings and buried pebbles.
+// The same arguments give the same track.
+TrackDesign bigTrack(int edges, uint32_t seed);
 
 // Writes one design as a track file, by default with no best time (-1).
 // False on failure.

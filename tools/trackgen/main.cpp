@@ -5,9 +5,13 @@
 // time) is left as it is, so that a rebuild keeps the best times of a player
 // who plays from OUTDIR. A changed track replaces its file, with no best
 // time: the old one was set on another track.
+//
+// velto-trackgen --big EDGES SEED FILE: writes a generated big track of
+// EDGES edges (for tests and benchmarks; not part of the pack) to FILE.
 #include "Tracks.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -27,12 +31,41 @@ bool sameTrack(const std::string& a, const std::string& b)
     return a.size() >= 8 && a.size() == b.size() && a.compare(8, std::string::npos, b, 8, std::string::npos) == 0;
 }
 
-} // namespace
+int writeBig(const std::string& edgesText, const std::string& seedText, const std::string& path)
+{
+    char* end = nullptr;
+    const long edges = std::strtol(edgesText.c_str(), &end, 10);
+    if (*end != '\0' || edges < 16 || edges > 50000000) {
+        std::fprintf(stderr, "velto-trackgen: EDGES must be a whole number from 16 to 50000000\n");
+        return 2;
+    }
+    const unsigned long seed = std::strtoul(seedText.c_str(), &end, 10);
+    if (*end != '\0' || seedText.empty() || seed > 0xFFFFFFFFul) {
+        std::fprintf(stderr, "velto-trackgen: SEED must be a whole number below 2^32\n");
+        return 2;
+    }
+    const TrackDesign design = bigTrack(static_cast<int>(edges), static_cast<uint32_t>(seed));
+    int status = 0;
+    for (const std::string& problem : checkDesign(design)) {
+        std::fprintf(stderr, "%s: %s\n", design.name.c_str(), problem.c_str());
+        status = 1;
+    }
+    if (!writeDesign(design, path)) {
+        std::fprintf(stderr, "velto-trackgen: cannot write %s\n", path.c_str());
+        status = 1;
+    }
+    return status;
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 5 && std::string(argv[1]) == "--big") {
+        return writeBig(argv[2], argv[3], argv[4]);
+    }
     if (argc != 2) {
-        std::fprintf(stderr, "usage: velto-trackgen OUTDIR\n");
+        std::fprintf(stderr, "usage: velto-trackgen OUTDIR\n       velto-trackgen --big EDGES SEED FILE\n");
         return 2;
     }
     const std::filesystem::path dir(argv[1]);
