@@ -62,7 +62,7 @@ thumbnails: test-deps
 	cd build && for track in tracks/[0-9][0-9]-*.vlt; do \
 	  name=$$(basename $$track .vlt); \
 	  ../tools/with-display.sh ./velto-thumbnail $$track thumbnails/$$name.ppm && \
-	  convert thumbnails/$$name.ppm -strip -colors 128 thumbnails/$$name.png && \
+	  convert thumbnails/$$name.ppm -resize 360x -strip -colors 64 PNG8:thumbnails/$$name.png && \
 	  cp thumbnails/$$name.png ../docs/tracks/ || exit 1; \
 	done
 

@@ -398,7 +398,7 @@ TrackDesign longClimb()
     double x = -6300.0;
     double y = -3800.0;
     for (int i = 0; i < 11; ++i) {
-        const double rise = 330.0 + 25.0 * i;
+        const double rise = 350.0 + 30.0 * i;
         road.ease(x + 900.0, y + rise, 14).to(x + 1200.0, y + rise);
         x += 1200.0;
         y += rise;
@@ -496,7 +496,7 @@ double addFloors(TrackDesign& t, int floors, double top, double spacing, Shape s
     const double last = addFloors(t, 4, 3000.0, 800.0, [](TrackDesign& track, Line& line, int k, double y) {
         switch (k % 3) {
         case 0:
-            line.to(-4000.0, y).waves(4000.0, 150.0 + 20.0 * k, 5);
+            line.to(-4000.0, y).waves(4000.0, 150.0 - 20.0 * k, 5);
             break;
         case 1:
             for (double x = -4000.0; x < 4000.0; x += 1600.0) {
@@ -579,7 +579,7 @@ TrackDesign stalactites()
     return t;
 }
 
-[[maybe_unused]] TrackDesign finale()
+TrackDesign finale()
 {
     TrackDesign t;
     t.name = "24-finale";
@@ -669,5 +669,5 @@ TrackDesign stalactites()
 std::vector<TrackDesign> harderTracks()
 {
     return {narrowCave(), preciseLanding(), lowCeilings(), holesAndTunnels(), floatingRocks(), bothEnds(),
-            roundTheRoom(), longClimb(), overAndUnder(), stalactites()};
+            roundTheRoom(), longClimb(), overAndUnder(), stalactites(), finale()};
 }
