@@ -488,45 +488,39 @@ double addFloors(TrackDesign& t, int floors, double top, double spacing, Shape s
     return top - spacing * (floors - 1);
 }
 
-[[maybe_unused]] TrackDesign descent()
+TrackDesign descent()
 {
     TrackDesign t;
     t.name = "22-descent";
-    // Four floors down, each with its own ground: hills, steps, a trench.
-    const double last = addFloors(t, 4, 3000.0, 800.0, [](TrackDesign& track, Line& line, int k, double y) {
-        switch (k % 3) {
-        case 0:
-            line.to(-4000.0, y).waves(4000.0, 150.0 - 20.0 * k, 5);
-            break;
-        case 1:
-            for (double x = -4000.0; x < 4000.0; x += 1600.0) {
-                line.to(x, y).ease(x + 300.0, y + 120.0, 6).to(x + 800.0, y + 120.0).ease(x + 1100.0, y, 6);
-            }
-            break;
-        default:
-            line.to(-3000.0, y).ease(-2000.0, y - 250.0).to(1000.0, y - 250.0).ease(2500.0, y);
-            break;
+    // Down the world's height from ledge to ledge: drops of every size, a
+    // slope now and then, and the speed to keep in hand for the next ledge.
+    Line road(-7300.0, 5000.0);
+    road.to(-7200.0, 5000.0).to(-7100.0, 4500.0);
+    double x = -6300.0;
+    double y = 4500.0;
+    const double drops[] = {350.0, 500.0, 420.0, 600.0, 380.0, 550.0, 450.0, 650.0, 400.0, 520.0, 600.0, 450.0};
+    for (size_t i = 0; i < std::size(drops); ++i) {
+        road.to(x, y);
+        if (i % 4 == 3) {
+            // a slope in place of a drop, with a bump on it
+            road.ease(x + 350.0, y - drops[i] * 0.6, 8).ease(x + 500.0, y - drops[i] * 0.5, 4)
+                .ease(x + 700.0, y - drops[i], 8);
+            x += 700.0;
+        } else {
+            road.to(x, y - drops[i]);
         }
-        track.apples.push_back({k % 2 == 0 ? 2600.0 : -2600.0, line.at(k % 2 == 0 ? 2600.0 : -2600.0) + 80.0});
-    });
-    // the route of each floor runs across it before its slide
-    t.start = {-6000.0, 3000.0 + kRideHeight};
-    t.finish = {-5500.0, last + 40.0};
-    std::vector<Point> route;
-    for (int k = 0; k < 4; ++k) {
-        const double y = 3000.0 - 800.0 * k;
-        const double side = k % 2 == 0 ? 1.0 : -1.0;
-        route.push_back({-side * 2600.0, y + 60.0});
-        route.push_back({0.0, y + 60.0});
-        route.push_back({side * 2600.0, y + 60.0});
-        if (k < 3) {
-            for (int i = 0; i < 3; ++i) {
-                route.push_back(t.route[3 * k + i]);
-            }
+        y -= drops[i];
+        if (i % 3 == 1) {
+            t.apples.push_back({x + 350.0, y + 80.0});
         }
+        t.route.push_back({x + 300.0, y + 60.0});
+        x += 900.0 - 10.0 * i;
     }
-    route.push_back(t.finish);
-    t.route = route;
+    road.to(x + 700.0, y).to(x + 800.0, y + 500.0).to(x + 900.0, y + 500.0);
+    t.polygons.push_back(road.solid(y - 800.0));
+    t.start = {-6700.0, 4500.0 + kRideHeight};
+    t.finish = {x + 400.0, y + 40.0};
+    t.route.push_back(t.finish);
     return t;
 }
 
@@ -669,5 +663,5 @@ TrackDesign finale()
 std::vector<TrackDesign> harderTracks()
 {
     return {narrowCave(), preciseLanding(), lowCeilings(), holesAndTunnels(), floatingRocks(), bothEnds(),
-            roundTheRoom(), longClimb(), overAndUnder(), stalactites(), finale()};
+            roundTheRoom(), longClimb(), overAndUnder(), descent(), stalactites(), finale()};
 }
