@@ -88,11 +88,11 @@ std::vector<KeyChange> shiftedChanges(const std::vector<KeyChange>& changes, con
     return shifted;
 }
 
-double shiftShare(const std::string& trackFile, const Replay& replay)
+double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed)
 {
     // mt19937's output is fixed by the standard; the distribution is ours,
     // so the offsets are the same with every library.
-    std::mt19937 random(12345u);
+    std::mt19937 random(seed);
     const int32_t maxSteps = replay.steps + 500;
     int finished = 0;
     std::vector<int> offsets(replay.changes.size());
@@ -108,6 +108,14 @@ double shiftShare(const std::string& trackFile, const Replay& replay)
 }
 
 namespace {
+
+// Drops the changes that come too late to matter: at or after the last step.
+void trimToSteps(Replay& replay)
+{
+    while (!replay.changes.empty() && replay.changes.back().step >= static_cast<uint64_t>(replay.steps)) {
+        replay.changes.pop_back();
+    }
+}
 
 // Everything one step carries to the next, so that a search can go back.
 struct Snapshot {
@@ -182,10 +190,17 @@ void restore(const Snapshot& s)
     }
 }
 
-struct Node {
+// One way of riding the node's keys: the run itself (copy 0) or a copy in
+// which every key change comes a few steps early or late.
+struct Rider {
     Snapshot state;
-    int history = -1;   // index of the last choice in the arena
     int waypoint = 0;   // next route point to reach
+    bool alive = true;
+};
+
+struct Node {
+    std::vector<Rider> riders;
+    int history = -1;   // index of the last choice in the arena
     uint8_t keys = 0;
     int changes = 0;
     double score = 0.0;
@@ -203,18 +218,6 @@ double uprightPenalty(double angle)
         a += 360.0;
     }
     return std::min(a, 360.0 - a);
-}
-
-void advanceWaypoint(Node& node, const std::vector<Point>& route)
-{
-    const Cvector& p = simMoto->position;
-    while (node.waypoint + 1 < static_cast<int>(route.size())) {
-        const Point& w = route[node.waypoint];
-        if (std::hypot(p.x - w.x, p.y - w.y) > 140.0) {
-            break;
-        }
-        ++node.waypoint;
-    }
 }
 
 bool routeTurns(const std::vector<Point>& route)
@@ -246,12 +249,17 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
         options.push_back(KeySpace | KeyUp);
     }
     const auto& route = design.route;
+    // The run changes keys kMaxShift steps into a segment; its copies change
+    // them anywhere from 0 to 2 * kMaxShift steps in.
+    std::mt19937 random(777u);
+    const int riders = 1 + std::max(0, settings.shiftedCopies);
     std::vector<Choice> arena;
     std::vector<Node> beam(1);
-    beam[0].state = capture();
+    beam[0].riders.assign(riders, Rider{capture(), 0, true});
     const int layers = settings.maxSeconds * 100 / segment;
     int found = -1;
     int foundSteps = 0;
+    std::vector<int> lags(riders, kMaxShift);
     for (int layer = 0; layer < layers && found < 0; ++layer) {
         const double seconds = (layer + 1) * segment * kStepSeconds;
         const double budget = 2.0 + settings.changesPerSecond * seconds;
@@ -262,32 +270,68 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
                 if (change && node.changes + 1 > budget) {
                     continue;
                 }
-                restore(node.state);
-                int32_t result = StepRunning;
-                for (int i = 0; i < segment && result == StepRunning; ++i) {
-                    result = stepWorldWithKeys(kStepSeconds, keys);
-                    stepCount += 1;
+                for (int r = 1; r < riders; ++r) {
+                    lags[r] = change ? static_cast<int>(random() % (2 * kMaxShift + 1)) : 0;
                 }
-                if (result == StepCrashed) {
+                lags[0] = change ? kMaxShift : 0;
+                Node child;
+                child.riders = node.riders;
+                int alive = 0;
+                double total = 0.0;
+                bool finished = false;
+                for (int r = 0; r < riders; ++r) {
+                    Rider& rider = child.riders[r];
+                    if (!rider.alive) {
+                        continue;
+                    }
+                    restore(rider.state);
+                    int32_t result = StepRunning;
+                    for (int i = 0; i < segment && result == StepRunning; ++i) {
+                        result = stepWorldWithKeys(kStepSeconds, i < lags[r] ? node.keys : keys);
+                        stepCount += 1;
+                    }
+                    if (result == StepCrashed) {
+                        rider.alive = false;
+                        if (r == 0) {
+                            break;
+                        }
+                        continue;
+                    }
+                    if (r == 0 && result == StepFinished) {
+                        finished = true;
+                        foundSteps = stepCount;
+                        break;
+                    }
+                    const Cvector& p = simMoto->position;
+                    while (rider.waypoint + 1 < static_cast<int>(route.size()) &&
+                           std::hypot(p.x - route[rider.waypoint].x, p.y - route[rider.waypoint].y) <= 140.0) {
+                        ++rider.waypoint;
+                    }
+                    const Point& w = route[rider.waypoint];
+                    // A finished copy is as good as it gets.
+                    total += result == StepFinished
+                                 ? 5000.0 * static_cast<double>(route.size())
+                                 : -20000.0 * applesLeft + 5000.0 * rider.waypoint - std::hypot(p.x - w.x, p.y - w.y) -
+                                       uprightPenalty(simMoto->angle);
+                    if (result == StepRunning) {
+                        rider.state = capture();
+                    } else {
+                        rider.alive = false;
+                    }
+                    ++alive;
+                }
+                if (!child.riders[0].alive && !finished) {
                     continue;
                 }
                 arena.push_back({node.history, keys});
-                if (result == StepFinished) {
+                if (finished) {
                     found = static_cast<int>(arena.size()) - 1;
-                    foundSteps = stepCount;
                     break;
                 }
-                Node child;
                 child.history = static_cast<int>(arena.size()) - 1;
-                child.waypoint = node.waypoint;
                 child.keys = keys;
                 child.changes = node.changes + (change ? 1 : 0);
-                advanceWaypoint(child, route);
-                const Cvector& p = simMoto->position;
-                const Point& w = route[child.waypoint];
-                child.score = -20000.0 * applesLeft + 5000.0 * child.waypoint - std::hypot(p.x - w.x, p.y - w.y) -
-                              uprightPenalty(simMoto->angle) - settings.changeCost * child.changes;
-                child.state = capture();
+                child.score = total / alive - 8000.0 * (riders - alive) - settings.changeCost * child.changes;
                 next.push_back(std::move(child));
             }
             if (found >= 0) {
@@ -302,10 +346,10 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
         std::map<std::tuple<long, long, long, long, int>, bool> seen;
         beam.clear();
         for (Node& n : next) {
-            const Cball& f = n.state.frame;
+            const Cball& f = n.riders[0].state.frame;
             const auto key = std::make_tuple(std::lround(f.position.x / 25.0), std::lround(f.position.y / 25.0),
                                              std::lround(uprightPenalty(f.angle) / 12.0),
-                                             std::lround(f.velocity.x / 80.0), n.state.applesLeft);
+                                             std::lround(f.velocity.x / 80.0), n.riders[0].state.applesLeft);
             if (seen.count(key) != 0) {
                 continue;
             }
@@ -328,8 +372,10 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
     replay = Replay{};
     replay.trackName = design.name + ".vlt";
     for (size_t i = 0; i < keys.size(); ++i) {
-        if (i == 0 || keys[i] != keys[i - 1]) {
-            replay.changes.push_back({static_cast<uint64_t>(i * segment), keys[i]});
+        if (i == 0) {
+            replay.changes.push_back({0, keys[0]});
+        } else if (keys[i] != keys[i - 1]) {
+            replay.changes.push_back({static_cast<uint64_t>(i * segment + kMaxShift), keys[i]});
         }
     }
     // Ridden again from the start, as velto-sim and the game will.
@@ -339,5 +385,49 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
     }
     replay.result = ReplayFinished;
     replay.steps = ride.steps;
+    trimToSteps(replay);
     return keyRuleBreach(replay.changes, replay.steps).empty();
+}
+
+bool polishProofRun(const std::string& trackFile, Replay& replay, int passes)
+{
+    // Judged on other shifts than shiftShare's own, so that the polish
+    // cannot simply learn the measure's draws.
+    constexpr uint32_t kPolishSeed = 4242u;
+    double best = shiftShare(trackFile, replay, kPolishSeed);
+    bool improved = false;
+    for (int pass = 0; pass < passes; ++pass) {
+        bool moved = false;
+        for (size_t i = 1; i < replay.changes.size(); ++i) {
+            for (int delta : {-6, -3, 3, 6}) {
+                Replay candidate = replay;
+                const int64_t step = static_cast<int64_t>(candidate.changes[i].step) + delta;
+                if (step <= static_cast<int64_t>(candidate.changes[i - 1].step) ||
+                    (i + 1 < candidate.changes.size() && step >= static_cast<int64_t>(candidate.changes[i + 1].step))) {
+                    continue;
+                }
+                candidate.changes[i].step = static_cast<uint64_t>(step);
+                const RideResult ride = rideChanges(trackFile, candidate.changes, replay.steps + 500);
+                if (ride.result != StepFinished) {
+                    continue;
+                }
+                candidate.steps = ride.steps;
+                trimToSteps(candidate);
+                if (!keyRuleBreach(candidate.changes, candidate.steps).empty()) {
+                    continue;
+                }
+                const double share = shiftShare(trackFile, candidate, kPolishSeed);
+                if (share > best) {
+                    best = share;
+                    replay = candidate;
+                    moved = true;
+                    improved = true;
+                }
+            }
+        }
+        if (!moved) {
+            break;
+        }
+    }
+    return improved;
 }

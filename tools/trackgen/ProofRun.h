@@ -50,9 +50,9 @@ std::vector<KeyChange> shiftedChanges(const std::vector<KeyChange>& changes, con
 
 // The share (0 to 1) of kShiftTries shifted rides of `replay` on the track
 // file that finish, each within a few seconds more than the replay's own
-// steps. The random offsets come from a fixed seed: the same replay always
-// gets the same share.
-double shiftShare(const std::string& trackFile, const Replay& replay);
+// steps. The random offsets come from `seed`: the same replay always gets
+// the same share. The pack is measured with the default seed.
+double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed = 12345u);
 
 // How the rider searches. Keys change only every `segment` steps (at least
 // kMinKeyHold); `changeCost` weighs each change against progress.
@@ -62,11 +62,21 @@ struct RiderSettings {
     int maxSeconds = 240;
     double changeCost = 30.0;
     double changesPerSecond = 4.0;   // the search's own budget, under the rule
+    // Copies of the run ridden beside it, each with its key changes moved
+    // at random within the shift; the search favours runs that they finish
+    // too. None: the run alone.
+    int shiftedCopies = 4;
 };
 
 // Searches for a proof run of `design`, written as the track file
-// `trackFile`: a beam search over held keys that follows the design's route
-// and keeps a person's key rules. On success fills `replay` (track name,
+// `trackFile`: a beam search over held keys that follows the design's route,
+// keeps a person's key rules and favours runs that tolerate shift. On success fills `replay` (track name,
 // digest, result, steps, changes) after riding it again from the start.
 bool findProofRun(const TrackDesign& design, const std::string& trackFile, const RiderSettings& settings,
                   Replay& replay);
+
+// Moves single key changes of a finishing `replay` by a few steps where that
+// makes it tolerate more shift (judged with other random shifts than the
+// default measure's), keeping the key rules and the finish; at most
+// `passes` rounds over all changes. True when it moved any.
+bool polishProofRun(const std::string& trackFile, Replay& replay, int passes = 3);

@@ -2,8 +2,12 @@
 //
 //   velto-tracksolve OUTDIR [NAME...]
 //       finds, for each track (or the ones named), a run a person could ride
-//       (ProofRun.h) with several rider settings, keeps the one that
-//       tolerates most shift, and writes it as the replay OUTDIR/NAME.replay.
+//       (ProofRun.h) with nine rider settings, keeps the one that
+//       tolerates most shift, polishes its timing, and writes it as the replay OUTDIR/NAME.replay.
+//   velto-tracksolve --segment S OUTDIR [NAME...]
+//       the same with only the settings that hold keys S steps (10, 20, 30).
+//   velto-tracksolve --polish REPLAYDIR [NAME...]
+//       polishes the timing of the replays REPLAYDIR/NAME.replay in place.
 //   velto-tracksolve --measure REPLAYDIR [NAME...]
 //       rides the replays REPLAYDIR/NAME.replay and prints, per track, its
 //       edges, proof time, key changes a second and shift share.
@@ -16,7 +20,9 @@
 #include "physics/World.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <stdlib.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -63,10 +69,19 @@ bool wanted(const TrackDesign& design, int argc, char** argv, int first)
 
 int main(int argc, char** argv)
 {
+    // --segment S (first): only the rider settings with keys held S steps.
+    int onlySegment = 0;
+    if (argc >= 3 && std::strcmp(argv[1], "--segment") == 0) {
+        onlySegment = std::atoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
     const bool measure = argc >= 2 && std::strcmp(argv[1], "--measure") == 0;
-    const int dirArg = measure ? 2 : 1;
+    const bool polish = argc >= 2 && std::strcmp(argv[1], "--polish") == 0;
+    const int dirArg = measure || polish ? 2 : 1;
     if (argc <= dirArg) {
         std::fprintf(stderr, "usage: velto-tracksolve OUTDIR [NAME...]\n"
+                             "       velto-tracksolve --polish REPLAYDIR [NAME...]\n"
                              "       velto-tracksolve --measure REPLAYDIR [NAME...]\n");
         return 2;
     }
@@ -75,21 +90,32 @@ int main(int argc, char** argv)
         std::error_code error;
         fs::create_directories(dir, error);
     }
+    // A folder of this run's own for the track files, since several runs
+    // may go on at once.
+    std::string scratch = (fs::temp_directory_path() / "velto-tracksolve-XXXXXX").string();
+    if (mkdtemp(scratch.data()) == nullptr) {
+        std::fprintf(stderr, "velto-tracksolve: cannot make a scratch folder\n");
+        return 1;
+    }
     int status = 0;
     for (const TrackDesign& design : trackPack()) {
         if (!wanted(design, argc, argv, dirArg + 1)) {
             continue;
         }
-        const std::string trackFile = (fs::temp_directory_path() / (design.name + ".vlt")).string();
+        const std::string trackFile = (fs::path(scratch) / (design.name + ".vlt")).string();
         writeDesign(design, trackFile);
         const std::string replayFile = (dir / (design.name + ".replay")).string();
-        if (measure) {
+        if (measure || polish) {
             Replay replay;
             std::string error;
             if (readReplayFile(replayFile, replay, error) != ReplayReadError::None) {
                 std::fprintf(stderr, "%s: %s\n", replayFile.c_str(), error.c_str());
                 status = 1;
             } else {
+                if (polish && polishProofRun(trackFile, replay) && !writeReplayFile(replayFile, replay)) {
+                    std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), replayFile.c_str());
+                    status = 1;
+                }
                 printLine(design, replay, shiftShare(trackFile, replay));
                 const std::string breach = keyRuleBreach(replay.changes, replay.steps);
                 if (!breach.empty()) {
@@ -99,26 +125,41 @@ int main(int argc, char** argv)
         } else {
             Replay best;
             double bestShare = -1.0;
+            // Rider settings: how often keys may change, how dear a change
+            // is, and whether shifted copies ride along.
+            const struct {
+                double changeCost;
+                int copies;
+            } styles[] = {{30.0, 0}, {150.0, 0}, {30.0, 4}};
             for (int segment : {10, 20, 30}) {
-                for (double changeCost : {30.0, 150.0}) {
+                if (onlySegment != 0 && segment != onlySegment) {
+                    continue;
+                }
+                for (const auto& style : styles) {
                     RiderSettings settings;
                     settings.segment = segment;
-                    settings.changeCost = changeCost;
+                    settings.changeCost = style.changeCost;
+                    settings.shiftedCopies = style.copies;
                     Replay replay;
                     if (!findProofRun(design, trackFile, settings, replay)) {
-                        std::fprintf(stderr, "%s: segment %d, change cost %.0f: no run\n", design.name.c_str(),
-                                     segment, changeCost);
+                        std::fprintf(stderr, "%s: segment %d, change cost %.0f, copies %d: no run\n",
+                                     design.name.c_str(), segment, style.changeCost, style.copies);
                         continue;
                     }
                     const double share = shiftShare(trackFile, replay);
-                    std::fprintf(stderr, "%s: segment %d, change cost %.0f: %.2f s, share %.0f %%\n",
-                                 design.name.c_str(), segment, changeCost, replay.steps * kStepSeconds,
-                                 share * 100.0);
+                    std::fprintf(stderr, "%s: segment %d, change cost %.0f, copies %d: %.2f s, share %.0f %%\n",
+                                 design.name.c_str(), segment, style.changeCost, style.copies,
+                                 replay.steps * kStepSeconds, share * 100.0);
                     if (share > bestShare || (share == bestShare && replay.steps < best.steps)) {
                         best = replay;
                         bestShare = share;
                     }
                 }
+            }
+            if (bestShare >= 0.0 && polishProofRun(trackFile, best)) {
+                bestShare = shiftShare(trackFile, best);
+                std::fprintf(stderr, "%s: polished: %.2f s, share %.0f %%\n", design.name.c_str(),
+                             best.steps * kStepSeconds, bestShare * 100.0);
             }
             if (bestShare < 0.0) {
                 std::fprintf(stderr, "%s: no way to the finish found\n", design.name.c_str());
@@ -132,5 +173,7 @@ int main(int argc, char** argv)
         }
         fs::remove(trackFile);
     }
+    std::error_code ignored;
+    fs::remove_all(scratch, ignored);
     return status;
 }
