@@ -53,15 +53,16 @@ fuzz: test-deps
 	cmake --build build-fuzz -j $(JOBS) --target velto_fuzzers
 	tools/run-fuzzers.sh build-fuzz $(or $(FUZZ_SECONDS),60)
 
-# A picture of each track of the pack, drawn by the game under Xvfb, into
-# build/thumbnails and, as small PNGs for the README, docs/tracks.
+# A picture of each track of the pack (the tracks with a proof run), drawn by
+# the game under Xvfb, into build/thumbnails and, as small PNGs for the
+# README, docs/tracks.
 thumbnails: test-deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j $(JOBS) --target velto-thumbnail velto_tracks velto_textures
 	mkdir -p build/thumbnails docs/tracks
-	cd build && for track in tracks/[0-9][0-9]-*.vlt; do \
-	  name=$$(basename $$track .vlt); \
-	  ../tools/with-display.sh ./velto-thumbnail $$track thumbnails/$$name.ppm && \
+	cd build && for proof in ../tests/data/tracks/*.replay; do \
+	  name=$$(basename $$proof .replay); \
+	  ../tools/with-display.sh ./velto-thumbnail tracks/$$name.vlt thumbnails/$$name.ppm && \
 	  convert thumbnails/$$name.ppm -resize 360x -strip -colors 64 PNG8:thumbnails/$$name.png && \
 	  cp thumbnails/$$name.png ../docs/tracks/ || exit 1; \
 	done

@@ -577,11 +577,11 @@ TrackDesign finale()
 {
     TrackDesign t;
     t.name = "24-finale";
-    // Five floors, each a test from the pack: hills, low ceilings, jumps
-    // over trenches, a tunnel, and at last a climb to the finish.
-    constexpr int kFloors = 5;
+    // Six floors, each a test from the pack: hills, low ceilings, jumps over
+    // trenches, a tunnel, waves, and at last a climb to the finish.
+    constexpr int kFloors = 6;
     constexpr double kTop = 5000.0;
-    constexpr double kSpacing = 1000.0;
+    constexpr double kSpacing = 1100.0;
     std::vector<std::vector<Point>> floorRoutes(kFloors);
     const double last = addFloors(t, kFloors, kTop, kSpacing, [&](TrackDesign& track, Line& line, int k, double y) {
         std::vector<Point>& route = floorRoutes[k];
@@ -622,18 +622,22 @@ TrackDesign finale()
             route.push_back({-3200.0, y - 200.0});
             break;
         }
-        default:   // a climb to the finish, on the right
-            line.to(-3000.0, y);
+        case 4:   // quick waves
+            line.to(-4400.0, y).waves(4400.0, 100.0, 11);
+            track.apples.push_back({-2800.0, line.at(-2800.0) + 80.0});
+            break;
+        default:   // a climb to the finish, on the left
+            line.to(-4400.0, y).ease(-4000.0, y + 280.0, 8);
             for (int i = 0; i < 4; ++i) {
-                line.ease(-2000.0 + 1500.0 * i, y + 70.0 * (i + 1), 12).to(-1500.0 + 1500.0 * i, y + 70.0 * (i + 1));
+                line.to(-3400.0 + 1600.0 * i, y + 280.0 - 70.0 * i).ease(-2600.0 + 1600.0 * i, y + 210.0 - 70.0 * i, 12);
             }
-            line.ease(4500.0, y);
+            line.ease(3800.0, y, 8);
             track.apples.push_back({0.0, line.at(0.0) + 80.0});
             break;
         }
     });
     t.start = {-6000.0, kTop + kRideHeight};
-    t.finish = {6300.0, last + 40.0};
+    t.finish = {-3700.0, last + 320.0};
     // the route: each floor's own points in riding order, then its slide
     std::vector<Point> route;
     for (int k = 0; k < kFloors; ++k) {
