@@ -577,9 +577,10 @@ TrackDesign finale()
 {
     TrackDesign t;
     t.name = "24-finale";
-    // Six floors, each a test from the pack: hills, low ceilings, jumps over
-    // trenches, a tunnel, waves, and at last a climb to the finish.
-    constexpr int kFloors = 6;
+    // Eight floors, each a test from the pack: hills, low ceilings, jumps
+    // over trenches, a tunnel, waves, stairs, a chain of kickers, and at last
+    // a climb to the finish.
+    constexpr int kFloors = 8;
     constexpr double kTop = 5000.0;
     constexpr double kSpacing = 1100.0;
     std::vector<std::vector<Point>> floorRoutes(kFloors);
@@ -625,6 +626,24 @@ TrackDesign finale()
         case 4:   // quick waves
             line.to(-4400.0, y).waves(4400.0, 100.0, 11);
             track.apples.push_back({-2800.0, line.at(-2800.0) + 80.0});
+            break;
+        case 5:   // stairs up and down
+            for (int i = 0; i < 4; ++i) {
+                const double x = -4000.0 + 450.0 * i;
+                line.to(x, y + 60.0 * i).ease(x + 150.0, y + 60.0 * (i + 1), 4);
+            }
+            line.to(1000.0, y + 240.0);
+            for (int i = 0; i < 4; ++i) {
+                const double x = 1000.0 + 550.0 * i;
+                line.ease(x + 150.0, y + 180.0 - 60.0 * i, 4).to(x + 550.0, y + 180.0 - 60.0 * i);
+            }
+            track.apples.push_back({-800.0, y + 240.0 + 80.0});
+            break;
+        case 6:   // a chain of kickers over shallow dips
+            for (double x = -4200.0; x < 3800.0; x += 1600.0) {
+                line.to(x, y).kick(300.0, 80.0).to(x + 310.0, y - 150.0).ease(x + 1200.0, y, 10);
+            }
+            track.apples.push_back({1000.0, y + 260.0});
             break;
         default:   // a climb to the finish, on the left
             line.to(-4400.0, y).ease(-4000.0, y + 280.0, 8);
