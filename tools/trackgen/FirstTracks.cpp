@@ -28,7 +28,7 @@ TrackDesign firstRide()
 TrackDesign rollingHills()
 {
     TrackDesign t;
-    t.name = "09-rolling-hills";
+    t.name = "10-rolling-hills";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(300.0, 0.0).hills(1700.0, 90.0, 2).hills(3500.0, 160.0, 2)
         .to(4300.0, 0.0).to(4500.0, 400.0).to(4600.0, 400.0);
@@ -46,7 +46,7 @@ TrackDesign rollingHills()
 TrackDesign jumps()
 {
     TrackDesign t;
-    t.name = "06-jumps";
+    t.name = "07-jumps";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(600.0, 0.0).to(900.0, 100.0)
         // first gap, with a way out of the pit for a short jump
@@ -119,7 +119,7 @@ TrackDesign cave()
 TrackDesign overhang()
 {
     TrackDesign t;
-    t.name = "05-overhang";
+    t.name = "06-overhang";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(1900.0, 0.0).to(2400.0, 250.0).to(3000.0, 250.0)
         .to(3010.0, 100.0).to(3500.0, 0.0).to(4200.0, 0.0).to(4400.0, 400.0).to(4500.0, 400.0);
@@ -142,7 +142,7 @@ TrackDesign overhang()
 TrackDesign deepTunnel()
 {
     TrackDesign t;
-    t.name = "07-deep-tunnel";
+    t.name = "08-deep-tunnel";
     Profile floor(-900.0, 600.0);
     floor.to(0.0, 600.0).ease(1200.0, 0.0, 20).ease(1600.0, -120.0).ease(2000.0, 0.0).to(2700.0, 0.0)
         .ease(3300.0, 300.0, 16).to(3700.0, 300.0).ease(4100.0, 200.0).to(4600.0, 200.0)
@@ -194,7 +194,7 @@ TrackDesign summit()
 TrackDesign switchback()
 {
     TrackDesign t;
-    t.name = "08-switchback";
+    t.name = "09-switchback";
     Profile p(-1900.0, 900.0);
     p.to(-1800.0, 900.0).to(-1800.0, 200.0).to(-1200.0, 200.0).to(-700.0, 0.0).to(600.0, 0.0)
         .to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0).to(1600.0, 900.0);
@@ -283,7 +283,7 @@ TrackDesign steppingStones()
 TrackDesign slalom()
 {
     TrackDesign t;
-    t.name = "10-slalom";
+    t.name = "05-slalom";
     Profile p(-2900.0, 500.0);
     p.to(-2800.0, 500.0).to(-2700.0, 0.0).to(-1500.0, 0.0);
     double x = -1500.0;
@@ -311,6 +311,6 @@ TrackDesign slalom()
 
 std::vector<TrackDesign> firstTracks()
 {
-    return {firstRide(), valley(), stairs(), steppingStones(), overhang(), jumps(), deepTunnel(), switchback(),
-            rollingHills(), slalom(), cave(), summit()};
+    return {firstRide(), valley(), stairs(), steppingStones(), slalom(), overhang(), jumps(), deepTunnel(),
+            switchback(), rollingHills(), cave(), summit()};
 }
