@@ -2,6 +2,7 @@
 
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
+#include "game/GameSound.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
@@ -104,6 +105,7 @@ bool setupWorld()
     }
     viewWidth = modeWidth;
     viewHeight = modeHeight;
+    soundRunStarted();
     return true;
 }
 

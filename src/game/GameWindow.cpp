@@ -3,6 +3,7 @@
 #include "game/Game.h"
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
+#include "game/GameSound.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -142,6 +143,7 @@ void physicsThread()
                 // so a frame that sees the result reads the final time.
                 stepCount.fetch_add(1);
                 stepResult = r;
+                soundAfterStep(r);
                 if (r != StepRunning) {
                     physicsEnabled = false;
                     break;
@@ -411,6 +413,7 @@ void runGame()
         // Controllers are the game's alone; without them it runs on the keyboard.
         openControllers();
         restartStepClock();
+        startGameSound();
         startPhysicsThread();
 
         int32_t state = GameRunning;
@@ -433,6 +436,7 @@ void runGame()
                         break;
                     }
                 }
+                soundAfterFrame(state);
             }
             if (gameLoopHook != nullptr) {
                 gameLoopHook(state);
@@ -443,6 +447,7 @@ void runGame()
 
     stopPhysicsThread();
     closeControllers();
+    stopGameSound();
     closeRenderWindow();
     doneGame();
 }

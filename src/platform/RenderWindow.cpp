@@ -26,6 +26,7 @@ bool videoStarted = false;
 bool quitPosted = false;
 int cursorShowCount = 0;
 void (*startDialogHider)() = nullptr;
+void (*keyPressListener)(int virtualKey) = nullptr;
 
 // Modifiers as of the last key event, for the MK_SHIFT and MK_CONTROL flags.
 Uint16 keyModifiers = KMOD_NONE;
@@ -139,6 +140,9 @@ void translateKey(const SDL_KeyboardEvent& key)
         pressKey(KeyboardSource, vk);
     } else {
         releaseKey(KeyboardSource, vk);
+    }
+    if (key.type == SDL_KEYDOWN && !key.repeat && keyPressListener != nullptr) {
+        keyPressListener(vk);
     }
 }
 
@@ -486,6 +490,11 @@ int showCursor(bool show)
     cursorShowCount += show ? 1 : -1;
     applyCursorVisibility();
     return cursorShowCount;
+}
+
+void setKeyPressListener(void (*listener)(int virtualKey))
+{
+    keyPressListener = listener;
 }
 
 void setStartDialogHider(void (*hide)())

@@ -33,5 +33,9 @@ void postQuitMessage();
 // the count is >= 0. Returns the new count.
 int showCursor(bool show);
 
+// pumpMessage calls `listener` with the virtual-key code of every key pressed
+// in the window (not for auto-repeats), after keyDown is set; nullptr for none.
+void setKeyPressListener(void (*listener)(int virtualKey));
+
 // Hooks of the start-up dialog: showRenderWindow calls `hide`.
 void setStartDialogHider(void (*hide)());

@@ -7,6 +7,7 @@
 
 #include "game/Game.h"
 #include "game/GameGhost.h"
+#include "game/GameSound.h"
 #include "game/GameWindow.h"
 #include "gfx/DisplayLists.h"
 #include "model/Globals.h"
@@ -38,6 +39,7 @@ std::atomic<int32_t> sceneApplesLeft{-1};
 std::atomic<bool> listsCompiled{false};
 std::atomic<bool> captureWanted{false};
 std::atomic<bool> captureDone{false};
+std::atomic<int> framesDrawn{0};
 std::mutex published;
 std::vector<std::string> lastTexts;
 std::vector<uint8_t> picture;   // RGBA, bottom row first
@@ -58,6 +60,7 @@ void onMain(std::function<void()> job)
 void sceneAndCapture()
 {
     drawScene();
+    ++framesDrawn;
     if (shownMoto != nullptr) {
         shownX = shownMoto->position.x;
     }
@@ -149,10 +152,14 @@ void key(int vk, bool down)
     onMain([vk, down] { injectKey(vk, down); });
 }
 
+// The frames read the state keys as held or not: a tap lasts at least one
+// whole frame, however slow the frames of a sanitizer build.
 void tap(int vk)
 {
+    const int before = framesDrawn;
     key(vk, true);
     std::this_thread::sleep_for(60ms);
+    waitFor([&] { return framesDrawn >= before + 2; }, 2000ms);
     key(vk, false);
 }
 
@@ -186,6 +193,8 @@ protected:
         loopState = GameQuit;
         captureDone = false;
         deadline = std::chrono::steady_clock::now() + 60s;
+        // An output that always opens and plays nothing.
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
     }
 
     void TearDown() override
@@ -193,6 +202,8 @@ protected:
         frameSceneDrawer = drawScene;
         frameTextLog = nullptr;
         gameLoopHook = nullptr;
+        unsetenv("SDL_AUDIODRIVER");
+        soundFeed.muted = false;
         fs::current_path(VELTO_BINARY_DIR);
         fs::remove_all(dir);
     }
@@ -275,6 +286,8 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         screenshot("game-first-frame.png");
 
         ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
+        EXPECT_TRUE(gameSoundOpen());
+        EXPECT_TRUE(soundFeed.engineRunning);
 
         // Throttle drives the bike forwards.
         const double x0 = shownX;
@@ -295,6 +308,7 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         const int32_t paused = stepCount;
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(stepCount.load(), paused);
+        EXPECT_FALSE(soundFeed.engineRunning);
         EXPECT_EQ(loopState.load(), GamePaused);
         onMain([&] { setVirtualButton(pad, PadButton::Start, false); });
 
@@ -312,6 +326,14 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
         tap(VK_RETURN);
         ASSERT_TRUE(waitFor([] { return loopState == GameRunning && stepCount == 0; }));
         EXPECT_TRUE(waitFor([] { return sceneApplesLeft == 2; }));
+        EXPECT_TRUE(waitFor([] { return soundFeed.engineRunning.load(); }));
+
+        // M switches the sound off, and on again.
+        tap('M');
+        EXPECT_TRUE(waitFor([] { return soundFeed.muted.load(); }));
+        tap('M');
+        EXPECT_TRUE(waitFor([] { return !soundFeed.muted.load(); }));
+        tap('M');
 
         // Losing the focus pauses; coming back shows the panel still.
         ASSERT_TRUE(waitFor([] { return stepCount > 0; }));
@@ -330,6 +352,9 @@ TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
     });
     EXPECT_TRUE(quitByEsc);
     EXPECT_EQ(storedBestTime(trackPath), -1.0);
+    // Off until the program ends, or M again.
+    EXPECT_TRUE(soundFeed.muted);
+    EXPECT_FALSE(gameSoundOpen());
 }
 
 TEST_F(GameDisplayTest, AFinishWritesTheBestTimeIntoTheTrackAndARestartShowsIt)

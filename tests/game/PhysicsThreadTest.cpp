@@ -1,12 +1,14 @@
 // The physics thread against the frame loop, without a window: timing of the
 // steps, pause and resume, runs that end by themselves, restarts while steps
-// are due, and the stop at the end. Run under ThreadSanitizer as well.
+// are due, and the stop at the end; the sound of a ride, recorded. Run under
+// ThreadSanitizer as well.
 #include "GameTestSupport.h"
 
 #include "Tracks.h"
 
 #include "game/Game.h"
 #include "game/GameReplay.h"
+#include "game/GameSound.h"
 #include "game/GameWindow.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -16,8 +18,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <complex>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <numbers>
 #include <sys/wait.h>
 #include <thread>
 
@@ -48,6 +55,52 @@ double processSeconds()
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
+
+// A recording of the game's sound: mono float samples at 48 kHz; ranges are
+// sample indices, clamped to the recording.
+struct Recording {
+    std::vector<float> samples;
+    double rate = 48000.0;
+
+    size_t at(int64_t frame) const
+    {
+        return std::min<size_t>(static_cast<size_t>(std::max<int64_t>(frame, 0)), samples.size());
+    }
+    double rms(int64_t from, int64_t to) const
+    {
+        double sum = 0.0;
+        for (size_t i = at(from); i < at(to); ++i) {
+            sum += samples[i] * samples[i];
+        }
+        return at(to) > at(from) ? std::sqrt(sum / static_cast<double>(at(to) - at(from))) : 0.0;
+    }
+    double largestStep(int64_t from, int64_t to) const
+    {
+        double step = 0.0;
+        for (size_t i = at(from) + 1; i < at(to); ++i) {
+            step = std::max(step, static_cast<double>(std::fabs(samples[i] - samples[i - 1])));
+        }
+        return step;
+    }
+    // The strongest frequency between 15 Hz and 1 kHz, 1 Hz apart.
+    double dominantHz(int64_t from, int64_t to) const
+    {
+        double best = 0.0, bestHz = 0.0;
+        for (double hz = 15.0; hz <= 1000.0; hz += 1.0) {
+            const std::complex<double> turn = std::polar(1.0, -2.0 * std::numbers::pi * hz / rate);
+            std::complex<double> phasor = 1.0, sum = 0.0;
+            for (size_t i = at(from); i < at(to); ++i) {
+                sum += static_cast<double>(samples[i]) * phasor;
+                phasor *= turn;
+            }
+            if (std::abs(sum) > best) {
+                best = std::abs(sum);
+                bestHz = hz;
+            }
+        }
+        return bestHz;
+    }
+};
 
 class PhysicsThreadTest : public ::testing::Test {
 protected:
@@ -96,6 +149,7 @@ protected:
                 state = GameRunning;
                 ASSERT_TRUE(restartRun());
             }
+            soundAfterFrame(state);
             std::this_thread::sleep_for(1ms);
         }
     }
@@ -365,4 +419,77 @@ TEST_F(PhysicsThreadTest, ProofRunsRiddenByTheThreadAreRecordedAsReplaysTheSimul
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command;
         freeWorld();
     }
+}
+
+TEST_F(PhysicsThreadTest, ARecordedRideSoundsItsEngineSmoothlyAndFallsSilentWhenPaused)
+{
+    // Whatever output the machine has, or none: no message, nothing on the
+    // console, no noticeable wait.
+    unsetenv("SDL_AUDIODRIVER");
+    {
+        MessageRecorder shown;
+        ::testing::internal::CaptureStderr();
+        const auto before = std::chrono::steady_clock::now();
+        startGameSound();
+        const auto took = std::chrono::steady_clock::now() - before;
+        stopGameSound();
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_LT(took, 50ms);
+        EXPECT_TRUE(shown.messages.empty());
+    }
+
+    const std::string recording = (dir / "ride.raw").string();
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", recording.c_str(), 1);
+    startGameSound();
+    unsetenv("SDL_AUDIODRIVER");
+    ASSERT_TRUE(gameSoundOpen());
+    start(TestTrack{});
+    nextStepTime = queryPerformanceCounter();
+    const auto mark = [] { return gameSoundFrames(); };
+
+    // Idle, then the throttle held (leaning forward against a wheelie), then
+    // tapped on and off, then a pause.
+    runFrames(700ms);
+    const int64_t idleEnd = mark();
+    keyDown[VK_RIGHT] = true;
+    keyDown[VK_UP] = true;
+    runFrames(900ms);
+    const int64_t fullEnd = mark();
+    std::vector<int64_t> toggles;
+    for (int i = 0; i < 8; ++i) {
+        keyDown[VK_UP] = i % 2 == 1;
+        toggles.push_back(mark());
+        runFrames(120ms);
+    }
+    ASSERT_EQ(state, GameRunning);
+    keyDown[VK_ESCAPE] = true;
+    runFrames(20ms);
+    ASSERT_EQ(state, GamePaused);
+    const int64_t pauseStart = mark();
+    runFrames(600ms);
+    const int64_t pauseEnd = mark();
+    stopGameSound();
+    unsetenv("SDL_DISKAUDIOFILE");
+
+    Recording sound;
+    std::ifstream file(recording, std::ios::binary);
+    sound.samples.assign(std::filesystem::file_size(recording) / sizeof(float), 0.0f);
+    file.read(reinterpret_cast<char*>(sound.samples.data()),
+              static_cast<std::streamsize>(sound.samples.size() * sizeof(float)));
+    ASSERT_GE(static_cast<int64_t>(sound.samples.size()), pauseEnd);
+    const int64_t second = 48000;
+
+    EXPECT_GT(sound.rms(second / 10, idleEnd), 0.02);
+    EXPECT_GT(sound.rms(idleEnd, fullEnd), 0.05);
+    const double idleHz = sound.dominantHz(idleEnd - second * 4 / 10, idleEnd);
+    const double fullHz = sound.dominantHz(fullEnd - second * 4 / 10, fullEnd);
+    EXPECT_GT(fullHz, 1.5 * idleHz) << idleHz << " Hz idle";
+    // The engine's own waveform never steps by more than about 0.04 from
+    // one sample to the next; a level or timbre switched without smoothing
+    // makes steps of 0.12 and more.
+    for (int64_t toggle : toggles) {
+        EXPECT_LT(sound.largestStep(toggle - second / 50, toggle + second / 20), 0.08) << "at sample " << toggle;
+    }
+    EXPECT_LT(sound.rms(pauseStart + second * 3 / 10, pauseEnd), 1e-4);
 }
