@@ -577,10 +577,10 @@ TrackDesign finale()
 {
     TrackDesign t;
     t.name = "24-finale";
-    // Eight floors, each a test from the pack: hills, low ceilings, jumps
-    // over trenches, a tunnel, waves, stairs, a chain of kickers, and at last
-    // a climb to the finish.
-    constexpr int kFloors = 8;
+    // Nine floors, each a test from the pack: hills, low ceilings, jumps
+    // over trenches, a tunnel, waves, stairs, a chain of kickers, low
+    // ceilings again, and at last a climb to the finish.
+    constexpr int kFloors = 9;
     constexpr double kTop = 5000.0;
     constexpr double kSpacing = 1100.0;
     std::vector<std::vector<Point>> floorRoutes(kFloors);
@@ -591,7 +591,8 @@ TrackDesign finale()
             line.to(-4200.0, y).waves(4200.0, 220.0, 6);
             track.apples.push_back({-1400.0, line.at(-1400.0) + 80.0});
             break;
-        case 1:   // low ceilings
+        case 1:
+        case 7:   // low ceilings
             line.to(-4500.0, y).waves(-1500.0, 80.0, 3).to(0.0, y).ease(1000.0, y + 150.0).to(2500.0, y + 150.0)
                 .ease(3500.0, y);
             track.polygons.push_back(ceiling(line, -4300.0, -1700.0, [](double) { return 235.0; }, 250.0));
@@ -645,18 +646,18 @@ TrackDesign finale()
             }
             track.apples.push_back({1000.0, y + 260.0});
             break;
-        default:   // a climb to the finish, on the left
-            line.to(-4400.0, y).ease(-4000.0, y + 280.0, 8);
+        default:   // a climb to the finish, on the right
+            line.to(-3800.0, y);
             for (int i = 0; i < 4; ++i) {
-                line.to(-3400.0 + 1600.0 * i, y + 280.0 - 70.0 * i).ease(-2600.0 + 1600.0 * i, y + 210.0 - 70.0 * i, 12);
+                line.ease(-3000.0 + 1600.0 * i, y + 70.0 * (i + 1), 12).to(-2200.0 + 1600.0 * i, y + 70.0 * (i + 1));
             }
-            line.ease(3800.0, y, 8);
+            line.to(4000.0, y + 280.0).ease(4400.0, y, 8);
             track.apples.push_back({0.0, line.at(0.0) + 80.0});
             break;
         }
     });
     t.start = {-6000.0, kTop + kRideHeight};
-    t.finish = {-3700.0, last + 320.0};
+    t.finish = {3700.0, last + 320.0};
     // the route: each floor's own points in riding order, then its slide
     std::vector<Point> route;
     for (int k = 0; k < kFloors; ++k) {
