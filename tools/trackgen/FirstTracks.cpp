@@ -28,16 +28,18 @@ TrackDesign firstRide()
 TrackDesign rollingHills()
 {
     TrackDesign t;
-    t.name = "10-rolling-hills";
+    t.name = "11-rolling-hills";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(300.0, 0.0).hills(1700.0, 90.0, 2).hills(3500.0, 160.0, 2)
-        .to(4300.0, 0.0).to(4500.0, 400.0).to(4600.0, 400.0);
+        .to(3800.0, 0.0).hills(6200.0, 240.0, 2, 24).to(7000.0, 0.0).to(7200.0, 400.0).to(7300.0, 400.0);
     t.polygons.push_back(p.solid(-600.0));
     t.start = {0.0, kRideHeight};
-    t.apples = {{650.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {3050.0, 210.0}};
-    t.finish = {4000.0, 40.0};
+    t.apples = {{650.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {3050.0, 210.0}, {4400.0, 290.0},
+                {5600.0, 290.0}};
+    t.finish = {6700.0, 40.0};
     t.route = {{650.0, 140.0}, {1350.0, 140.0}, {1700.0, 40.0}, {2150.0, 210.0}, {2600.0, 40.0},
-               {3050.0, 210.0}, {4000.0, 40.0}};
+               {3050.0, 210.0}, {3650.0, 40.0}, {4400.0, 290.0}, {5000.0, 40.0}, {5600.0, 290.0},
+               {6200.0, 40.0}, {6700.0, 40.0}};
     return t;
 }
 
@@ -90,7 +92,7 @@ TrackDesign valley()
 TrackDesign cave()
 {
     TrackDesign t;
-    t.name = "11-cave";
+    t.name = "10-cave";
     Profile floor(-4400.0, 0.0);
     floor.to(-3300.0, 0.0).ease(-2800.0, -120.0).ease(-2300.0, 0.0).to(-1900.0, 0.0).ease(-1400.0, 100.0)
         .ease(-900.0, 0.0).to(300.0, 0.0).ease(800.0, -150.0).ease(1300.0, 0.0).ease(1700.0, 80.0).ease(2100.0, 0.0)
@@ -168,7 +170,7 @@ TrackDesign deepTunnel()
     return t;
 }
 
-// A summit: a long climb by ramps and ledges, with a gap to jump near the top.
+// A summit: a long climb by ramps and ledges, with a gap to jump on the way.
 TrackDesign summit()
 {
     TrackDesign t;
@@ -179,13 +181,17 @@ TrackDesign summit()
         // a gap to jump
         .to(1860.0, 350.0).to(2100.0, 350.0).to(2110.0, 680.0).to(2500.0, 680.0)
         .ease(2700.0, 760.0).ease(2900.0, 680.0).to(3000.0, 680.0).to(3550.0, 1080.0)
-        .to(4000.0, 1080.0).to(4100.0, 1400.0).to(4200.0, 1400.0);
+        .to(4000.0, 1080.0).ease(4600.0, 1300.0).to(5000.0, 1300.0).to(5500.0, 1650.0).to(5900.0, 1650.0)
+        .to(5900.0, 1700.0).to(6100.0, 1700.0).to(6600.0, 2000.0).to(7300.0, 2000.0).to(7500.0, 2400.0)
+        .to(7600.0, 2400.0);
     t.polygons.push_back(p.solid(-600.0));
     t.start = {0.0, kRideHeight};
-    t.apples = {{800.0, 340.0}, {2700.0, 900.0}};
-    t.finish = {3800.0, 1120.0};
+    t.apples = {{800.0, 340.0}, {2700.0, 900.0}, {5700.0, 1690.0}};
+    t.finish = {7000.0, 2040.0};
     t.route = {{450.0, 200.0}, {800.0, 340.0}, {1100.0, 400.0}, {1600.0, 750.0}, {2300.0, 720.0},
-               {2700.0, 900.0}, {3000.0, 720.0}, {3550.0, 1120.0}, {3800.0, 1120.0}};
+               {2700.0, 900.0}, {3000.0, 720.0}, {3550.0, 1120.0}, {4000.0, 1120.0}, {4600.0, 1340.0},
+               {5000.0, 1340.0}, {5500.0, 1690.0}, {5700.0, 1690.0}, {6100.0, 1740.0}, {6600.0, 2040.0},
+               {7000.0, 2040.0}};
     return t;
 }
 
@@ -312,5 +318,5 @@ TrackDesign slalom()
 std::vector<TrackDesign> firstTracks()
 {
     return {firstRide(), valley(), stairs(), steppingStones(), slalom(), overhang(), jumps(), deepTunnel(),
-            switchback(), rollingHills(), cave(), summit()};
+            switchback(), cave(), rollingHills(), summit()};
 }
