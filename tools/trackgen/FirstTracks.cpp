@@ -92,7 +92,7 @@ TrackDesign valley()
 TrackDesign cave()
 {
     TrackDesign t;
-    t.name = "10-cave";
+    t.name = "09-cave";
     Profile floor(-4400.0, 0.0);
     floor.to(-3300.0, 0.0).ease(-2800.0, -120.0).ease(-2300.0, 0.0).to(-1900.0, 0.0).ease(-1400.0, 100.0)
         .ease(-900.0, 0.0).to(300.0, 0.0).ease(800.0, -150.0).ease(1300.0, 0.0).ease(1700.0, 80.0).ease(2100.0, 0.0)
@@ -195,22 +195,24 @@ TrackDesign summit()
     return t;
 }
 
-// A switchback: the apple waits in a dead end on the right; turn around
-// (Space) and ride back left to the finish.
+// A switchback: the first apple waits in a dead end on the right; turn
+// around (Space) and ride back left, over low hills, to the finish.
 TrackDesign switchback()
 {
     TrackDesign t;
-    t.name = "09-switchback";
-    Profile p(-1900.0, 900.0);
-    p.to(-1800.0, 900.0).to(-1800.0, 200.0).to(-1200.0, 200.0).to(-700.0, 0.0).to(600.0, 0.0)
-        .to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0).to(1600.0, 900.0);
+    t.name = "10-switchback";
+    Profile p(-6900.0, 900.0);
+    p.to(-6800.0, 900.0).to(-6800.0, 200.0).to(-6200.0, 200.0).to(-5700.0, 0.0).to(-5000.0, 0.0)
+        .hills(-2000.0, 70.0, 3).to(600.0, 0.0).to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0)
+        .to(1600.0, 900.0);
     t.polygons.push_back(p.solid(-600.0));
     t.start = {0.0, kRideHeight};
-    // the apple waits in the dead end on the right; the finish is back left
-    t.apples = {{1420.0, 340.0}};
-    t.finish = {-1550.0, 240.0};
+    // the first apple waits in the dead end on the right; the rest are back left
+    t.apples = {{1420.0, 340.0}, {-3500.0, 150.0}};
+    t.finish = {-6550.0, 240.0};
     t.route = {{700.0, 100.0}, {1100.0, 370.0}, {1420.0, 370.0}, {1100.0, 370.0}, {600.0, 70.0},
-               {-700.0, 70.0}, {-1200.0, 270.0}, {-1550.0, 240.0}};
+               {-700.0, 70.0}, {-2000.0, 70.0}, {-2500.0, 140.0}, {-3500.0, 140.0}, {-4500.0, 140.0},
+               {-5000.0, 70.0}, {-5700.0, 70.0}, {-6200.0, 270.0}, {-6550.0, 240.0}};
     return t;
 }
 
@@ -318,5 +320,5 @@ TrackDesign slalom()
 std::vector<TrackDesign> firstTracks()
 {
     return {firstRide(), valley(), stairs(), steppingStones(), slalom(), overhang(), jumps(), deepTunnel(),
-            switchback(), cave(), rollingHills(), summit()};
+            cave(), switchback(), rollingHills(), summit()};
 }
