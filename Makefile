@@ -3,12 +3,12 @@
 #   make test   install what is missing, build, run every test
 #               (plain, then under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                then the two-thread game code under ThreadSanitizer)
-# Extra targets: make build, make bench, make fuzz, make clean.
+# Extra targets: make build, make bench, make fuzz, make thumbnails, make clean.
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan
+.PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails
 
 deps:
 	@tools/install-deps.sh
@@ -52,6 +52,20 @@ fuzz: test-deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_FUZZ=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target velto_fuzzers
 	tools/run-fuzzers.sh build-fuzz $(or $(FUZZ_SECONDS),60)
+
+# A picture of each track of the pack (the tracks with a proof run), drawn by
+# the game under Xvfb, into build/thumbnails and, as small PNGs for the
+# README, docs/tracks.
+thumbnails: test-deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS) --target velto-thumbnail velto_tracks velto_textures
+	mkdir -p build/thumbnails docs/tracks
+	cd build && for proof in ../tests/data/tracks/*.replay; do \
+	  name=$$(basename $$proof .replay); \
+	  ../tools/with-display.sh ./velto-thumbnail tracks/$$name.vlt thumbnails/$$name.ppm && \
+	  convert thumbnails/$$name.ppm -resize 360x -strip -colors 64 PNG8:thumbnails/$$name.png && \
+	  cp thumbnails/$$name.png ../docs/tracks/ || exit 1; \
+	done
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

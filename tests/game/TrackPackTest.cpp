@@ -99,6 +99,8 @@ TEST(TrackPack, ProofRunsFinishEveryTrackWithKeysAPersonCouldPress)
 {
     const auto pack = trackPack();
     EXPECT_GE(pack.size(), 12u);
+    int32_t allSteps = 0;
+    int longRuns = 0;
     for (const TrackDesign& design : pack) {
         const std::string command = std::string(VELTO_BINARY_DIR) + "/velto-sim " + shippedTrack(design.name) +
                                     " --replay " + proofRun(design.name) + " 2>&1";
@@ -116,7 +118,15 @@ TEST(TrackPack, ProofRunsFinishEveryTrackWithKeysAPersonCouldPress)
         std::string error;
         ASSERT_EQ(readReplayFile(proofRun(design.name), replay, error), ReplayReadError::None) << error;
         EXPECT_EQ(keyRuleBreach(replay.changes, replay.steps), "") << design.name;
+        allSteps += replay.steps;
+        longRuns += replay.steps > 4500 ? 1 : 0;
+        if (&design == &pack.back()) {
+            EXPECT_GE(replay.steps, 12000) << "the finale is a ride of two minutes at least";
+        }
     }
+    // A quarter of an hour of riding in all, five tracks of more than 45 s.
+    EXPECT_GE(allSteps, 90000);
+    EXPECT_GE(longRuns, 5);
 }
 
 // The rules themselves: a key held or released for only 8 steps, or more

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -68,7 +69,11 @@ bool insideWorld(const Point& p)
 
 std::vector<TrackDesign> trackPack()
 {
-    return firstTracks();
+    std::vector<TrackDesign> pack = firstTracks();
+    for (TrackDesign& design : harderTracks()) {
+        pack.push_back(std::move(design));
+    }
+    return pack;
 }
 
 bool writeDesign(const TrackDesign& design, const std::string& path, double bestTime)

@@ -28,6 +28,9 @@ std::vector<TrackDesign> trackPack();
 // The pack's first tracks, easy to medium (FirstTracks.cpp).
 std::vector<TrackDesign> firstTracks();
 
+// The pack's harder, longer half (HardTracks.cpp), after the first tracks.
+std::vector<TrackDesign> harderTracks();
+
 // A generated big track of about `edges` edges (not part of the pack): floors
 // stacked up the world with pits, steps, low ceilings and buried pebbles.
 // The same arguments give the same track.
