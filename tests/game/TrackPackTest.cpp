@@ -98,7 +98,7 @@ double cornerDegrees(const Point& a, const Point& b, const Point& c)
 TEST(TrackPack, ProofRunsFinishEveryTrackWithKeysAPersonCouldPress)
 {
     const auto pack = trackPack();
-    EXPECT_GE(pack.size(), 12u);
+    EXPECT_GE(pack.size(), 24u);
     int32_t allSteps = 0;
     int longRuns = 0;
     for (const TrackDesign& design : pack) {
