@@ -252,23 +252,7 @@ void takeAppleOut(EditStep& step)
         return;
     }
     step.points.assign(1, *apple);
-    Capples* following = apple->next;
-    Capples* preceding = apple->prev;
-    if (preceding != nullptr) {
-        preceding->next = following;
-    } else {
-        editorApples = following;
-    }
-    if (following != nullptr) {
-        following->prev = preceding;
-    }
-    if (activeApple == apple) {
-        activeApple = (following != nullptr && following != appleCursor) ? following : preceding;
-    }
-    apple->next = nullptr;
-    apple->prev = nullptr;
-    delete apple;
-    appleCount = appleCount - 1;
+    removeApple(apple);
 }
 
 void swapPoint(Cvector& point, EditStep& step)

@@ -37,23 +37,8 @@ void deleteActivePolygon()
 
 void deleteActiveApple()
 {
-    Capples* apple = activeApple;
-    recordAppleRemoved(apple);
-    Capples* following = apple->next;
-    Capples* preceding = apple->prev;
-    if (preceding != nullptr) {
-        preceding->next = following;
-    } else {
-        editorApples = following;
-    }
-    if (following != nullptr) {
-        following->prev = preceding;
-    }
-    apple->next = nullptr;   // it owns its next: free it alone
-    apple->prev = nullptr;
-    delete apple;
-    activeApple = (following != nullptr && following != appleCursor) ? following : preceding;
-    appleCount = appleCount - 1;
+    recordAppleRemoved(activeApple);
+    removeApple(activeApple);
 }
 
 void selectPrevious()
@@ -174,6 +159,27 @@ void clampView()
 }
 
 } // namespace
+
+void removeApple(Capples* apple)
+{
+    Capples* following = apple->next;
+    Capples* preceding = apple->prev;
+    if (preceding != nullptr) {
+        preceding->next = following;
+    } else {
+        editorApples = following;
+    }
+    if (following != nullptr) {
+        following->prev = preceding;
+    }
+    if (activeApple == apple) {
+        activeApple = (following != nullptr && following != appleCursor) ? following : preceding;
+    }
+    apple->next = nullptr;   // it owns its next: free it alone
+    apple->prev = nullptr;
+    delete apple;
+    appleCount = appleCount - 1;
+}
 
 void startPolygon(const Cvector& at)
 {

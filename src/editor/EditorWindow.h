@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class Capples;
+
 // The whole editor mode: opens the window (never full screen, maximised),
 // builds the state for trackPath, runs until the track is saved or the
 // player declines to save, then releases everything and closes the window.
@@ -23,6 +25,10 @@ bool editorInput();
 // undo history replays them.
 void startPolygon(const Cvector& at);
 void placeVertex(const Cvector& at);
+
+// Unlinks an apple of the editor's list and frees it; the selection moves to
+// a neighbour when it was on this apple. The undo history records nothing.
+void removeApple(Capples* apple);
 
 // Test support: called on the main thread once per editor frame, after the
 // picture is drawn and before it is presented (so the back buffer can be

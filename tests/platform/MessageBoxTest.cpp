@@ -1,5 +1,6 @@
 #include "PlatformTestSupport.h"
 
+#include <atomic>
 #include <csignal>
 #include <future>
 
@@ -17,6 +18,7 @@ namespace {
 int answerRealBox(const std::string& caption, unsigned flags, const std::string& keys, bool activate = true)
 {
     XView view; // used by the helper thread only
+    std::atomic<bool> answered{false};
     auto answer = std::async(std::launch::async, [&] {
         Window box = 0;
         for (int i = 0; i < 500 && !box; ++i) {
@@ -26,16 +28,32 @@ int answerRealBox(const std::string& caption, unsigned flags, const std::string&
         if (!box) {
             return -1;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (keys == "close") {
-            view.sendDelete(box);
-            return 0;
-        }
+        // A box that is mapped but not yet reading its input drops the keys
+        // (seen on a slow, instrumented build), so they are sent again while
+        // the box stays; a box that never answers is closed, so the test
+        // fails instead of hanging.
         const std::string id = std::to_string(box);
-        return run("xdotool " + std::string(activate ? "windowactivate" : "windowfocus") + " --sync " + id +
-                   " key --delay 100 " + keys);
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            int status = 0;
+            if (keys == "close") {
+                view.sendDelete(box);
+            } else {
+                status = run("xdotool " + std::string(activate ? "windowactivate" : "windowfocus") + " --sync " +
+                             id + " key --delay 100 " + keys);
+            }
+            for (int i = 0; i < 200 && !answered; ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (answered) {
+                return status;
+            }
+        }
+        view.sendDelete(box);
+        return -2;
     });
     const int result = messageBox("A question for the test.", caption, flags);
+    answered = true;
     EXPECT_EQ(answer.get(), 0);
     return result;
 }
