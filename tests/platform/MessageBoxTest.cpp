@@ -20,37 +20,40 @@ int answerRealBox(const std::string& caption, unsigned flags, const std::string&
     XView view; // used by the helper thread only
     std::atomic<bool> answered{false};
     auto answer = std::async(std::launch::async, [&] {
-        Window box = 0;
-        for (int i = 0; i < 500 && !box; ++i) {
-            box = view.find(caption);
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        if (!box) {
-            return -1;
-        }
-        // A box that is mapped but not yet reading its input drops the keys
-        // (seen on a slow, instrumented build), so they are sent again while
-        // the box stays; a box that never answers is closed, so the test
-        // fails instead of hanging.
-        const std::string id = std::to_string(box);
-        for (int attempt = 0; attempt < 5; ++attempt) {
+        // A box that is mapped but not yet reading its input drops the keys,
+        // and on a slow, instrumented build the window first found may be
+        // gone again; so the box is looked up afresh and the keys are sent
+        // again while it stays. A box that never answers is closed, so the
+        // test fails instead of hanging.
+        int status = -1;
+        for (int attempt = 0; attempt < 5 && !answered; ++attempt) {
+            Window box = 0;
+            for (int i = 0; i < 500 && !box; ++i) {
+                box = view.find(caption);
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            if (!box) {
+                return -1;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
-            int status = 0;
+            status = 0;
             if (keys == "close") {
                 view.sendDelete(box);
             } else {
                 status = run("xdotool " + std::string(activate ? "windowactivate" : "windowfocus") + " --sync " +
-                             id + " key --delay 100 " + keys);
+                             std::to_string(box) + " key --delay 100 " + keys);
             }
             for (int i = 0; i < 200 && !answered; ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            if (answered) {
-                return status;
-            }
         }
-        view.sendDelete(box);
-        return -2;
+        if (!answered) {
+            if (Window box = view.find(caption)) {
+                view.sendDelete(box);
+            }
+            return -2;
+        }
+        return status;
     });
     const int result = messageBox("A question for the test.", caption, flags);
     answered = true;
