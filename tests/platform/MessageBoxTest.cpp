@@ -76,6 +76,12 @@ TEST(MessageBoxTest, RealBoxesAnswerByKey)
 
 TEST_F(WindowTest, RealBoxOverTheGameWindow)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // SDL draws the box in a child forked from this process, which runs the
+    // GL driver's threads by now; under AddressSanitizer that child can
+    // deadlock before it shows anything. The plain build runs this case.
+    GTEST_SKIP() << "a forked child of a GL process under AddressSanitizer";
+#endif
     ASSERT_TRUE(openShown());
     setMessageBoxHandler(nullptr);
     EXPECT_EQ(answerRealBox("Velto box five", MB_OK | MB_ICONERROR | MB_TASKMODAL, "Return"), IDOK);
