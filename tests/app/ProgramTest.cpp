@@ -447,6 +447,12 @@ TEST_F(ProgramTest, TheCloseBoxEndsTheProgramLikeEsc)
 
 TEST_F(ProgramTest, EditorRunsFromTheDialogAndTheDialogComesBack)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // "Save track?" is drawn by a child that SDL forks from the editor, which
+    // runs the GL driver's threads by then; under AddressSanitizer that child
+    // can deadlock before it draws its buttons. The plain build runs this.
+    GTEST_SKIP() << "a forked child of a GL process under AddressSanitizer";
+#endif
     auto p = start();
     double seconds = 0;
     const Window form = waitForm(seconds, *p);
