@@ -229,16 +229,7 @@ std::vector<unsigned char> ride(const std::string& path, bool bruteForce, unsign
         }
         const int32_t result = stepWorld(kStepSeconds);
         put(result);
-        for (const Cball* ball : {static_cast<const Cball*>(simMoto), static_cast<const Cball*>(simMoto->frontWheel),
-                                  static_cast<const Cball*>(simMoto->rearWheel),
-                                  static_cast<const Cball*>(simMoto->head)}) {
-            put(ball->position.x);
-            put(ball->position.y);
-            put(ball->velocity.x);
-            put(ball->velocity.y);
-            put(ball->angle);
-            put(ball->angularVelocity);
-        }
+        putBikeState(put);
         put(cameraLead.load());
         put(applesLeft);
         put(facing.load());

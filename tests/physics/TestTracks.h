@@ -2,6 +2,8 @@
 // in a temporary folder.
 #pragma once
 
+#include "physics/World.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -108,3 +110,20 @@ private:
 };
 
 }  // namespace testtracks
+
+// Hands `put` every body value of the simulated bike (frame, front wheel,
+// rear wheel, head: position, velocity, angle, spin), in that order, for
+// traces compared bit for bit.
+template <class Put>
+void putBikeState(Put&& put)
+{
+    for (const Cball* ball : {static_cast<const Cball*>(simMoto), static_cast<const Cball*>(simMoto->frontWheel),
+                              static_cast<const Cball*>(simMoto->rearWheel), static_cast<const Cball*>(simMoto->head)}) {
+        put(ball->position.x);
+        put(ball->position.y);
+        put(ball->velocity.x);
+        put(ball->velocity.y);
+        put(ball->angle);
+        put(ball->angularVelocity);
+    }
+}

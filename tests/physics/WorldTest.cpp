@@ -394,16 +394,7 @@ std::vector<unsigned char> ride(const std::string& path)
         keyDown[VK_SPACE] = i > 400 && i < 410;
         keyDown[VK_DOWN] = i > 600;
         put(stepWorld(kStepSeconds));
-        for (const Cball* ball : {static_cast<const Cball*>(simMoto), static_cast<const Cball*>(simMoto->frontWheel),
-                                  static_cast<const Cball*>(simMoto->rearWheel),
-                                  static_cast<const Cball*>(simMoto->head)}) {
-            put(ball->position.x);
-            put(ball->position.y);
-            put(ball->velocity.x);
-            put(ball->velocity.y);
-            put(ball->angle);
-            put(ball->angularVelocity);
-        }
+        putBikeState(put);
         put(cameraLead.load());
         put(applesLeft);
     }
