@@ -21,6 +21,7 @@ constexpr const char* kVersionLine = "# velto replay ";
 constexpr const char* kTrackLine = "# track: ";
 constexpr const char* kDigestLine = "# digest: ";
 constexpr const char* kResultLine = "# result: ";
+constexpr const char* kClosingLine = "# end";
 
 // The next line of `text` from `pos`, without its line end (LF or CRLF).
 bool nextLine(const std::string& text, size_t& pos, std::string& line)
@@ -166,10 +167,12 @@ std::string formatReplay(const Replay& replay)
         text += keyScriptLine(change);
         text += '\n';
     }
+    text += kClosingLine;
+    text += '\n';
     return text;
 }
 
-bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+ReplayReadError parseReplayText(const std::string& text, Replay& replay, std::string& error)
 {
     replay = Replay{};
     size_t pos = 0;
@@ -178,39 +181,62 @@ bool parseReplay(const std::string& text, Replay& replay, std::string& error)
     if (!nextLine(text, pos, line) || !startsWith(line, kVersionLine) ||
         !parseCount(line.substr(std::strlen(kVersionLine)), version)) {
         error = "line 1: not a replay (expected '" + std::string(kVersionLine) + "N')";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    if (version != kReplayVersion) {
+    if (version != kReplayVersion && version != kEarlierPhysicsReplayVersion) {
         error = "line 1: replay version " + std::to_string(version) + " is not " +
                 std::to_string(kReplayVersion);
-        return false;
+        return ReplayReadError::Malformed;
     }
     if (!nextLine(text, pos, line) || !startsWith(line, kTrackLine) ||
         line.size() == std::strlen(kTrackLine)) {
         error = "line 2: expected '" + std::string(kTrackLine) + "NAME'";
-        return false;
+        return ReplayReadError::Malformed;
     }
     replay.trackName = line.substr(std::strlen(kTrackLine));
     if (!nextLine(text, pos, line) || !startsWith(line, kDigestLine) ||
         !parseDigest(line.substr(std::strlen(kDigestLine)), replay.digest)) {
         error = "line 3: expected '" + std::string(kDigestLine) + "' and 16 hex digits";
-        return false;
+        return ReplayReadError::Malformed;
     }
     if (!nextLine(text, pos, line) || !startsWith(line, kResultLine) ||
         !parseResult(line.substr(std::strlen(kResultLine)), replay.result, replay.steps)) {
         error = "line 4: expected '" + std::string(kResultLine) + "RESULT steps: N time: MM:SS:HH'";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    if (!parseKeyScript(text, replay.changes, error)) {
-        return false;
+    if (version == kEarlierPhysicsReplayVersion) {
+        error = kEarlierPhysicsText;
+        return ReplayReadError::EarlierPhysics;
+    }
+    // The closing line and its line end end the text; nothing follows them.
+    size_t closing = std::string::npos;
+    for (const char* end : {"\n", "\r\n"}) {
+        const std::string tail = "\n" + std::string(kClosingLine) + end;
+        if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+            closing = text.size() - tail.size() + 1;
+        }
+    }
+    if (closing == std::string::npos || closing < pos) {
+        error = "the replay does not end with its closing line '" + std::string(kClosingLine) +
+                "': it is cut short or has text after it";
+        replay.changes.clear();
+        return ReplayReadError::Malformed;
+    }
+    if (!parseKeyScript(text.substr(0, closing), replay.changes, error)) {
+        return ReplayReadError::Malformed;
     }
     if (!replay.changes.empty() &&
         replay.changes.back().step >= static_cast<uint64_t>(std::max<int32_t>(replay.steps, 1))) {
         error = "a key change at step " + std::to_string(replay.changes.back().step) +
                 " lies beyond the run's " + std::to_string(replay.steps) + " steps";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    return true;
+    return ReplayReadError::None;
+}
+
+bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+{
+    return parseReplayText(text, replay, error) == ReplayReadError::None;
 }
 
 ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
@@ -261,10 +287,7 @@ ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::str
         return ReplayReadError::TooLarge;
     }
     text.resize(done);
-    if (!parseReplay(text, replay, error)) {
-        return ReplayReadError::Malformed;
-    }
-    return ReplayReadError::None;
+    return parseReplayText(text, replay, error);
 }
 
 bool writeReplayFile(const std::string& path, const Replay& replay)

@@ -2,9 +2,13 @@
 //
 // x grows to the right, y upwards, in world units. Angles are in degrees,
 // counter-clockwise positive. Every operation works in place on doubles, in
-// a fixed order of arithmetic, because the physics must replay bit for bit.
+// a fixed order of arithmetic and with the core's own sine, cosine and arc
+// tangent, because the physics must replay bit for bit on every machine.
 // None of them allocates.
 #pragma once
+
+#include "model/ArcTangent.h"
+#include "model/SinCos.h"
 
 #include <cmath>
 
@@ -47,8 +51,9 @@ public:
         const double x0 = x;
         const double y0 = y;
         const double t = kPi * deg / 180.0;
-        const double s = std::sin(t);
-        const double c = std::cos(t);
+        double s = 0.0;
+        double c = 0.0;
+        vmath::sinCos(t, s, c);
         x = c * x0 - s * y0;
         y = x0 * s + c * y0;
     }
@@ -62,7 +67,7 @@ public:
         if (x == 0.0) {
             return y < 0.0 ? 180.0 : 0.0;
         }
-        return -std::atan2(x, y) * 180.0 / kPi;
+        return -vmath::atan2(x, y) * 180.0 / kPi;
     }
 };
 
