@@ -11,9 +11,13 @@
 #include <cstring>
 #include <limits>
 
+#ifdef _WIN32
+#include "model/FileSeam.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -128,6 +132,7 @@ bool parseResult(const std::string& text, int32_t& result, int32_t& steps)
     return text == resultText(result, steps);
 }
 
+#ifndef _WIN32
 bool writeAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -143,6 +148,7 @@ bool writeAll(int fd, const std::string& bytes)
     }
     return true;
 }
+#endif
 
 } // namespace
 
@@ -239,6 +245,28 @@ bool parseReplay(const std::string& text, Replay& replay, std::string& error)
     return parseReplayText(text, replay, error) == ReplayReadError::None;
 }
 
+#ifdef _WIN32
+ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
+{
+    replay = Replay{};
+    std::string text;
+    switch (fileseam::readFileUpTo(path, kMaxReplayBytes + 1, text, error)) {
+    case fileseam::ReadStatus::Missing: return ReplayReadError::Missing;
+    case fileseam::ReadStatus::Unreadable: return ReplayReadError::Unreadable;
+    case fileseam::ReadStatus::Ok: break;
+    }
+    if (text.size() > kMaxReplayBytes) {
+        error = "larger than " + std::to_string(kMaxReplayBytes) + " bytes";
+        return ReplayReadError::TooLarge;
+    }
+    return parseReplayText(text, replay, error);
+}
+
+bool writeReplayFile(const std::string& path, const Replay& replay)
+{
+    return !path.empty() && fileseam::replaceFileWith(path, formatReplay(replay));
+}
+#else
 ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
 {
     replay = Replay{};
@@ -317,6 +345,7 @@ bool writeReplayFile(const std::string& path, const Replay& replay)
     }
     return ok;
 }
+#endif
 
 bool trackDigest(const std::string& path, uint64_t& digest)
 {
@@ -351,7 +380,11 @@ bool trackDigest(const std::string& path, uint64_t& digest)
 
 std::string fileNameOf(const std::string& path)
 {
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\");
+#else
     const size_t slash = path.find_last_of('/');
+#endif
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
