@@ -2,7 +2,8 @@
 // are written whole or not at all and read within a limit on every system;
 // on POSIX systems TrackFile.cpp and Replay.cpp do it with their own calls
 // (a nameless temporary file, ownership and links kept, pwrite, fsync), and
-// on Windows they call these instead. Paths are UTF-8.
+// on Windows they (and model/FileAccess.cpp) call these instead. Paths are
+// UTF-8.
 #pragma once
 
 #ifdef _WIN32

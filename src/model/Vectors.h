@@ -9,6 +9,7 @@
 
 #include "model/ArcTangent.h"
 #include "model/SinCos.h"
+#include "model/SquareRoot.h"
 
 #include <cmath>
 
@@ -59,7 +60,7 @@ public:
     }
 
     double dot(const Cvector& v) const { return x * v.x + y * v.y; }
-    double length() const { return std::sqrt(x * x + y * y); }
+    double length() const { return vmath::sqrt(x * x + y * y); }
     // The counter-clockwise turn in degrees that takes (0, 1) into this
     // direction: (1, 0) gives -90, (0, -1) gives 180, the zero vector 0.
     double angle() const
