@@ -122,7 +122,7 @@ int main(int argc, char** argv)
             server.requestSeconds = v;
         } else if (arg == "--idle-timeout" && number(value, 0.1, 3600, v)) {
             server.idleSeconds = v;
-        } else if (arg == "--verify-timeout" && number(value, 0.1, 3600, v)) {
+        } else if (arg == "--verify-timeout" && number(value, 0.01, 3600, v)) {
             verifySeconds = v;
         } else {
             return bad("bad option or value: " + arg + " " + value);
