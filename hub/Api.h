@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <string>
 
 namespace hub {
@@ -61,6 +63,11 @@ private:
     ApiOptions options_;
     RateLimiter byAddress_;
     RateLimiter byPlayer_;
+    // Players by name key. A player's token never changes, so a record
+    // once read stays true, for every hub on the database.
+    std::optional<PlayerRecord> lookUpPlayer(const std::string& name);
+    std::mutex playersLock_;
+    std::unordered_map<std::string, PlayerRecord> players_;
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
 };
