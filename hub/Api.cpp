@@ -214,6 +214,15 @@ void Api::handle(HttpRequest&& request, Respond respond)
 {
     bool answered = false;
     HttpResponse response;
+    if (options_.behindProxy) {
+        const std::string* forwarded = request.header("x-forwarded-for");
+        if (forwarded != nullptr && !forwarded->empty()) {
+            const size_t comma = forwarded->rfind(',');
+            std::string last = comma == std::string::npos ? *forwarded : forwarded->substr(comma + 1);
+            last.erase(0, last.find_first_not_of(' '));
+            request.remote = last.substr(0, 64);
+        }
+    }
     try {
         if (const int wait = byAddress_.take(request.remote)) {
             response = limited(wait, "too many requests from this address");

@@ -26,6 +26,9 @@ struct ApiOptions {
     double playerRate = 2.0;     // uploads a second per player
     double playerBurst = 20.0;
     int retryAfterBusy = 2;      // seconds, with 503
+    // Behind a reverse proxy on this machine, a client's address is the
+    // last one the proxy added to X-Forwarded-For.
+    bool behindProxy = false;
 };
 
 class Api : public HttpHandler {

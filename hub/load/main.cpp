@@ -10,6 +10,7 @@
 //
 //   velto-hub-load [--db sqlite|postgresql|both] [--clients N] [--seconds S] [--workers N]
 #include "Client.h"
+#include "Database.h"
 #include "ThrowawayPostgres.h"
 
 #include "model/Replay.h"
@@ -244,7 +245,28 @@ struct LoadResult {
     double ownCpu = 0.0;       // the hub process alone
     double databaseCpu = 0.0;  // the database server
     double riddenSteps = 0.0;
+    double storedRuns = 0.0;
+    double bytesPerRun = 0.0;    // database growth per stored run
+    double replayBytes = 0.0;    // the replay text's share of it
 };
+
+// The database's size in bytes, its stored runs and their replays' bytes.
+void measureStorage(const std::string& db, double& size, double& runs, double& replayBytes)
+{
+    auto database = hub::Database::open(db, 1);
+    hub::Database::Lease conn(*database);
+    if (database->kind() == "sqlite") {
+        conn->query("PRAGMA wal_checkpoint(TRUNCATE)");
+        auto pages = conn->query("PRAGMA page_count");
+        auto pageSize = conn->query("PRAGMA page_size");
+        size = std::stod(*pages[0][0]) * std::stod(*pageSize[0][0]);
+    } else {
+        size = std::stod(*conn->query("SELECT pg_database_size(current_database())")[0][0]);
+    }
+    auto rows = conn->query("SELECT COUNT(*), COALESCE(SUM(LENGTH(replay)), 0) FROM runs");
+    runs = std::stod(*rows[0][0]);
+    replayBytes = std::stod(*rows[0][1]);
+}
 
 json health(uint16_t port)
 {
@@ -292,6 +314,10 @@ bool runLoad(const std::string& label, const std::string& db, int database, cons
         }
     }
 
+    double sizeBefore = 0.0;
+    double runsBefore = 0.0;
+    double replayBefore = 0.0;
+    measureStorage(db, sizeBefore, runsBefore, replayBefore);
     const json before = health(hub.port());
     const double cpuBefore = hubCpu(hub.pid()) + (database > 0 ? hubCpu(database) : 0.0);
     const double ownBefore = processCpu(hub.pid());
@@ -341,6 +367,15 @@ bool runLoad(const std::string& label, const std::string& db, int database, cons
     out.databaseCpu = (database > 0 ? hubCpu(database) : 0.0) - databaseBefore;
     const json after = health(hub.port());
     out.riddenSteps = after.value("ridden_steps", 0.0) - before.value("ridden_steps", 0.0);
+    double sizeAfter = 0.0;
+    double runsAfter = 0.0;
+    double replayAfter = 0.0;
+    measureStorage(db, sizeAfter, runsAfter, replayAfter);
+    out.storedRuns = runsAfter - runsBefore;
+    if (out.storedRuns > 0) {
+        out.bytesPerRun = (sizeAfter - sizeBefore) / out.storedRuns;
+        out.replayBytes = (replayAfter - replayBefore) / out.storedRuns;
+    }
     out.accepted = accepted;
     out.other = other;
     out.failed = failed;
@@ -455,6 +490,8 @@ int main(int argc, char** argv)
         std::printf("  hub overhead over the physics: %.0f %% (goal < 30 %%); p99 goal < 250 ms at 32 clients\n",
                     (hubPerStep / core - 1.0) * 100.0);
         std::printf("  CPU per verified minute of riding: %.1f ms\n", hubPerStep * 6000.0 * 1000.0);
+        std::printf("  storage: %.0f runs stored, %.0f bytes of database a run, of which %.0f bytes of replay\n",
+                    r.storedRuns, r.bytesPerRun, r.replayBytes);
     }
     cluster.reset();
     std::error_code ec;
