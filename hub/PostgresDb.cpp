@@ -84,7 +84,7 @@ public:
         auto prepared = statements_.find(sql);
         if (prepared == statements_.end()) {
             const std::string name = "s" + std::to_string(statements_.size());
-            check(PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(params.size()), nullptr));
+            PQclear(check(PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(params.size()), nullptr)));
             prepared = statements_.emplace(sql, name).first;
         }
         PGresult* res = check(PQexecPrepared(conn_, prepared->second.c_str(), static_cast<int>(params.size()),
