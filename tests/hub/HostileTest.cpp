@@ -66,13 +66,16 @@ TEST_F(HostileTest, FuzzCorporaAndForgedCountsAreAnsweredWithoutAServerError)
         EXPECT_TRUE(r.status == 201 || r.status == 200 || r.status == 422) << r.status << " " << r.body;
     }
     std::vector<std::string> replays = corpus("fuzz_replay");
-    replays.push_back("# velto replay 1\n# track: a\n# digest: 0000000000000000\n# result: finished steps: 2147483647 "
-                      "time: 00:00:00\n0 U\n");
     replays.push_back(std::string(1 << 19, '\n'));
     for (const std::string& text : replays) {
         const auto r = hub.request("POST", "/api/runs", ann.auth(), text);
         EXPECT_TRUE(r.status == 400 || r.status == 404 || r.status == 422) << r.status << " " << r.body;
     }
+    // A claim of a step more than 30 minutes of riding is refused before any riding.
+    const auto forever = hub.request("POST", "/api/runs", ann.auth(),
+                                     "# velto replay 2\n# track: a\n# digest: 0000000000000000\n"
+                                     "# result: finished steps: 180001 time: 30:00:01\n0 U\n# end\n");
+    EXPECT_EQ(forever.status, 422) << forever.body;
     int status = 0;
     healthSeconds(hub.port(), status);
     EXPECT_EQ(status, 200);
