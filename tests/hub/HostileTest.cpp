@@ -3,6 +3,7 @@
 // within its timeouts, keeps serving others, and stops cleanly afterwards.
 #include "HubTestSupport.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -144,10 +145,12 @@ TEST_F(HostileTest, SlowSendersAndTooManyConnectionsDoNotStopOthersBeingServed)
         refused += c->closedByPeer(0.2) ? 1 : 0;
     }
     EXPECT_GE(refused, 10);
-    // The trickling requests never completed in time: all cut off.
+    // The trickling requests never completed in time: all cut off, within
+    // a bound that leaves room for a loaded machine.
     int closed = 0;
+    const auto cutOff = clock_type::now() + std::chrono::seconds(15);
     for (auto& c : slow) {
-        closed += c->closedByPeer(3.0) ? 1 : 0;
+        closed += c->closedByPeer(std::max(0.1, std::chrono::duration<double>(cutOff - clock_type::now()).count())) ? 1 : 0;
     }
     EXPECT_EQ(closed, 30);
     extra.clear();
