@@ -10,9 +10,10 @@ packages=(
   fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
+  libboost-dev nlohmann-json3-dev libsqlite3-dev libpq-dev libssl-dev
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)
+  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev postgresql chromium)
 fi
 # openbox comes without its recommendations, which would pull in GTK3.
 # The determinism check's cross builds: arm64 under qemu-user, Windows under
