@@ -11,12 +11,21 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
 )
+# --test: what the test suite needs besides. --package: what make package and
+# make package-test need: the test display tools, ImageMagick for the icons,
+# the checks Debian runs on packages, and debootstrap for a clean system.
+if [ "${1:-}" = "--test" ] || [ "${1:-}" = "--package" ]; then
+  packages+=(xvfb xauth xdotool x11-utils imagemagick)
+fi
 if [ "${1:-}" = "--test" ]; then
-  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)
+  packages+=(clang libclang-rt-14-dev)
+fi
+if [ "${1:-}" = "--package" ]; then
+  packages+=(debootstrap lintian appstream desktop-file-utils)
 fi
 # openbox comes without its recommendations, which would pull in GTK3.
 bare=()
-[ "${1:-}" = "--test" ] && bare=(openbox)
+[ "${1:-}" = "--test" ] || [ "${1:-}" = "--package" ] && bare=(openbox)
 
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done

@@ -3,6 +3,7 @@
 //
 //   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
 //             [--brute-force]
+//   velto-sim --version
 //
 // --record writes the replay of the ride; --replay rides a replay and checks
 // that it names this track and ends as its header says.
@@ -18,6 +19,7 @@
 
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "model/Version.h"
 #include "physics/World.h"
 
 #include <algorithm>
@@ -34,7 +36,7 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 void usage()
 {
     std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]"
-               " [--brute-force]\n",
+               " [--brute-force]\n       velto-sim --version\n",
                stderr);
 }
 
@@ -130,6 +132,10 @@ int main(int argc, char** argv)
     bool trace = false;
     int32_t maxSteps = kDefaultMaxSteps;
 
+    if (asksForVersion(argc, argv)) {
+        std::fputs(versionLine("velto-sim").c_str(), stdout);
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--trace") {
