@@ -1,6 +1,6 @@
 # cmake --install: the program with its textures and tracks in one folder,
 # <prefix>/lib/velto, which is also the program's working folder; a launcher
-# <prefix>/bin/velto; velto-sim; a desktop entry, icons, AppStream metadata
+# <prefix>/bin/velto and velto-sim (/usr/games/ for the prefix /usr); a desktop entry, icons, AppStream metadata
 # and manual pages. Two components: "game" and, where the server is built,
 # "hub". cmake/Package.cmake turns each into a Debian package.
 if(NOT TARGET velto)
@@ -28,7 +28,7 @@ file(MAKE_DIRECTORY ${VELTO_DIST_OUT})
 
 # The releases of CHANGELOG.md ("## VERSION — YYYY-MM-DD"), newest first, for
 # the AppStream metadata. The newest must be this build's version.
-file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md velto_headings REGEX "^## ")
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md velto_headings ENCODING UTF-8 REGEX "^## ")
 set(VELTO_RELEASES "")
 set(velto_newest "")
 foreach(heading IN LISTS velto_headings)
@@ -99,9 +99,19 @@ install(TARGETS velto RUNTIME DESTINATION ${VELTO_INSTALL_DIR} COMPONENT game)
 # whole tracks folder goes, with whatever the pack keeps beside its tracks.
 install(DIRECTORY ${CMAKE_BINARY_DIR}/textures ${CMAKE_BINARY_DIR}/tracks
   DESTINATION ${VELTO_INSTALL_DIR} COMPONENT game PATTERN ".generated" EXCLUDE)
-install(PROGRAMS ${VELTO_DIST}/velto.sh DESTINATION bin RENAME velto COMPONENT game)
+# Debian keeps the programs of games in /usr/games; an install under any
+# other prefix (/usr/local, a home folder) puts them into bin. The folder is
+# chosen when installing, so one build serves both.
+install(CODE "
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
+    set(VELTO_GAMES_BIN games)
+  else()
+    set(VELTO_GAMES_BIN bin)
+  endif()
+  " COMPONENT game)
+install(PROGRAMS ${VELTO_DIST}/velto.sh DESTINATION \${VELTO_GAMES_BIN} RENAME velto COMPONENT game)
 if(TARGET velto-sim)
-  install(TARGETS velto-sim RUNTIME DESTINATION bin COMPONENT game)
+  install(TARGETS velto-sim RUNTIME DESTINATION \${VELTO_GAMES_BIN} COMPONENT game)
 endif()
 install(FILES ${VELTO_DIST}/velto.desktop DESTINATION share/applications COMPONENT game)
 install(FILES ${VELTO_DIST}/velto.svg DESTINATION share/icons/hicolor/scalable/apps COMPONENT game)

@@ -27,6 +27,8 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${VELTO_HOMEPAGE}")
 
 set(CPACK_DEBIAN_GAME_PACKAGE_NAME velto)
 set(CPACK_DEBIAN_GAME_PACKAGE_SECTION games)
+# SDL opens libGL at run time for the game's window, so no binary names it.
+set(CPACK_DEBIAN_GAME_PACKAGE_DEPENDS "libgl1")
 # The game's texts ask fontconfig for Liberation Mono; the start window's
 # file chooser is GTK 2's when it is there (FLTK's own has a typing fault);
 # SDL's message boxes draw with X core fonts and fall back to FLTK's without.

@@ -4,6 +4,7 @@
 # the game runs from a per-user copy of it instead: the program itself, a
 # link to the textures and the player's own copies of the tracks.
 set -e
+# The launcher lives in <prefix>/bin or, for /usr, in /usr/games.
 here=$(dirname "$(readlink -f "$0")")
 shipped=$(readlink -f "$here/../lib/velto")
 if [ "$#" -eq 1 ] && [ "$1" = "--version" ]; then

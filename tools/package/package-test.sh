@@ -119,7 +119,7 @@ in_root() { # COMMAND...: as root inside the chroot
     DEBIAN_FRONTEND=noninteractive "$@"
 }
 as_player() { # COMMAND...: as the player, in the player's home
-  chroot --userspec=player:player "$root" /usr/bin/env -i PATH=/usr/bin:/bin HOME=/home/player \
+  chroot --userspec=player:player "$root" /usr/bin/env -i PATH=/usr/games:/usr/bin:/bin HOME=/home/player \
     USER=player LANG=C.UTF-8 ${DISPLAY_IN_ROOT:+DISPLAY=$DISPLAY_IN_ROOT} \
     SDL_AUDIODRIVER=dummy /bin/sh -c 'cd "$HOME" && exec "$@"' player "$@"
 }
