@@ -29,16 +29,28 @@ out="$packages/package-test"
 started=$(date +%s)
 
 say() { printf '[%4ds] %s\n' $(( $(date +%s) - started )) "$*"; }
-fail() { say "FAILED: $*"; exit 1; }
+fail() {
+  say "FAILED: $*"
+  # What the screen showed, and which windows were up, when the display runs.
+  if [ -n "${DISPLAY_IN_ROOT:-}" ]; then
+    import -window root "$out/failure.png" 2>/dev/null || true
+    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+      echo "    window $w: '$(xdotool getwindowname "$w" 2>/dev/null)' $(xprop -id "$w" WM_CLASS 2>/dev/null)"
+    done
+  fi
+  exit 1
+}
 
 [ "$(id -u)" -eq 0 ] || fail "run as root (debootstrap, chroot, mount)"
 for tool in debootstrap dpkg-deb xdotool import Xvfb openbox timeout; do
   command -v "$tool" >/dev/null || fail "$tool is missing: tools/install-deps.sh --package"
 done
 shopt -s nullglob
-game_deb=$(ls "$packages"/velto_*_*.deb 2>/dev/null | head -n1)
+game_debs=("$packages"/velto_*_*.deb)
+hub_debs=("$packages"/velto-hub_*_*.deb)
+game_deb=${game_debs[0]:-}
+hub_deb=${hub_debs[0]:-}
 [ -n "$game_deb" ] || fail "no velto_*.deb in $packages: make package"
-hub_deb=$(ls "$packages"/velto-hub_*_*.deb 2>/dev/null | head -n1 || true)
 version=$(dpkg-deb -f "$game_deb" Version)
 say "testing $(basename "$game_deb")${hub_deb:+ and $(basename "$hub_deb")}"
 
@@ -61,6 +73,7 @@ fi
 
 # --- the chroot, and its clean-up --------------------------------------------
 root=$(mktemp -d /tmp/velto-package-test.XXXXXX)
+chmod 755 "$root"  # the root folder of the system, which the player must enter
 work=$(mktemp -d /tmp/velto-package-debs.XXXXXX)
 mounts=()
 pids=()
