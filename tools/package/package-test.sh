@@ -34,9 +34,8 @@ fail() {
   # What the screen showed, and which windows were up, when the display runs.
   if [ -n "${DISPLAY_IN_ROOT:-}" ]; then
     import -window root "$out/failure.png" 2>/dev/null || true
-    for w in $(xdotool search --onlyvisible --name . 2>/dev/null); do
-      echo "    window $w: '$(xdotool getwindowname "$w" 2>/dev/null)' $(xprop -id "$w" WM_CLASS 2>/dev/null)"
-    done
+    xwininfo -root -tree 2>/dev/null | grep -E '^ *0x[0-9a-f]+ "' | grep -v -E '"(velto|Openbox)": ' \
+      | sed 's/^ */    window /'
   fi
   exit 1
 }
@@ -212,13 +211,18 @@ start_display() {
   pids+=($!)
   sleep 0.5
 }
-window_of() { # NAME CLASS-TEST: the first viewable window named NAME whose class is (=) or is not (!=) FLTK
-  local w cls
-  for w in $(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null); do
-    cls=$(xprop -id "$w" WM_CLASS 2>/dev/null || true)
-    if [ "$2" = "=" ] && [[ $cls == *FLTK* ]]; then echo "$w"; return 0; fi
-    if [ "$2" = "!=" ] && [[ $cls != *FLTK* ]] && [ -n "$cls" ]; then echo "$w"; return 0; fi
-  done
+window_of() { # NAME = | !=: the first viewable window named NAME whose class is (=) or is not (!=) FLTK
+  # xwininfo reads the name whether it is stored as STRING or UTF8_STRING,
+  # which SDL's window uses, and walks the windows a window manager wraps.
+  local id cls
+  while read -r id cls; do
+    if { [ "$2" = "=" ] && [ "$cls" = FLTK ]; } || { [ "$2" = "!=" ] && [ "$cls" != FLTK ]; }; then
+      if xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable'; then
+        echo "$id"
+        return 0
+      fi
+    fi
+  done < <(xwininfo -root -tree 2>/dev/null | sed -n "s/^ *\(0x[0-9a-f]*\) \"$1\": (\"[^\"]*\" \"\([^\"]*\)\").*/\1 \2/p")
   return 1
 }
 wait_for() { # SECONDS COMMAND...: until COMMAND succeeds
@@ -378,7 +382,9 @@ left=()
 while IFS= read -r path; do
   [ -e "$root$path" ] && [ ! -d "$root$path" ] && left+=("$path")
 done <"$out/ours.txt"
-(cd "$root" && find . -xdev -path ./home -prune -o -path ./proc -prune -o -iname '*velto*' -print) >"$out/ours-left.txt"
+# (/tmp holds only the test's own copies of the packages.)
+(cd "$root" && find . -xdev \( -path ./home -o -path ./proc -o -path ./tmp \) -prune -o -iname '*velto*' -print) \
+  >"$out/ours-left.txt"
 printf '%s\n' "${left[@]}" >>"$out/ours-left.txt"
 sed -i '/^$/d' "$out/ours-left.txt"
 if [ -s "$out/ours-left.txt" ]; then
