@@ -133,19 +133,24 @@ if(TARGET velto-hub)
   velto_changelog(velto-hub)
   add_custom_target(velto_hub_dist_files ALL DEPENDS
     ${VELTO_DIST_OUT}/man/velto-hub.8.gz ${VELTO_DIST_OUT}/velto-hub/changelog.gz)
-  install(TARGETS velto-hub RUNTIME DESTINATION bin COMPONENT hub)
+  install(TARGETS velto-hub RUNTIME DESTINATION sbin COMPONENT hub)
   install(FILES ${VELTO_DIST_OUT}/man/velto-hub.8.gz DESTINATION share/man/man8 COMPONENT hub)
-  # The default configuration: /etc/velto-hub for an install into /usr (the
-  # package, where it is a conffile), else etc/velto-hub under the prefix.
+  # The example unit runs the packaged server with the options of
+  # /etc/default/velto-hub.
+  set(VELTO_HUB_PATH /usr/sbin/velto-hub)
+  configure_file(${VELTO_DIST}/velto-hub.service.in ${VELTO_DIST_OUT}/velto-hub.service @ONLY)
+  install(FILES ${VELTO_DIST_OUT}/velto-hub.service DESTINATION share/doc/velto-hub/examples COMPONENT hub)
+  # The default options: /etc/default/velto-hub for an install into /usr (the
+  # package, where it is a conffile), else etc/default under the prefix.
   install(CODE "
     if(CMAKE_INSTALL_PREFIX STREQUAL \"/usr\")
-      set(velto_etc /etc/velto-hub)
+      set(velto_etc /etc/default)
     else()
-      set(velto_etc \"\${CMAKE_INSTALL_PREFIX}/etc/velto-hub\")
+      set(velto_etc \"\${CMAKE_INSTALL_PREFIX}/etc/default\")
     endif()
-    file(INSTALL DESTINATION \"\${velto_etc}\" TYPE FILE FILES \"${VELTO_DIST}/hub/velto-hub.conf\")
+    file(INSTALL DESTINATION \"\${velto_etc}\" TYPE FILE RENAME velto-hub
+      FILES \"${VELTO_DIST}/hub/velto-hub.default\")
     " COMPONENT hub)
-  install(FILES ${VELTO_DIST}/hub/velto-hub.service DESTINATION share/doc/velto-hub/examples COMPONENT hub)
   install(FILES ${VELTO_DIST}/copyright ${VELTO_DIST_OUT}/velto-hub/changelog.gz
     DESTINATION share/doc/velto-hub COMPONENT hub)
 endif()

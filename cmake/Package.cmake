@@ -47,13 +47,20 @@ a key script or a replay and checks a replay against its track.")
 set(CPACK_DEBIAN_HUB_PACKAGE_NAME velto-hub)
 set(CPACK_DEBIAN_HUB_PACKAGE_SECTION net)
 set(CPACK_COMPONENT_HUB_DESCRIPTION
-  "server for sharing Velto tracks and best times
-velto-hub is the server Velto players share their tracks, best times and
-replays through. The package holds the server, its default configuration
-and an example systemd unit.")
-# The default configuration is the administrator's to change: dpkg keeps
-# their changes over upgrades and removes the file on purge.
-file(WRITE ${CMAKE_BINARY_DIR}/dist/hub-control/conffiles "/etc/velto-hub/velto-hub.conf\n")
-set(CPACK_DEBIAN_HUB_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/dist/hub-control/conffiles)
+  "server for sharing Velto tracks and verified best times
+velto-hub keeps the tracks, players and best times that Velto players share.
+Every run sent to it is ridden again with the game's own physics before its
+time counts. It keeps its data in SQLite or PostgreSQL.
+.
+The package holds the server, its manual page, its default options and an
+example systemd unit; the server is not started by the package.")
+# The default options are the administrator's to change: dpkg keeps their
+# changes over upgrades and removes the file on purge, when the postrm script
+# also removes the database the example unit keeps.
+file(WRITE ${CMAKE_BINARY_DIR}/dist/hub-control/conffiles "/etc/default/velto-hub\n")
+file(COPY ${PROJECT_SOURCE_DIR}/dist/hub/postrm DESTINATION ${CMAKE_BINARY_DIR}/dist/hub-control
+  FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_HUB_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_BINARY_DIR}/dist/hub-control/conffiles ${CMAKE_BINARY_DIR}/dist/hub-control/postrm)
 
 include(CPack)

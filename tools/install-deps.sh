@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
+  libboost-dev nlohmann-json3-dev libsqlite3-dev libpq-dev libssl-dev
 )
 # --test: what the test suite needs besides. --package: what make package and
 # make package-test need: the test display tools, ImageMagick for the icons,
@@ -18,7 +19,7 @@ if [ "${1:-}" = "--test" ] || [ "${1:-}" = "--package" ]; then
   packages+=(xvfb xauth xdotool x11-utils imagemagick)
 fi
 if [ "${1:-}" = "--test" ]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(clang libclang-rt-14-dev postgresql chromium)
 fi
 if [ "${1:-}" = "--package" ]; then
   packages+=(debootstrap lintian appstream desktop-file-utils)

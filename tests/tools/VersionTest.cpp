@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 namespace {
 
@@ -40,7 +41,11 @@ Output run(const std::string& arguments)
 TEST(Version, EachProgramPrintsTheProjectVersionAndEnds)
 {
     EXPECT_STREQ(veltoVersion(), VELTO_PROJECT_VERSION);
-    for (const std::string program : {"velto", "velto-sim"}) {
+    std::vector<std::string> programs{"velto", "velto-sim"};
+#ifdef VELTO_TEST_HUB
+    programs.push_back("velto-hub");
+#endif
+    for (const std::string& program : programs) {
         const Output o = run(program + " --version");
         EXPECT_EQ(o.status, 0) << program;
         EXPECT_EQ(o.out, program + " " VELTO_PROJECT_VERSION "\n") << program;
