@@ -174,8 +174,11 @@ repack() { # DEB: writes the older version into $work
 repack "$game_deb"
 [ -n "$hub_deb" ] && repack "$hub_deb"
 new_track=$(cat "$work/new-track")
-# The server keeps its database under /var/lib; the purge takes it.
-hub_state_pattern='^\./var/lib/(private/)?velto-hub(/|$)'
+# The server keeps its database under /var/lib and its copies of tracks
+# under /var/cache, in folders the test makes as systemd would for the
+# example unit (which changes the times of /var/lib and /var/cache); the
+# purge takes them.
+hub_state_pattern='^\./var/(lib|cache)$|^\./var/(lib|cache)/(private/)?velto-hub(/|$)'
 [ -n "$hub_deb" ] || hub_state_pattern='^$' 
 mkdir -p "$root/tmp/older"
 cp "$work"/*.deb "$root/tmp/older/"
