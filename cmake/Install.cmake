@@ -135,11 +135,14 @@ if(TARGET velto-hub)
     ${VELTO_DIST_OUT}/man/velto-hub.8.gz ${VELTO_DIST_OUT}/velto-hub/changelog.gz)
   install(TARGETS velto-hub RUNTIME DESTINATION sbin COMPONENT hub)
   install(FILES ${VELTO_DIST_OUT}/man/velto-hub.8.gz DESTINATION share/man/man8 COMPONENT hub)
-  # The example unit runs the packaged server with the options of
-  # /etc/default/velto-hub.
-  set(VELTO_HUB_PATH /usr/sbin/velto-hub)
-  configure_file(${VELTO_DIST}/velto-hub.service.in ${VELTO_DIST_OUT}/velto-hub.service @ONLY)
-  install(FILES ${VELTO_DIST_OUT}/velto-hub.service DESTINATION share/doc/velto-hub/examples COMPONENT hub)
+  # The example unit runs the server with the options of
+  # /etc/default/velto-hub, naming it by the prefix given at install time.
+  install(CODE "
+    set(VELTO_HUB_PATH \"\${CMAKE_INSTALL_PREFIX}/sbin/velto-hub\")
+    set(unit \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/share/doc/velto-hub/examples/velto-hub.service\")
+    message(STATUS \"Installing: \${unit}\")
+    configure_file(\"${VELTO_DIST}/velto-hub.service.in\" \"\${unit}\" @ONLY)
+    " COMPONENT hub)
   # The default options: /etc/default/velto-hub for an install into /usr (the
   # package, where it is a conffile), else etc/default under the prefix.
   install(CODE "

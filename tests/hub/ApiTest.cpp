@@ -251,6 +251,18 @@ TEST_P(ApiTest, RefusalsAnswerOneJsonErrorAndLimitsSayWhenToComeBack)
     EXPECT_GT(limited, 0);
 }
 
+TEST_P(ApiTest, BehindAProxyEachForwardedAddressHasItsOwnLimit)
+{
+    Hub hub(db_, {"--behind-proxy", "--address-rate", "1"});
+    ASSERT_TRUE(hub.running()) << hub.errors();
+    int limited = 0;
+    for (int i = 0; i < 8; ++i) {
+        limited += hub.request("GET", "/api/health", {{"X-Forwarded-For", "198.51.100.7, 10.0.0.1"}}).status == 429;
+    }
+    EXPECT_GT(limited, 0);
+    EXPECT_EQ(hub.request("GET", "/api/health", {{"X-Forwarded-For", "10.0.0.2"}}).status, 200);
+}
+
 TEST_P(ApiTest, AFullVerificationQueueAnswersBusyAndTheHubRecovers)
 {
     Hub hub(db_, {"--workers", "1", "--queue", "1", "--player-rate", "1000", "--address-rate", "1000"});

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Client.h"
+#include "ThrowawayPostgres.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -20,25 +21,6 @@ using Headers = std::vector<std::pair<std::string, std::string>>;
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 std::string tempDir();
-
-// initdb, pg_ctl start, createdb per database; stopped and removed by the
-// destructor. available() is false when the PostgreSQL programs are absent.
-class PgCluster {
-public:
-    PgCluster();
-    ~PgCluster();
-    bool available() const { return !bin_.empty(); }
-    bool started() const { return started_; }
-    // A new empty database; its connection URL.
-    std::string newDatabase();
-
-private:
-    bool run(const std::string& command);
-    std::string bin_;
-    std::string dir_;
-    bool started_ = false;
-    int databases_ = 0;
-};
 
 class Hub {
 public:
@@ -72,7 +54,7 @@ protected:
     void TearDown() override;
     std::string db_;
     std::string dir_;
-    static std::unique_ptr<PgCluster> cluster_;
+    static std::unique_ptr<hub::ThrowawayPostgres> cluster_;
 };
 
 struct Player {
