@@ -79,7 +79,7 @@ pids=()
 cleanup() {
   local rc=$?
   set +e
-  for pid in "${pids[@]}"; do kill -9 "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do { kill -9 "$pid"; wait "$pid"; } 2>/dev/null; done
   # Whatever still runs inside the chroot was started by this test.
   for p in /proc/[0-9]*; do
     [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -9 "${p#/proc/}" 2>/dev/null
@@ -380,7 +380,7 @@ echo "    the player's folder: $(ls "$root$home/tracks" | wc -l) files in tracks
 # --- purge --------------------------------------------------------------------
 say "purge"
 in_root dpkg-query -L velto ${hub_deb:+velto-hub} >"$out/ours.txt"
-kill -9 "${pids[@]}" 2>/dev/null || true
+{ kill -9 "${pids[@]}"; wait "${pids[@]}"; } 2>/dev/null || true
 pids=()
 apt_in_root purge velto ${hub_deb:+velto-hub} xvfb xauth >"$out/purge.log" 2>&1 || { tail "$out/purge.log"; fail "purge"; }
 apt_in_root autoremove --purge >>"$out/purge.log" 2>&1 || { tail "$out/purge.log"; fail "autoremove"; }
