@@ -3,6 +3,7 @@
 //
 //   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
 //             [--digest] [--step-digests] [--brute-force]
+//   velto-sim --version
 //
 // --record writes the replay of the ride; --replay rides a replay and checks
 // that it names this track and ends as its header says.
@@ -24,6 +25,7 @@
 
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "model/Version.h"
 #include "physics/ReplayRide.h"
 #include "physics/RunDigest.h"
 #include "physics/World.h"
@@ -42,7 +44,7 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 void usage()
 {
     std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]"
-               " [--digest] [--step-digests] [--brute-force]\n",
+               " [--digest] [--step-digests] [--brute-force]\n       velto-sim --version\n",
                stderr);
 }
 
@@ -151,6 +153,10 @@ int main(int argc, char** argv)
     bool stepDigests = false;
     int32_t maxSteps = kDefaultMaxSteps;
 
+    if (asksForVersion(argc, argv)) {
+        std::fputs(versionLine("velto-sim").c_str(), stdout);
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--trace") {
