@@ -52,7 +52,9 @@ Hub::Hub(const std::string& db, const std::vector<std::string>& options)
         return;
     }
     errFile_ = "/tmp/velto-hubtest-err-" + std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this));
-    std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0", "--db", db};
+    cacheDir_ = tempDir();
+    std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0", "--db", db,
+                                     "--cache", cacheDir_};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -105,6 +107,10 @@ Hub::~Hub()
     }
     if (!errFile_.empty()) {
         ::unlink(errFile_.c_str());
+    }
+    if (!cacheDir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(cacheDir_, ec);
     }
 }
 

@@ -40,6 +40,7 @@ private:
     int pid_ = -1;
     uint16_t port_ = 0;
     std::string errFile_;
+    std::string cacheDir_;  // the hub's track copies, removed with it even after a kill
     std::unique_ptr<hub::HttpClient> client_;
 };
 
