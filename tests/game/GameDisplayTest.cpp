@@ -222,6 +222,7 @@ protected:
         modeHeight = 600;
         frameSceneDrawer = sceneAndCapture;
         frameTextLog = &frameTexts;
+        firstHintPending = false;
         gameLoopHook = loopHook;
         loopState = GameQuit;
         captureDone = false;
