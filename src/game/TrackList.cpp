@@ -107,7 +107,7 @@ void TrackList::read(size_t i)
     --unread;
 }
 
-void TrackList::readSome(size_t from, size_t to, std::chrono::steady_clock::duration budget)
+void TrackList::readSome(size_t from, size_t to, std::chrono::steady_clock::duration budget, bool onlyThese)
 {
     const auto end = std::chrono::steady_clock::now() + budget;
     bool first = true;
@@ -118,7 +118,7 @@ void TrackList::readSome(size_t from, size_t to, std::chrono::steady_clock::dura
             first = false;
         }
     }
-    while (readCursor < rows.size() && unread > 0 && due()) {
+    while (!onlyThese && readCursor < rows.size() && unread > 0 && due()) {
         if (rows[readCursor].state == TrackRow::State::Unread) {
             read(readCursor);
             first = false;

@@ -56,10 +56,10 @@ public:
 
     // Reads row `i` if it is unread.
     void read(size_t i);
-    // Reads unread rows, those in [from, to) first and then the rest in
-    // order, until `budget` has passed (at least one row is read when any
-    // is unread).
-    void readSome(size_t from, size_t to, std::chrono::steady_clock::duration budget);
+    // Reads unread rows, those in [from, to) first and then (unless
+    // `onlyThese`) the rest in order, until `budget` has passed (at least
+    // one row is read when any is unread).
+    void readSome(size_t from, size_t to, std::chrono::steady_clock::duration budget, bool onlyThese = false);
     bool allRead() const { return unread == 0; }
     // Over the rows read so far.
     MedalCount medals() const;

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -52,11 +53,21 @@ struct View {
     std::chrono::steady_clock::time_point openedAt;
     bool firstFrame = false;
     double openMillis = -1.0;
+    double openedAtCpu = 0.0;
+    double openCpuMillis = -1.0;
+    ListFrameCost cost;
     std::unique_ptr<Cmoto> bike;     // the start's mark
     std::unique_ptr<Cball> flag;     // the finish's mark
 };
 
 View view;
+
+double threadCpuMillis()
+{
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
 
 void quad(double left, double bottom, double right, double top)
 {
@@ -321,12 +332,16 @@ void openTrackListView(const std::string& currentTrack)
 {
     closeTrackListView();
     view.openedAt = std::chrono::steady_clock::now();
+    view.openedAtCpu = threadCpuMillis();
+    view.openMillis = -1.0;
+    view.openCpuMillis = -1.0;
     view.open = true;
     view.firstFrame = true;
     view.list.open(currentTrack);
     view.firstShown = 0;
     view.chosen.clear();
     view.notice.clear();
+    view.cost = ListFrameCost();
     view.bike = std::make_unique<Cmoto>(0.0, 0.0);
     view.bike->setPosition(0.0, 0.0);
     view.flag = std::make_unique<Cball>(80.0 / 3.0);
@@ -364,7 +379,41 @@ double lastListOpenMillis()
     return view.openMillis;
 }
 
+double lastListOpenCpuMillis()
+{
+    return view.openCpuMillis;
+}
+
+ListFrameCost listFrameCost()
+{
+    return view.cost;
+}
+
+namespace {
+
+ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing);
+
+} // namespace
+
 ListAction trackListFrame(double w, double h, ListTextDrawer text, bool drawing)
+{
+    const bool first = view.firstFrame;
+    const auto wallStart = std::chrono::steady_clock::now();
+    const double cpuStart = threadCpuMillis();
+    const ListAction action = listFrame(w, h, text, drawing);
+    if (!first) {
+        const double wall =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - wallStart).count();
+        view.cost.maxWallMs = std::max(view.cost.maxWallMs, wall);
+        view.cost.maxCpuMs = std::max(view.cost.maxCpuMs, threadCpuMillis() - cpuStart);
+        ++view.cost.frames;
+    }
+    return action;
+}
+
+namespace {
+
+ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
 {
     TrackList& list = view.list;
     const size_t shown = rowsShown(h);
@@ -377,7 +426,9 @@ ListAction trackListFrame(double w, double h, ListTextDrawer text, bool drawing)
     } else if (list.selected >= view.firstShown + shown) {
         view.firstShown = list.selected + 1 - shown;
     }
-    list.readSome(view.firstShown, view.firstShown + shown, view.firstFrame ? kFirstReadBudget : kReadBudget);
+    // The first frame reads the rows it shows, the later ones the rest too.
+    list.readSome(view.firstShown, view.firstShown + shown, view.firstFrame ? kFirstReadBudget : kReadBudget,
+                  view.firstFrame);
 
     const double left = -w / 2.0 + kMargin;
     const double charWidth = std::max(1.0, textWidth("0", kRowScale));
@@ -487,6 +538,9 @@ ListAction trackListFrame(double w, double h, ListTextDrawer text, bool drawing)
         }
         view.openMillis =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - view.openedAt).count();
+        view.openCpuMillis = threadCpuMillis() - view.openedAtCpu;
     }
     return ListAction::Stay;
 }
+
+} // namespace

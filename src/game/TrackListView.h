@@ -37,5 +37,16 @@ const std::string& chosenTrack();
 TrackList& trackListRows();
 
 // Milliseconds from the last open to the end of its first frame (drawn and
-// finished by GL); -1 before one.
+// finished by GL); -1 before one. The same in this thread's processor time.
 double lastListOpenMillis();
+double lastListOpenCpuMillis();
+
+// The costliest frame of the list since it opened (its first frame left
+// out: that is the open time), in wall-clock and in this thread's processor
+// milliseconds, and the frames counted.
+struct ListFrameCost {
+    double maxWallMs = 0.0;
+    double maxCpuMs = 0.0;
+    int frames = 0;
+};
+ListFrameCost listFrameCost();

@@ -50,8 +50,12 @@ TEST(TrackList, BadFilesAreListedAsSuchAndPassedOverByNext)
     ASSERT_EQ(list.rows.size(), 6u);
     EXPECT_EQ(list.selected, 1u);
     EXPECT_FALSE(list.allRead());
-    list.readSome(0, 2, std::chrono::milliseconds(0));
-    EXPECT_EQ(list.rows[2].state, TrackRow::State::Unread) << "a budget of nothing reads the wanted rows only";
+    list.readSome(2, 4, std::chrono::seconds(5), true);
+    EXPECT_EQ(list.rows[0].state, TrackRow::State::Unread) << "only the rows shown are read first";
+    EXPECT_EQ(list.rows[3].state, TrackRow::State::Broken);
+    list.readSome(0, 0, std::chrono::milliseconds(0));
+    EXPECT_EQ(list.rows[0].state, TrackRow::State::Ready) << "a budget of nothing still reads a row";
+    EXPECT_EQ(list.rows[1].state, TrackRow::State::Unread);
     list.readSome(0, 0, std::chrono::seconds(5));
     ASSERT_TRUE(list.allRead());
 
