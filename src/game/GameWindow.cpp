@@ -119,6 +119,9 @@ void panelLinesFrom(double top)
     const double left = -widest / 2.0 - 10.0;
     const double upper = top + kPanelLineScale + 2.0;
     const double lower = top - kPanelLineGap * static_cast<double>(texts.size() - 1) - 7.0;
+    if (frameTextLog != nullptr) {
+        frameTextLog->push_back(OverlayText{"", 0.0f, 0.0f, 0.0f, 0.45f, left, upper, 0.0, false});
+    }
     if (frameDrawing) {
         glColor4f(0.0f, 0.0f, 0.0f, 0.45f);
         glBegin(GL_QUADS);
@@ -289,17 +292,34 @@ void stopPhysicsThread()
     physicsStopRequested = false;
 }
 
-bool restartRun()
+namespace {
+
+// Rebuilds the run's world from the track file once no step runs; with a
+// replay given, it drives the new world when it was recorded on it. No new
+// step from here on, whatever a late frame enabled; the next Running or
+// Watching frame lets the thread go on. The lock waits for a step that is
+// still running, and keeps the replay being watched from changing under
+// one. The result of the old run goes, so that a run which ended just as it
+// was paused does not end the new one at once.
+bool rebuildRun(Replay* replay, WatchSource source, bool& watching)
 {
-    // No new step from here on, whatever a late frame enabled; the next
-    // Running frame lets the thread go on. The lock waits for a step that
-    // is still running. The result of the old run goes, so that a run which
-    // ended just as it was paused does not end the new one at once.
     physicsEnabled = false;
     std::lock_guard<std::mutex> stepping(stepLock);
     stepResult = StepRunning;
     freeWorld();
-    return setupWorld();
+    if (!setupWorld()) {
+        return false;
+    }
+    watching = replay != nullptr && startWatching(std::move(*replay), source);
+    return true;
+}
+
+} // namespace
+
+bool restartRun()
+{
+    bool watching = false;
+    return rebuildRun(nullptr, WatchSource::LastRun, watching);
 }
 
 // Ends watching: the thread stops and the end panel comes back. Esc is let
@@ -314,17 +334,21 @@ int32_t endWatching()
 
 // R or B on the end panel: the world is rebuilt as at a restart and the
 // replay drives it. Returns the next state: `s` when there is nothing to
-// watch (the player has been told), Quit when the track can no longer be
-// read.
+// watch, or the track just rebuilt is not the replay's (the panel says
+// why), Quit when the track can no longer be read.
 int32_t beginWatching(int32_t s, WatchSource source)
 {
-    if (!startWatching(source)) {
+    Replay replay;
+    if (!replayToWatch(source, replay)) {
         return s;
     }
     watchReturnState = s;
-    if (!restartRun()) {
-        stopWatching();
+    bool watching = false;
+    if (!rebuildRun(&replay, source, watching)) {
         return GameQuit;
+    }
+    if (!watching) {
+        return s;
     }
     restartStepClock();
     return GameWatching;
@@ -385,11 +409,9 @@ int32_t gameFrame(int32_t s)
         return r;
     }
 
-    {
+    if (frameSceneDrawer != nullptr) {
         std::lock_guard<std::mutex> drawing(sceneLock);
-        if (frameSceneDrawer != nullptr) {
-            frameSceneDrawer();
-        }
+        frameSceneDrawer();
     }
 
     if (frameDrawing) {
@@ -438,9 +460,10 @@ int32_t gameFrame(int32_t s)
         }
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
-        overlayText("R - replay   B - best run   G - ghost", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        overlayText(bestRunStored() ? "R - replay   B - best run   G - ghost" : "R - replay   G - ghost", 1.0f, 1.0f,
+                    1.0f, 0.8f, 0.0, -90.0, 16.0, true);
         overlayText("N - next track   T - track list", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -110.0, 16.0, true);
-        panelLinesFrom(-135.0);
+        panelLinesFrom(-110.0 - kPanelLineGap - 5.0);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -449,7 +472,7 @@ int32_t gameFrame(int32_t s)
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
         overlayText("N - next track   T - track list", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
-        panelLinesFrom(-115.0);
+        panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
     }
     if (firstHintPending && (s == GameRunning || s == GamePaused)) {
         firstHint(w, h);
