@@ -88,7 +88,7 @@ std::vector<KeyChange> shiftedChanges(const std::vector<KeyChange>& changes, con
     return shifted;
 }
 
-double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed)
+double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed, int maxShift)
 {
     // mt19937's output is fixed by the standard; the distribution is ours,
     // so the offsets are the same with every library.
@@ -98,7 +98,7 @@ double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t s
     std::vector<int> offsets(replay.changes.size());
     for (int t = 0; t < kShiftTries; ++t) {
         for (int& offset : offsets) {
-            offset = static_cast<int>(random() % (2 * kMaxShift + 1)) - kMaxShift;
+            offset = static_cast<int>(random() % static_cast<uint32_t>(2 * maxShift + 1)) - maxShift;
         }
         if (rideChanges(trackFile, shiftedChanges(replay.changes, offsets), maxSteps).result == StepFinished) {
             ++finished;

@@ -10,7 +10,9 @@
 //       polishes the timing of the replays REPLAYDIR/NAME.replay in place.
 //   velto-tracksolve --measure REPLAYDIR [NAME...]
 //       rides the replays REPLAYDIR/NAME.replay and prints, per track, its
-//       edges, proof time, key changes a second and shift share.
+//       edges, proof time, key changes a second and shift shares: every key
+//       change moved by up to 2 steps, and by up to 5 steps (a person's
+//       timing, the pack's difficulty).
 //
 // A development tool: the replays it writes are checked in as
 // tests/data/tracks/NAME.replay. Exit status 1 when a track has no run.
@@ -40,15 +42,19 @@ size_t edgesOf(const TrackDesign& design)
     return edges;
 }
 
-void printLine(const TrackDesign& design, const Replay& replay, double share)
+void printLine(const TrackDesign& design, const Replay& replay, double share, double personShare = -1.0)
 {
     int changes = 0;
     for (size_t i = 1; i < replay.changes.size(); ++i) {
         changes += replay.changes[i].keys != replay.changes[i - 1].keys ? 1 : 0;
     }
     const double seconds = replay.steps * kStepSeconds;
-    std::printf("%-24s edges %5zu  time %6.2f s  changes/s %4.2f  shift share %3.0f %%\n", design.name.c_str(),
+    std::printf("%-24s edges %5zu  time %6.2f s  changes/s %4.2f  shift share +-2: %3.0f %%", design.name.c_str(),
                 edgesOf(design), seconds, seconds > 0.0 ? changes / seconds : 0.0, share * 100.0);
+    if (personShare >= 0.0) {
+        std::printf("  +-5: %3.0f %%", personShare * 100.0);
+    }
+    std::printf("\n");
     std::fflush(stdout);
 }
 
@@ -116,7 +122,8 @@ int main(int argc, char** argv)
                     std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), replayFile.c_str());
                     status = 1;
                 }
-                printLine(design, replay, shiftShare(trackFile, replay));
+                printLine(design, replay, shiftShare(trackFile, replay),
+                          measure ? shiftShare(trackFile, replay, 12345u, kPersonShift) : -1.0);
                 const std::string breach = keyRuleBreach(replay.changes, replay.steps);
                 if (!breach.empty()) {
                     std::printf("%-24s breaks a key rule: %s\n", design.name.c_str(), breach.c_str());
