@@ -389,12 +389,12 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
     return keyRuleBreach(replay.changes, replay.steps).empty();
 }
 
-bool polishProofRun(const std::string& trackFile, Replay& replay, int passes)
+bool polishProofRun(const std::string& trackFile, Replay& replay, int passes, int maxShift)
 {
     // Judged on other shifts than shiftShare's own, so that the polish
     // cannot simply learn the measure's draws.
     constexpr uint32_t kPolishSeed = 4242u;
-    double best = shiftShare(trackFile, replay, kPolishSeed);
+    double best = shiftShare(trackFile, replay, kPolishSeed, maxShift);
     bool improved = false;
     for (int pass = 0; pass < passes; ++pass) {
         bool moved = false;
@@ -416,7 +416,7 @@ bool polishProofRun(const std::string& trackFile, Replay& replay, int passes)
                 if (!keyRuleBreach(candidate.changes, candidate.steps).empty()) {
                     continue;
                 }
-                const double share = shiftShare(trackFile, candidate, kPolishSeed);
+                const double share = shiftShare(trackFile, candidate, kPolishSeed, maxShift);
                 if (share > best) {
                     best = share;
                     replay = candidate;

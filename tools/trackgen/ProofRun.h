@@ -84,5 +84,6 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
 // Moves single key changes of a finishing `replay` by a few steps where that
 // makes it tolerate more shift (judged with other random shifts than the
 // default measure's), keeping the key rules and the finish; at most
-// `passes` rounds over all changes. True when it moved any.
-bool polishProofRun(const std::string& trackFile, Replay& replay, int passes = 3);
+// `passes` rounds over all changes. True when it moved any. The shift share
+// judged is the one at `maxShift`.
+bool polishProofRun(const std::string& trackFile, Replay& replay, int passes = 3, int maxShift = kMaxShift);

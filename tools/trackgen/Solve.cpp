@@ -6,8 +6,10 @@
 //       tolerates most shift, polishes its timing, and writes it as the replay OUTDIR/NAME.replay.
 //   velto-tracksolve --segment S OUTDIR [NAME...]
 //       the same with only the settings that hold keys S steps (10, 20, 30).
-//   velto-tracksolve --polish REPLAYDIR [NAME...]
-//       polishes the timing of the replays REPLAYDIR/NAME.replay in place.
+//   velto-tracksolve [--shift S] --polish REPLAYDIR [NAME...]
+//       polishes the timing of the replays REPLAYDIR/NAME.replay in place,
+//       judged by the shift share at S steps (default 2; 5 is a person's
+//       timing).
 //   velto-tracksolve --measure REPLAYDIR [NAME...]
 //       rides the replays REPLAYDIR/NAME.replay and prints, per track, its
 //       edges, proof time, key changes a second and shift shares: every key
@@ -82,6 +84,17 @@ int main(int argc, char** argv)
         argv += 2;
         argc -= 2;
     }
+    // --shift S: the polish judges the shift share at S steps.
+    int polishShift = kMaxShift;
+    if (argc >= 3 && std::strcmp(argv[1], "--shift") == 0) {
+        polishShift = std::atoi(argv[2]);
+        if (polishShift < 1 || polishShift > 50) {
+            std::fprintf(stderr, "velto-tracksolve: --shift takes 1 to 50 steps\n");
+            return 2;
+        }
+        argv += 2;
+        argc -= 2;
+    }
     const bool measure = argc >= 2 && std::strcmp(argv[1], "--measure") == 0;
     const bool polish = argc >= 2 && std::strcmp(argv[1], "--polish") == 0;
     const int dirArg = measure || polish ? 2 : 1;
@@ -118,12 +131,11 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s: %s\n", replayFile.c_str(), error.c_str());
                 status = 1;
             } else {
-                if (polish && polishProofRun(trackFile, replay) && !writeReplayFile(replayFile, replay)) {
+                if (polish && polishProofRun(trackFile, replay, 3, polishShift) && !writeReplayFile(replayFile, replay)) {
                     std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), replayFile.c_str());
                     status = 1;
                 }
-                printLine(design, replay, shiftShare(trackFile, replay),
-                          measure ? shiftShare(trackFile, replay, 12345u, kPersonShift) : -1.0);
+                printLine(design, replay, shiftShare(trackFile, replay), shiftShare(trackFile, replay, 12345u, kPersonShift));
                 const std::string breach = keyRuleBreach(replay.changes, replay.steps);
                 if (!breach.empty()) {
                     std::printf("%-24s breaks a key rule: %s\n", design.name.c_str(), breach.c_str());
