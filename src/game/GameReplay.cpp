@@ -19,12 +19,9 @@ bool haveLastRun = false;
 bool lastRunRecorded = false;
 bool bestStored = false;
 
-// The panel line that replays speak through.
-const char* const kReplayLine = "replay";
-
 void tell(const char* text)
 {
-    setPanelLine(kReplayLine, text);
+    setPanelLine(kReplayPanelLine, text);
 }
 
 const char* otherTrackText(WatchSource source)
@@ -121,7 +118,7 @@ bool startWatching(Replay&& replay, WatchSource source)
     watched = std::move(replay);
     replayPlayer.begin(&watched.changes);
     replayDriving = true;
-    clearPanelLine(kReplayLine);
+    clearPanelLine(kReplayPanelLine);
     return true;
 }
 

@@ -3,11 +3,19 @@
 #include "../physics/TestTracks.h"
 
 #include "model/Replay.h"
+#include "model/TrackFile.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -145,3 +153,97 @@ TEST(Replay, DigestNamesTheTrackWithoutItsBestTime)
 }
 
 } // namespace
+
+TEST(Replay, TrackNamesOfAnyBytesReadBackAsWrittenOnTheirOneLine)
+{
+    for (const std::string& name : {std::string("01-idlt\r\r\r"), std::string("a\nb.vlt"), std::string("tab\there"),
+                                   std::string("nul\0\x7f", 5), std::string("back\\x41slash\\"),
+                                   std::string("\\x5c\\\\xff"), std::string("\xc3\xa9t\xc3\xa9.vlt")}) {
+        Replay replay = sample();
+        replay.trackName = name;
+        const std::string text = formatReplay(replay);
+        Replay back;
+        std::string error;
+        ASSERT_TRUE(parseReplay(text, back, error)) << error;
+        EXPECT_EQ(back.trackName, name);
+        EXPECT_EQ(formatReplay(back), text);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);
+    }
+}
+
+TEST(Replay, TracksOfLongNamesKeepTheirBestReplay)
+{
+    testtracks::TempDir dir;
+    std::string error;
+    for (const size_t length : {size_t{244}, size_t{248}, size_t{249}, size_t{253}, size_t{255}}) {
+        const std::string track = dir.file(std::string(length - 4, 'n') + ".vlt");
+        const std::string path = bestReplayPath(track);
+        EXPECT_LE(std::filesystem::path(path).filename().string().size(), kMaxFileNameBytes) << length;
+        EXPECT_EQ(std::filesystem::path(path).parent_path(), std::filesystem::path(track).parent_path());
+        ASSERT_TRUE(writeReplayFile(path, sample())) << length;
+        Replay back;
+        ASSERT_EQ(readReplayFile(path, back, error), ReplayReadError::None) << error;
+        EXPECT_EQ(formatReplay(back), formatReplay(sample()));
+    }
+    // Names cut alike stay apart; short ones keep the plain name.
+    EXPECT_NE(bestReplayPath(std::string(260, 'a') + "1.vlt"), bestReplayPath(std::string(260, 'a') + "2.vlt"));
+    EXPECT_EQ(bestReplayPath(std::string(244, 'a') + ".vlt"), std::string(244, 'a') + ".replay");
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.file(""))) {
+        ++files;
+    }
+    EXPECT_EQ(files, 5u);   // no temporary file left behind
+}
+
+// Runs `read` against a FIFO that has no writer. A reader that waits for
+// one is let go after a few seconds by opening the FIFO for writing, and
+// false returns.
+template <class Read>
+bool returnsWithoutAWriter(const std::string& fifo, Read read)
+{
+    std::future<void> done = std::async(std::launch::async, read);
+    if (done.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+        return true;
+    }
+    const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) {
+        ::close(fd);
+    }
+    done.wait();
+    return false;
+}
+
+TEST(Replay, FifosUnderTheNamesOfReplaysAndTracksAreRefusedWithoutWaiting)
+{
+    testtracks::TempDir dir;
+    const std::string fifo = dir.file("track.replay");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ReplayReadError read = ReplayReadError::None;
+    EXPECT_TRUE(returnsWithoutAWriter(fifo, [&] {
+        Replay replay;
+        std::string error;
+        read = readReplayFile(fifo, replay, error);
+    }));
+    EXPECT_EQ(read, ReplayReadError::Unreadable);
+    bool digested = true;
+    EXPECT_TRUE(returnsWithoutAWriter(fifo, [&] {
+        uint64_t digest = 0;
+        digested = trackDigest(fifo, digest);
+    }));
+    EXPECT_FALSE(digested);
+    bool loaded = true;
+    EXPECT_TRUE(returnsWithoutAWriter(fifo, [&] {
+        Cvector* start = nullptr;
+        Cvector* finish = nullptr;
+        Cpolygons* polygons = nullptr;
+        Capples* apples = nullptr;
+        int32_t polygonCount = 0, appleCount = 0;
+        double best = 0.0;
+        loaded = loadTrack(fifo, start, finish, polygonCount, polygons, appleCount, apples, best);
+        delete start;
+        delete finish;
+        delete polygons;
+        delete apples;
+    }));
+    EXPECT_FALSE(loaded);
+}

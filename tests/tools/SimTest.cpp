@@ -16,7 +16,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -95,11 +97,12 @@ protected:
         return dir.writeTrack(name + ".vlt", readTrackText(kData + name + ".track"));
     }
 
-    SimRun run(const std::string& args)
+    // `shell` goes before the command, in the same shell (limits, timeout).
+    SimRun run(const std::string& args, const std::string& shell = "")
     {
         SimRun r;
         const std::string errFile = dir.file("stderr.txt");
-        const std::string command = quote(kSim) + " " + args + " 2>" + quote(errFile);
+        const std::string command = shell + quote(kSim) + " " + args + " 2>" + quote(errFile);
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr) {
             ADD_FAILURE() << "cannot run " << command;
@@ -450,6 +453,33 @@ TEST_F(SimTest, BadArgumentsAndScriptsAreRefusedBeforeTheTrackIsRead)
     ASSERT_EQ(r.rows.size(), 6u);
     EXPECT_EQ(r.rows[3][Facing], 1.0);
     EXPECT_EQ(r.rows[4][Facing], -1.0);
+}
+
+TEST_F(SimTest, KeyScriptsAndReplaysAreReadOnlyFromRegularFilesWithinTheirBound)
+{
+    const std::string flat = quote(track("flat"));
+    const std::string fifo = dir.file("pipe.replay");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = dir.file("big.keys");
+    ASSERT_EQ(::truncate(dir.write("big.keys", "0 U\n").c_str(), 9 << 20), 0);   // sparse
+    // A hang or a memory blow-up shows as a timeout's 124 or an abort (a
+    // sanitizer's reservations need more address space than that limit).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const std::string bounded = "timeout 20 ";
+#else
+    const std::string bounded = "ulimit -v 400000; timeout 20 ";
+#endif
+    for (const auto& [args, why] :
+         {std::pair{flat + " --keys /dev/zero", "not a regular file"},
+          std::pair{flat + " --keys " + quote(fifo), "not a regular file"},
+          std::pair{flat + " --replay " + quote(fifo), "not a regular file"},
+          std::pair{flat + " --keys " + quote(big), "larger than 8388608 bytes"}}) {
+        const SimRun r = run(args, bounded);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find(why), std::string::npos) << args << " -> " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
 }
 
 TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
