@@ -95,6 +95,10 @@ bool replayToWatch(WatchSource source, Replay& replay)
             tell("This track has no best run to watch yet.");
             return false;
         }
+        if (read == ReplayReadError::EarlierPhysics) {
+            tell("The best run was recorded by an earlier physics and can't be watched.");
+            return false;
+        }
         if (read != ReplayReadError::None) {
             tell("The replay can't be read.");
             return false;

@@ -33,8 +33,8 @@ Replay sample()
 TEST(Replay, TextIsAKeyScriptWithAHeaderAndReadsBackAsWritten)
 {
     const std::string text = formatReplay(sample());
-    EXPECT_EQ(text, "# velto replay 1\n# track: a b.vlt\n# digest: 0123456789abcdef\n"
-                    "# result: finished steps: 6725 time: 01:07:25\n0 U\n20 RU\n35\n6000 LDS\n");
+    EXPECT_EQ(text, "# velto replay 2\n# track: a b.vlt\n# digest: 0123456789abcdef\n"
+                    "# result: finished steps: 6725 time: 01:07:25\n0 U\n20 RU\n35\n6000 LDS\n# end\n");
     std::vector<KeyChange> changes;
     std::string error;
     ASSERT_TRUE(parseKeyScript(text, changes, error)) << error;
@@ -63,33 +63,61 @@ TEST(Replay, MalformedOrCutTextIsRefusedWithoutHarm)
     for (const Bad& bad : {
              Bad{"", "line 1"},
              Bad{"0 U\n", "line 1"},
-             Bad{"# velto replay 2\n", "version 2"},
+             Bad{"# velto replay 3\n", "version 3"},
              Bad{"# velto replay 99999999999\n", "line 1"},
-             Bad{"# velto replay 1\n# track: \n", "line 2"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123\n", "line 3"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789ABCDEF\n", "line 3"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789abcdef\n# result: won steps: 1 time: 00:00:01\n", "line 4"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 2 time: 00:00:01\n", "line 4"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: -1 time: 00:00:00\n", "line 4"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n0 U\n3 D\n", "beyond"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n0 U\n0 D\n", "line 6"},
-             Bad{"# velto replay 1\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n0 X\n", "line 5"},
+             Bad{"# velto replay 2\n# track: \n", "line 2"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123\n", "line 3"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789ABCDEF\n", "line 3"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: won steps: 1 time: 00:00:01\n", "line 4"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 2 time: 00:00:01\n", "line 4"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: -1 time: 00:00:00\n", "line 4"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n0 U\n3 D\n# end\n", "beyond"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n0 U\n0 D\n# end\n", "line 6"},
+             Bad{"# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n0 X\n# end\n", "line 5"},
          }) {
         Replay replay;
         std::string error;
         EXPECT_FALSE(parseReplay(bad.text, replay, error)) << bad.text;
         EXPECT_NE(error.find(bad.why), std::string::npos) << bad.text << " -> " << error;
     }
-    // Cut anywhere, a replay either still reads (a cut among the key lines)
-    // or is refused; it never reads as something it did not say.
+    const std::string header =
+        "# velto replay 2\n# track: t\n# digest: 0123456789abcdef\n# result: finished steps: 3 time: 00:00:03\n";
+    for (const Bad& bad : {
+             Bad{header + "0 U\n", "closing line"},
+             Bad{header + "0 U\n# end", "closing line"},
+             Bad{header + "0 U\n# end\n1 D\n", "closing line"},
+             Bad{header + "0 U\n# end\n\n", "closing line"},
+             Bad{header + "0 U\n# ends\n", "closing line"},
+         }) {
+        Replay replay;
+        std::string error;
+        EXPECT_EQ(parseReplayText(bad.text, replay, error), ReplayReadError::Malformed) << bad.text;
+        EXPECT_NE(error.find(bad.why), std::string::npos) << bad.text << " -> " << error;
+    }
+    // Cut anywhere, even among the key lines or inside the closing line, a
+    // replay is refused: a cut "6000 LDS" line would read as a change at
+    // step 60.
     for (size_t n = 0; n < good.size(); ++n) {
         Replay replay;
         std::string error;
-        if (parseReplay(good.substr(0, n), replay, error)) {
-            EXPECT_EQ(replay.steps, 6725);
-            EXPECT_EQ(replay.digest, 0x0123456789abcdefULL);
-        }
+        EXPECT_FALSE(parseReplay(good.substr(0, n), replay, error)) << n << ": " << good.substr(0, n);
     }
+}
+
+TEST(Replay, AReplayOfTheEarlierPhysicsIsToldApart)
+{
+    const std::string text = "# velto replay 1\n# track: a.vlt\n# digest: 0123456789abcdef\n"
+                             "# result: finished steps: 967 time: 00:09:67\n0 U\n22 RU\n";
+    Replay replay;
+    std::string error;
+    EXPECT_EQ(parseReplayText(text, replay, error), ReplayReadError::EarlierPhysics);
+    EXPECT_EQ(error, kEarlierPhysicsText);
+    EXPECT_EQ(replay.trackName, "a.vlt");
+    EXPECT_EQ(replay.steps, 967);
+    EXPECT_TRUE(replay.changes.empty());
+
+    testtracks::TempDir dir;
+    EXPECT_EQ(readReplayFile(dir.write("old.replay", text), replay, error), ReplayReadError::EarlierPhysics);
 }
 
 TEST(Replay, FilesAreReadWithinTheirLimitAndWrittenWholeOrNotAtAll)
@@ -99,7 +127,7 @@ TEST(Replay, FilesAreReadWithinTheirLimitAndWrittenWholeOrNotAtAll)
     std::string error;
     EXPECT_EQ(readReplayFile(dir.file("none.replay"), replay, error), ReplayReadError::Missing);
     EXPECT_EQ(readReplayFile(dir.file(""), replay, error), ReplayReadError::Unreadable);
-    EXPECT_EQ(readReplayFile(dir.write("bad.replay", "# velto replay 1\n\xff\n"), replay, error),
+    EXPECT_EQ(readReplayFile(dir.write("bad.replay", "# velto replay 2\n\xff\n"), replay, error),
               ReplayReadError::Malformed);
     // A file past the limit is refused before it is parsed, even when it
     // would parse: its key lines are comments.
@@ -167,7 +195,7 @@ TEST(Replay, TrackNamesOfAnyBytesReadBackAsWrittenOnTheirOneLine)
         ASSERT_TRUE(parseReplay(text, back, error)) << error;
         EXPECT_EQ(back.trackName, name);
         EXPECT_EQ(formatReplay(back), text);
-        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 9);   // header, keys, closing line
     }
 }
 

@@ -98,7 +98,8 @@ protected:
     }
 
     // `shell` goes before the command, in the same shell (limits, timeout).
-    SimRun run(const std::string& args, const std::string& shell = "")
+    // `traceLines`: every output line but the result line is a trace line.
+    SimRun run(const std::string& args, const std::string& shell = "", bool traceLines = true)
     {
         SimRun r;
         const std::string errFile = dir.file("stderr.txt");
@@ -118,7 +119,7 @@ protected:
         std::ifstream err(errFile);
         r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
 
-        std::istringstream lines(r.out);
+        std::istringstream lines(traceLines ? r.out : std::string());
         std::string line;
         while (std::getline(lines, line)) {
             if (line.rfind("result:", 0) == 0) {
@@ -491,7 +492,7 @@ TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
     ASSERT_EQ(keys.status, 0) << keys.err;
     std::ifstream in(recorded);
     const std::string replay((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(replay.substr(0, replay.find("# digest")), "# velto replay 1\n# track: rock.vlt\n");
+    EXPECT_EQ(replay.substr(0, replay.find("# digest")), "# velto replay 2\n# track: rock.vlt\n");
     EXPECT_NE(replay.find("\n# result: running steps: 900 time: 00:09:00\n0\n50 RU\n300\n"), std::string::npos)
         << replay;
 
@@ -510,6 +511,37 @@ TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
         EXPECT_EQ(r.status, 4) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+
+    // The same keys recorded by the earlier physics: told apart, not ridden.
+    std::string earlier = replay.substr(0, replay.size() - std::string("# end\n").size());
+    earlier.replace(0, std::string("# velto replay 2").size(), "# velto replay 1");
+    const SimRun old = run(rock + " --trace --replay " + quote(dir.write("earlier.replay", earlier)));
+    EXPECT_EQ(old.status, 4) << old.err;
+    EXPECT_EQ(old.out, "");
+    EXPECT_EQ(std::count(old.err.begin(), old.err.end(), '\n'), 1) << old.err;
+    EXPECT_NE(old.err.find("recorded by an earlier physics"), std::string::npos) << old.err;
+}
+
+TEST_F(SimTest, DigestIsOneLineForTheWholeRide)
+{
+    const std::string rock = quote(track("rock"));
+    const std::string hill = " --keys " + quote(kData + "hill.keys");
+    const SimRun digest = run(rock + hill + " --max-steps 600 --digest", "", false);
+    ASSERT_EQ(digest.status, 0) << digest.err;
+    ASSERT_EQ(digest.out.size(), 17u) << digest.out;
+    EXPECT_EQ(digest.out.find_first_not_of("0123456789abcdef"), 16u) << digest.out;
+
+    // The digest after each step, the last one the whole ride's.
+    const SimRun steps = run(rock + hill + " --max-steps 600 --step-digests", "", false);
+    ASSERT_EQ(steps.status, 0) << steps.err;
+    EXPECT_EQ(std::count(steps.out.begin(), steps.out.end(), '\n'), 601) << steps.out.substr(0, 200);
+    EXPECT_NE(steps.out.find("\n600 " + digest.out), std::string::npos);
+
+    // One more step, another key or another track: another digest.
+    EXPECT_NE(run(rock + hill + " --max-steps 601 --digest", "", false).out, digest.out);
+    EXPECT_NE(run(rock + " --keys " + quote(kData + "drive.keys") + " --max-steps 600 --digest", "", false).out, digest.out);
+    EXPECT_NE(run(quote(track("hill")) + hill + " --max-steps 600 --digest", "", false).out, digest.out);
+    EXPECT_EQ(run(rock + hill + " --max-steps 600 --digest", "", false).out, digest.out);
 }
 
 TEST_F(SimTest, UnreadableTrackIsReportedOnStderrOnly)
