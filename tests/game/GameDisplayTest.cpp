@@ -268,8 +268,8 @@ protected:
 
 TEST_F(GameDisplayTest, ARideWithPauseResumeRestartFocusLossAndQuit)
 {
-    const fs::path track = dir / "01-first-ride.vlt";
-    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks/01-first-ride.vlt", track);
+    const fs::path track = dir / "02-first-ride.vlt";
+    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks/02-first-ride.vlt", track);
     trackPath = track.string();
     bool quitByEsc = false;
 
@@ -585,8 +585,8 @@ TEST_F(GameDisplayTest, NextTrackTheTrackListAndMedals)
 {
     // A folder of four: a shipped track, one that finishes at once, a file
     // that is no track, and a flat ride with a slow best time.
-    const fs::path first = dir / "01-first-ride.vlt";
-    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks/01-first-ride.vlt", first);
+    const fs::path first = dir / "02-first-ride.vlt";
+    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks/02-first-ride.vlt", first);
     TestTrack quick;
     quick.finishX = quick.startX + 221.0 / 3.0 + 40.0;
     quick.finishY = quick.startY - 113.0 / 3.0;
