@@ -3,18 +3,26 @@
 #   make test   install what is missing, build, run every test
 #               (plain, then under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                then the two-thread game code under ThreadSanitizer)
-# Extra targets: make build, make bench, make fuzz, make thumbnails, make clean.
+# Extra targets: make build, make bench, make fuzz, make thumbnails, make hub-load, make clean,
+#   make package        Debian packages into build/packages, with lintian,
+#                       desktop-file-validate and appstreamcli checks
+#   make package-test   the packages on a freshly bootstrapped Debian 12 (root,
+#                       network; several minutes; not part of make test)
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails
+.PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails hub-load \
+	package-deps package package-test
 
 deps:
 	@tools/install-deps.sh
 
 test-deps:
 	@tools/install-deps.sh --test
+
+package-deps:
+	@tools/install-deps.sh --package
 
 build: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -48,6 +56,13 @@ test-tsan:
 bench: build
 	build/bench/velto-bench
 
+# The hub under load on loopback, on SQLite and a throwaway PostgreSQL
+# cluster: HUB_LOAD_ARGS="--clients 32 --seconds 10" by default.
+hub-load: test-deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS) --target velto-hub-load
+	build/velto-hub-load $(or $(HUB_LOAD_ARGS),--clients 32 --seconds 10)
+
 fuzz: test-deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_FUZZ=ON >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target velto_fuzzers
@@ -66,6 +81,22 @@ thumbnails: test-deps
 	  convert thumbnails/$$name.ppm -resize 360x -strip -colors 64 PNG8:thumbnails/$$name.png && \
 	  cp thumbnails/$$name.png ../docs/tracks/ || exit 1; \
 	done
+
+# Only what the packages hold is built; cpack strips it and asks
+# dpkg-shlibdeps for the libraries it links.
+PACKAGE_TARGETS = velto velto-sim velto_textures velto_tracks velto_dist_files \
+	$(if $(wildcard hub/CMakeLists.txt),velto-hub velto_hub_dist_files)
+
+package: package-deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS) --target $(PACKAGE_TARGETS)
+	rm -rf build/packages/*.deb build/packages/_CPack_Packages
+	cd build && cpack -G DEB
+	rm -rf build/packages/_CPack_Packages
+	tools/package/check-packages.sh build/packages . build
+
+package-test: package
+	tools/package/package-test.sh build/packages
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

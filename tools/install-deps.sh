@@ -10,15 +10,26 @@ packages=(
   fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
+  libboost-dev nlohmann-json3-dev libsqlite3-dev libpq-dev libssl-dev
 )
+# --test: what the test suite needs besides. --package: what make package and
+# make package-test need: the test display tools, ImageMagick for the icons,
+# the checks Debian runs on packages, and debootstrap for a clean system.
+if [ "${1:-}" = "--test" ] || [ "${1:-}" = "--package" ]; then
+  packages+=(xvfb xauth xdotool x11-utils imagemagick)
+fi
 if [ "${1:-}" = "--test" ]; then
-  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)
+  packages+=(clang libclang-rt-14-dev postgresql chromium)
+fi
+if [ "${1:-}" = "--package" ]; then
+  packages+=(debootstrap lintian appstream desktop-file-utils)
 fi
 # openbox comes without its recommendations, which would pull in GTK3.
 # The determinism check's cross builds: arm64 under qemu-user, Windows under
 # wine64 (without wine's recommendations, which add fonts and 32-bit wine).
 bare=()
 [ "${1:-}" = "--test" ] && bare=(openbox qemu-user g++-aarch64-linux-gnu g++-mingw-w64-x86-64 wine64)
+[ "${1:-}" = "--package" ] && bare=(openbox)
 
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done

@@ -7,7 +7,10 @@
 #include "platform/MenuDialog.h"
 #include "platform/RenderWindow.h"
 
+#include "model/Version.h"
+
 #include <cfenv>
+#include <cstdio>
 
 namespace {
 
@@ -22,8 +25,14 @@ void hideStartDialog()
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    // `velto --version` answers on the console and opens no window; any
+    // other command line is ignored.
+    if (asksForVersion(argc, argv)) {
+        std::fputs(versionLine("velto").c_str(), stdout);
+        return 0;
+    }
     // Floating-point exceptions stay masked for the whole run: a division by
     // zero gives an infinity, never a signal.
     fedisableexcept(FE_ALL_EXCEPT);

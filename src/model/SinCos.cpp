@@ -244,6 +244,26 @@ double cos(double x)
 
 void sinCos(double x, double& s, double& c)
 {
+    // A physics step turns several vectors by the same frame angle: the
+    // last argument and its results are kept, per thread (the bits of +0
+    // stand for sin 0 = +0, cos 0 = 1 at the start).
+    struct Last {
+        uint64_t bits = 0;
+        double s = 0.0;
+        double c = 1.0;
+    };
+    thread_local Last last;
+    if (bitsOf(x) == last.bits) {
+        s = last.s;
+        c = last.c;
+        return;
+    }
+    sinCosOnce(x, s, c);
+    last = {bitsOf(x), s, c};
+}
+
+void sinCosOnce(double x, double& s, double& c)
+{
     if (special(x)) {
         s = kQuietNaN;
         c = kQuietNaN;

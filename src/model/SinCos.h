@@ -22,7 +22,10 @@ namespace vmath {
 double sin(double x);
 double cos(double x);
 // Both at once, sharing the argument reduction; s and c are exactly what
-// sin(x) and cos(x) return.
+// sin(x) and cos(x) return. The last argument's results are kept per
+// thread, since the physics asks for the same angle several times a step.
 void sinCos(double x, double& s, double& c);
+// The same, computed afresh.
+void sinCosOnce(double x, double& s, double& c);
 
 } // namespace vmath

@@ -434,7 +434,7 @@ TEST_F(PhysicsThreadTest, ARecordedRideSoundsItsEngineSmoothlyAndFallsSilentWhen
         const auto took = std::chrono::steady_clock::now() - before;
         stopGameSound();
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-        EXPECT_LT(took, 50ms);
+        EXPECT_LT(took, 500ms); // a device search that waits is seconds; a busy machine adds tenths
         EXPECT_TRUE(shown.messages.empty());
     }
 

@@ -59,7 +59,7 @@ build() {
       s={}; o="$0/$(basename "$(dirname "$s")")-$(basename "$s" .cpp).o"
       shift
       exec "$@" -c "$s" -o "$o"' "$out" $ccache "$cxx" -std=c++20 -Wall -Wextra -Werror "$@" \
-      -DXXH_INLINE_ALL -I"$src/src" -I"$work/include" $flags || return 1
+      -DXXH_INLINE_ALL -DVELTO_VERSION="\"check\"" -I"$src/src" -I"$work/include" $flags || return 1
   "$cxx" "${objects[@]}" $link -o "$out/velto-sim" || return 1
 }
 

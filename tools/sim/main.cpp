@@ -3,6 +3,7 @@
 //
 //   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
 //             [--digest] [--step-digests] [--brute-force]
+//   velto-sim --version
 //
 // --record writes the replay of the ride; --replay rides a replay and checks
 // that it names this track and ends as its header says.
@@ -24,6 +25,8 @@
 
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "model/Version.h"
+#include "physics/ReplayRide.h"
 #include "physics/RunDigest.h"
 #include "physics/World.h"
 
@@ -41,7 +44,7 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 void usage()
 {
     std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]"
-               " [--digest] [--step-digests] [--brute-force]\n",
+               " [--digest] [--step-digests] [--brute-force]\n       velto-sim --version\n",
                stderr);
 }
 
@@ -69,15 +72,6 @@ bool parseSteps(const std::string& text, int32_t& steps)
     }
     steps = static_cast<int32_t>(value);
     return true;
-}
-
-void holdKeys(uint8_t keys)
-{
-    keyDown[VK_LEFT] = (keys & KeyLeft) != 0;
-    keyDown[VK_RIGHT] = (keys & KeyRight) != 0;
-    keyDown[VK_UP] = (keys & KeyUp) != 0;
-    keyDown[VK_DOWN] = (keys & KeyDown) != 0;
-    keyDown[VK_SPACE] = (keys & KeySpace) != 0;
 }
 
 void appendNumber(std::string& line, double value)
@@ -113,14 +107,34 @@ void printTrace(int32_t result)
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-const char* resultName(int32_t result)
-{
-    switch (result) {
-    case StepFinished: return "finished";
-    case StepCrashed: return "crashed";
-    default: return "running";
+// After each step: the run's digest, the trace and step digest lines, and
+// the run's own keys, as changes, for --record.
+class SimObserver : public RideObserver {
+public:
+    SimObserver(bool trace, bool stepDigests, Replay* record)
+        : trace_(trace), stepDigests_(stepDigests), record_(record)
+    {
     }
-}
+    void afterStep(uint64_t step, uint8_t keys, int32_t result) override
+    {
+        if (record_ != nullptr && (step == 0 || record_->changes.back().keys != keys)) {
+            record_->changes.push_back(KeyChange{step, keys});
+        }
+        digest.addStep(result);
+        if (trace_) {
+            printTrace(result);
+        }
+        if (stepDigests_) {
+            std::printf("%d %016llx\n", stepCount.load(), static_cast<unsigned long long>(digest.value()));
+        }
+    }
+    RunDigest digest;
+
+private:
+    bool trace_;
+    bool stepDigests_;
+    Replay* record_;
+};
 
 }  // namespace
 
@@ -139,6 +153,10 @@ int main(int argc, char** argv)
     bool stepDigests = false;
     int32_t maxSteps = kDefaultMaxSteps;
 
+    if (asksForVersion(argc, argv)) {
+        std::fputs(versionLine("velto-sim").c_str(), stdout);
+        return 0;
+    }
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--trace") {
@@ -247,40 +265,16 @@ int main(int argc, char** argv)
     Replay record;
     record.trackName = fileNameOf(trackFile);
     record.digest = digest;
-    uint8_t held = 0;
-
-    size_t nextChange = 0;
-    int32_t result = StepRunning;
-    RunDigest runDigest;
-    for (uint64_t step = 0;; ++step) {
-        while (nextChange < changes.size() && changes[nextChange].step <= step) {
-            holdKeys(changes[nextChange].keys);
-            held = changes[nextChange].keys;
-            ++nextChange;
-        }
-        if (haveRecord && (step == 0 || record.changes.back().keys != held)) {
-            record.changes.push_back(KeyChange{step, held});
-        }
-        clockWaiting = false;
-        result = stepWorld(kStepSeconds);
-        stepCount += 1;
-        runDigest.addStep(result);
-        if (trace) {
-            printTrace(result);
-        }
-        if (stepDigests) {
-            std::printf("%d %016llx\n", stepCount.load(), static_cast<unsigned long long>(runDigest.value()));
-        }
-        if (result != StepRunning || stepCount.load() >= maxSteps) {
-            break;
-        }
-    }
+    SimObserver observer(trace, stepDigests, haveRecord ? &record : nullptr);
+    const RideEnd end = rideKeys(changes, maxSteps, &observer);
+    const int32_t result = end.result;
+    const RunDigest& runDigest = observer.digest;
 
     const int32_t steps = stepCount.load();
     if (digestOnly) {
         std::printf("%016llx\n", static_cast<unsigned long long>(runDigest.value()));
     } else {
-        std::printf("result: %s steps: %d time: %s\n", resultName(result), steps,
+        std::printf("result: %s steps: %d time: %s\n", replayResultName(result), steps,
                     formatRunTime(runTimeOfSteps(steps)).c_str());
     }
     std::fflush(stdout);
@@ -297,11 +291,12 @@ int main(int argc, char** argv)
             return 3;
         }
     }
-    if (isReplay && (result != replay.result || steps != replay.steps)) {
-        std::fprintf(stderr, "velto-sim: %s: the ride ends %s after %d steps, the replay says %s after %d\n",
-                     keysFile.c_str(), resultName(result), steps, replayResultName(replay.result),
-                     replay.steps);
-        return 4;
+    if (isReplay) {
+        const std::string mismatch = rideMismatch(replay, end);
+        if (!mismatch.empty()) {
+            std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), mismatch.c_str());
+            return 4;
+        }
     }
     return 0;
 }
