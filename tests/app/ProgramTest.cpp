@@ -486,7 +486,7 @@ TEST_F(ProgramTest, EditorRunsFromTheDialogAndTheDialogComesBack)
 
 TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
 {
-    const std::string track = program.folder().file("tracks/01-first-ride.vlt");
+    const std::string track = program.folder().file("tracks/02-first-ride.vlt");
     if (!std::filesystem::exists(track)) {
         GTEST_SKIP() << "no track pack in the build";
     }
@@ -555,8 +555,8 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
     Window back = 0;
     ASSERT_TRUE(waitUntil([&] { return (back = screen.form()) != 0; }, 10)) << "the dialog did not come back";
     EXPECT_TRUE(waitUntil([&] { return screen.focus() == back; }, 3)) << "the dialog has no focus";
-    // Load Track: the second track, through the same dialog.
-    const std::string second = program.folder().file("tracks/02-valley.vlt");
+    // Load Track: another track, through the same dialog.
+    const std::string second = program.folder().file("tracks/03-valley.vlt");
     click(back, 136, 180);
     choose(second);
     key("Return");
@@ -572,7 +572,7 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
     const std::string recent(recentBytes.begin(), recentBytes.end());
     EXPECT_NE(recent.find("file://" + track), std::string::npos) << recent;
     EXPECT_NE(recent.find("Another program"), std::string::npos) << recent;
-    EXPECT_EQ(recent.find("02-valley"), std::string::npos) << recent;
+    EXPECT_EQ(recent.find("03-valley"), std::string::npos) << recent;
 }
 
 } // namespace

@@ -66,15 +66,15 @@ TEST_P(ApiTest, TracksAreStoredUnderTheReplayDigestAndRefusedAsTheGameRefusesThe
     ASSERT_TRUE(hub.running()) << hub.errors();
     const Player ann = addPlayer(hub, "Ann");
     const Player bob = addPlayer(hub, "Bob");
-    const std::string file = readFile(packTrack("01-first-ride"));
+    const std::string file = readFile(packTrack("02-first-ride"));
     Replay proof;
     std::string error;
-    ASSERT_TRUE(parseReplay(readFile(packReplay("01-first-ride")), proof, error)) << error;
+    ASSERT_TRUE(parseReplay(readFile(packReplay("02-first-ride")), proof, error)) << error;
     char expected[17];
     std::snprintf(expected, sizeof expected, "%016llx", static_cast<unsigned long long>(proof.digest));
 
     Headers h = ann.auth();
-    h.emplace_back("X-Velto-Name", "01-first-ride.vlt");
+    h.emplace_back("X-Velto-Name", "02-first-ride.vlt");
     auto first = hub.request("POST", "/api/tracks", h, file);
     EXPECT_EQ(first.status, 201) << first.body;
     EXPECT_EQ(json::parse(first.body)["digest"], expected);
@@ -113,7 +113,7 @@ TEST_P(ApiTest, TracksAreStoredUnderTheReplayDigestAndRefusedAsTheGameRefusesThe
 
     auto list = json::parse(hub.request("GET", "/api/tracks").body);
     ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0]["name"], "01-first-ride.vlt");
+    EXPECT_EQ(list[0]["name"], "02-first-ride.vlt");
     EXPECT_EQ(list[0]["author"], "Ann");
     EXPECT_EQ(list[0]["finishers"], 0);
     EXPECT_TRUE(list[0]["record_time"].is_null());
@@ -137,7 +137,7 @@ TEST_P(ApiTest, RunsCountOnlyWhenTheRideEndsAsTheReplaySays)
     crashed.replace(crashed.find("finished"), 8, "crashed");
     EXPECT_EQ(submit(hub, ann, crashed).status, 422);
     EXPECT_EQ(submit(hub, ann, "# velto replay 1\nnot a replay\n").status, 400);
-    EXPECT_EQ(submit(hub, ann, readFile(packReplay("01-first-ride"))).status, 404);
+    EXPECT_EQ(submit(hub, ann, readFile(packReplay("02-first-ride"))).status, 404);
     EXPECT_EQ(submit(hub, Player{"Ann", std::string(64, '0')}, fast_).status, 403);
     EXPECT_EQ(submit(hub, Player{"Nobody", ann.token}, fast_).status, 403);
     EXPECT_EQ(json::parse(hub.request("GET", "/api/tracks/" + digest_ + "/times").body).size(), 0u);

@@ -47,7 +47,7 @@ TEST(PagesTest, EveryTextAPlayerSuppliedIsEscaped)
 TEST(PagesTest, TheOutlineDrawsEveryPolygonTheStartTheFinishAndEachApple)
 {
     const std::string dir = tempDir();
-    std::filesystem::copy_file(packTrack("01-first-ride"), dir + "/t.vlt");
+    std::filesystem::copy_file(packTrack("02-first-ride"), dir + "/t.vlt");
     hub::TrackShape shape;
     ASSERT_TRUE(hub::readTrackShape(dir + "/t.vlt", shape));
     ASSERT_FALSE(shape.polygons.empty());
@@ -79,8 +79,8 @@ TEST(PagesTest, TheHubServesItsPagesAsHtml)
         Hub hub(dir + "/hub.sqlite");
         ASSERT_TRUE(hub.running()) << hub.errors();
         const Player ann = addPlayer(hub, "Ann");
-        const std::string digest = addTrack(hub, ann, "01-first-ride.vlt", readFile(packTrack("01-first-ride")));
-        EXPECT_EQ(hub.request("POST", "/api/runs", ann.auth(), readFile(packReplay("01-first-ride"))).status, 201);
+        const std::string digest = addTrack(hub, ann, "02-first-ride.vlt", readFile(packTrack("02-first-ride")));
+        EXPECT_EQ(hub.request("POST", "/api/runs", ann.auth(), readFile(packReplay("02-first-ride"))).status, 201);
         for (const std::string& path : {std::string("/"), "/tracks/" + digest, std::string("/players/Ann")}) {
             const auto r = hub.request("GET", path);
             EXPECT_EQ(r.status, 200) << path;

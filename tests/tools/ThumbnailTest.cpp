@@ -72,7 +72,7 @@ TEST(Thumbnail, TheGameDrawsTheWholeTrackTheStartAndTheFinish)
     const std::string out = (dir / "track.ppm").string();
     // A game that cannot open its window waits on a message box: time out.
     const std::string program = "timeout 60 " + std::string(VELTO_BINARY_DIR) + "/velto-thumbnail ";
-    const std::string track = std::string(VELTO_BINARY_DIR) + "/tracks/01-first-ride.vlt ";
+    const std::string track = std::string(VELTO_BINARY_DIR) + "/tracks/02-first-ride.vlt ";
     ASSERT_EQ(run("cd " VELTO_BINARY_DIR " && " + program + track + out), 0);
 
     Picture picture;

@@ -257,20 +257,20 @@ home=/home/player/.local/share/velto
 say "play the older version once (start window, Esc)"
 start_game older
 quit_game older
-[ -f "$root$home/tracks/01-first-ride.vlt" ] || fail "the launcher made no copy of the tracks in the home folder"
+[ -f "$root$home/tracks/02-first-ride.vlt" ] || fail "the launcher made no copy of the tracks in the home folder"
 [ ! -e "$root$home/tracks/$new_track" ] || fail "$new_track was there before the upgrade"
 
 # The player's data, as the game writes it: a best time of 9.67 s in the
 # track's first 8 bytes, that run's replay beside it, and settings of
 # 1024x768, 32 bits, frame rate shown.
 say "leave best times, a replay and settings in the player's home"
-cp "$source_dir/tests/data/tracks/01-first-ride.replay" "$root/tmp/"
-as_player velto-sim "$home/tracks/01-first-ride.vlt" --replay /tmp/01-first-ride.replay \
-  --record "$home/tracks/01-first-ride.replay" >"$out/record.log" 2>&1 || { cat "$out/record.log"; fail "recording"; }
+cp "$source_dir/tests/data/tracks/02-first-ride.replay" "$root/tmp/"
+as_player velto-sim "$home/tracks/02-first-ride.vlt" --replay /tmp/02-first-ride.replay \
+  --record "$home/tracks/02-first-ride.replay" >"$out/record.log" 2>&1 || { cat "$out/record.log"; fail "recording"; }
 as_player sh -c "perl -e 'print pack(\"d<\", 967 * 0.01 / 86400)' \
-  | dd of=$home/tracks/01-first-ride.vlt bs=8 count=1 conv=notrunc status=none"
+  | dd of=$home/tracks/02-first-ride.vlt bs=8 count=1 conv=notrunc status=none"
 as_player sh -c "perl -e 'print pack(\"vvCCC\", 1024, 768, 32, 1, 0)' >$home/Velto.dat"
-player_data=("$home/tracks/01-first-ride.vlt" "$home/tracks/01-first-ride.replay" "$home/Velto.dat")
+player_data=("$home/tracks/02-first-ride.vlt" "$home/tracks/02-first-ride.replay" "$home/Velto.dat")
 (cd "$root" && md5sum "${player_data[@]#/}") >"$out/player-data.md5"
 
 # --- the upgrade ----------------------------------------------------------------
@@ -321,7 +321,7 @@ wait_for 20 window_of Open != >/dev/null || fail "no file dialog"
 sleep 0.7
 key ctrl+l
 sleep 0.3
-xdotool type --delay 30 -- "$home/tracks/02-valley.vlt"
+xdotool type --delay 30 -- "$home/tracks/03-valley.vlt"
 sleep 0.5
 key Return
 wait_for 30 window_of Velto != >/dev/null || fail "no game window"
@@ -352,7 +352,7 @@ echo "    best time, replay and settings kept byte for byte"
 echo "    the new track $new_track arrived"
 cmp -s "$root/usr/lib/velto/velto" "$root$home/velto" || fail "the player's copy of the program was not updated"
 echo "    the player's copy of the program follows the upgrade"
-as_player velto-sim "$home/tracks/01-first-ride.vlt" --replay "$home/tracks/01-first-ride.replay" >/dev/null \
+as_player velto-sim "$home/tracks/02-first-ride.vlt" --replay "$home/tracks/02-first-ride.replay" >/dev/null \
   || fail "the kept replay no longer rides the player's track"
 
 # --- the server ---------------------------------------------------------------
@@ -403,6 +403,6 @@ snapshot "$out/files-after-purge.txt"
 comm -13 "$out/files-before.txt" "$out/files-after-purge.txt" >"$out/new-after-purge.txt" || true
 echo "    no file of ours outside /home; $(wc -l <"$out/new-after-purge.txt") paths new since the start," \
   "none of them ours (see new-after-purge.txt)"
-[ -f "$root$home/tracks/01-first-ride.vlt" ] || fail "the purge took the player's home folder"
+[ -f "$root$home/tracks/02-first-ride.vlt" ] || fail "the purge took the player's home folder"
 echo "    the player's folder stays"
 say "PASSED"

@@ -13,7 +13,7 @@ namespace {
 TrackDesign firstRide()
 {
     TrackDesign t;
-    t.name = "01-first-ride";
+    t.name = "02-first-ride";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(500.0, 0.0).ease(800.0, 40.0).ease(1100.0, 0.0)
         .to(1900.0, 0.0).ease(2200.0, 30.0).ease(2500.0, 0.0).to(3000.0, 0.0).ease(3400.0, 60.0)
@@ -30,7 +30,7 @@ TrackDesign firstRide()
 TrackDesign valley()
 {
     TrackDesign t;
-    t.name = "02-valley";
+    t.name = "03-valley";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(400.0, 0.0).ease(1300.0, -650.0, 20).to(1800.0, -650.0)
         // a climb in steps
@@ -50,7 +50,7 @@ TrackDesign valley()
 TrackDesign stairs()
 {
     TrackDesign t;
-    t.name = "03-stairs";
+    t.name = "04-stairs";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(600.0, 0.0);
     double x = 600.0;
@@ -97,7 +97,7 @@ std::vector<Point> floatingSlab(double left, double right, double top, double de
 TrackDesign steppingStones()
 {
     TrackDesign t;
-    t.name = "04-stepping-stones";
+    t.name = "01-stepping-stones";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(880.0, 0.0).ease(1000.0, -500.0, 8).to(4200.0, -500.0)
         .ease(5200.0, -80.0, 16).ease(5500.0, 0.0, 8).to(6300.0, 0.0).to(6500.0, 400.0).to(6600.0, 400.0);
@@ -121,7 +121,7 @@ TrackDesign steppingStones()
 TrackDesign slalom()
 {
     TrackDesign t;
-    t.name = "05-slalom";
+    t.name = "07-slalom";
     Profile p(-2900.0, 500.0);
     p.to(-2800.0, 500.0).to(-2700.0, 0.0).to(-1500.0, 0.0);
     double x = -1500.0;
@@ -173,7 +173,7 @@ TrackDesign overhang()
 TrackDesign jumps()
 {
     TrackDesign t;
-    t.name = "07-jumps";
+    t.name = "05-jumps";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(600.0, 0.0).to(900.0, 100.0)
         // first gap, with a way out of the pit for a short jump
@@ -197,7 +197,7 @@ TrackDesign jumps()
 TrackDesign deepTunnel()
 {
     TrackDesign t;
-    t.name = "08-deep-tunnel";
+    t.name = "09-deep-tunnel";
     Profile floor(-900.0, 600.0);
     floor.to(0.0, 600.0).ease(1200.0, 0.0, 20).ease(1600.0, -120.0).ease(2000.0, 0.0).to(2700.0, 0.0)
         .ease(3300.0, 300.0, 16).to(3700.0, 300.0).ease(4100.0, 200.0).to(4600.0, 200.0)
@@ -228,7 +228,7 @@ TrackDesign deepTunnel()
 TrackDesign cave()
 {
     TrackDesign t;
-    t.name = "09-cave";
+    t.name = "10-cave";
     Profile floor(-4400.0, 0.0);
     floor.to(-3300.0, 0.0).ease(-2800.0, -120.0).ease(-2300.0, 0.0).to(-1900.0, 0.0).ease(-1400.0, 100.0)
         .ease(-900.0, 0.0).to(300.0, 0.0).ease(800.0, -150.0).ease(1300.0, 0.0).ease(1700.0, 80.0).ease(2100.0, 0.0)
@@ -258,7 +258,7 @@ TrackDesign cave()
 TrackDesign switchback()
 {
     TrackDesign t;
-    t.name = "10-switchback";
+    t.name = "12-switchback";
     Profile p(-6900.0, 900.0);
     p.to(-6800.0, 900.0).to(-6800.0, 200.0).to(-6200.0, 200.0).to(-5700.0, 0.0).to(-5000.0, 0.0)
         .hills(-2000.0, 70.0, 3).to(600.0, 0.0).to(1000.0, 300.0).to(1500.0, 300.0).to(1500.0, 900.0)
@@ -278,7 +278,7 @@ TrackDesign switchback()
 TrackDesign rollingHills()
 {
     TrackDesign t;
-    t.name = "11-rolling-hills";
+    t.name = "13-rolling-hills";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(300.0, 0.0).hills(1700.0, 90.0, 2).hills(3500.0, 160.0, 2)
         .to(3800.0, 0.0).hills(6200.0, 240.0, 2, 24).to(7000.0, 0.0).to(7200.0, 400.0).to(7300.0, 400.0);
@@ -297,7 +297,7 @@ TrackDesign rollingHills()
 TrackDesign summit()
 {
     TrackDesign t;
-    t.name = "12-summit";
+    t.name = "14-summit";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(200.0, 0.0).to(700.0, 300.0).to(900.0, 300.0)
         .to(900.0, 350.0).to(1100.0, 350.0).to(1600.0, 700.0).to(1850.0, 700.0)

@@ -1,5 +1,9 @@
-// velto-trackgen OUTDIR: writes the shipped track pack into OUTDIR, one
-// ".vlt" file per track, after checking every design.
+// velto-trackgen OUTDIR [--proofs REPLAYDIR]: writes the shipped track pack
+// into OUTDIR, one ".vlt" file per track, after checking every design. With
+// REPLAYDIR (the pack's proof runs, NAME.replay) it also writes the par
+// index OUTDIR/par-times.txt (model/ParTimes.h): each track's par is its
+// proof run's time rounded up to a whole second. A proof run that does not
+// finish the track as written gives it no par, and fails the run.
 //
 // A track whose file already holds the same track (everything but the best
 // time) is left as it is, so that a rebuild keeps the best times of a player
@@ -10,12 +14,18 @@
 // EDGES edges (for tests and benchmarks; not part of the pack) to FILE.
 #include "Tracks.h"
 
+#include "model/ParTimes.h"
+#include "model/Replay.h"
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,6 +67,52 @@ int writeBig(const std::string& edgesText, const std::string& seedText, const st
     return status;
 }
 
+// The par of a track from its proof run: the run's time, rounded up to a
+// whole second.
+int32_t parOfProof(int32_t steps)
+{
+    return (steps + 99) / 100 * 100;
+}
+
+// A pack track that was renumbered leaves its old file behind: a track file
+// of OUTDIR that the pack does not name but whose track is one of the pack's
+// goes, its best time and best run passed to the new name when that has none.
+void retireRenamedTracks(const std::filesystem::path& dir, const std::vector<std::string>& packNames)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(dir, error); !error && it != std::filesystem::directory_iterator();
+         it.increment(error)) {
+        const std::filesystem::path old = it->path();
+        const std::string name = old.filename().string();
+        if (old.extension() != ".vlt" ||
+            std::find(packNames.begin(), packNames.end(), name) != packNames.end()) {
+            continue;
+        }
+        const std::string oldTrack = contents(old.string());
+        for (const std::string& packName : packNames) {
+            const std::filesystem::path current = dir / packName;
+            std::string fresh = contents(current.string());
+            if (!sameTrack(oldTrack, fresh)) {
+                continue;
+            }
+            std::error_code ignored;
+            double best = -1.0;
+            std::memcpy(&best, fresh.data(), sizeof best);
+            if (best == -1.0) {
+                fresh.replace(0, 8, oldTrack, 0, 8);
+                std::ofstream(current, std::ios::binary | std::ios::trunc) << fresh;
+                const std::filesystem::path oldRun = std::filesystem::path(old).replace_extension(".replay");
+                const std::filesystem::path newRun = std::filesystem::path(current).replace_extension(".replay");
+                if (std::filesystem::exists(oldRun) && !std::filesystem::exists(newRun)) {
+                    std::filesystem::rename(oldRun, newRun, ignored);
+                }
+            }
+            std::filesystem::remove(old, ignored);
+            break;
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -64,10 +120,13 @@ int main(int argc, char** argv)
     if (argc == 5 && std::string(argv[1]) == "--big") {
         return writeBig(argv[2], argv[3], argv[4]);
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: velto-trackgen OUTDIR\n       velto-trackgen --big EDGES SEED FILE\n");
+    const bool withPars = argc == 4 && std::string(argv[2]) == "--proofs";
+    if (argc != 2 && !withPars) {
+        std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]\n"
+                             "       velto-trackgen --big EDGES SEED FILE\n");
         return 2;
     }
+    std::vector<ParTime> pars;
     const std::filesystem::path dir(argv[1]);
     std::error_code error;
     std::filesystem::create_directories(dir, error);
@@ -87,12 +146,40 @@ int main(int argc, char** argv)
         }
         if (sameTrack(contents(fresh), contents(path))) {
             std::filesystem::remove(fresh, error);
-            continue;
+        } else {
+            std::filesystem::rename(fresh, path, error);
+            if (error) {
+                std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), path.c_str());
+                std::filesystem::remove(fresh, error);
+                status = 1;
+                continue;
+            }
         }
-        std::filesystem::rename(fresh, path, error);
-        if (error) {
-            std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), path.c_str());
-            std::filesystem::remove(fresh, error);
+        if (withPars) {
+            const std::string proof = (std::filesystem::path(argv[3]) / (design.name + ".replay")).string();
+            Replay replay;
+            std::string problem;
+            uint64_t digest = 0;
+            if (readReplayFile(proof, replay, problem) != ReplayReadError::None) {
+                std::fprintf(stderr, "%s: no par: %s\n", design.name.c_str(), problem.c_str());
+                status = 1;
+            } else if (!trackDigest(path, digest) || replay.digest != digest || replay.result != ReplayFinished) {
+                std::fprintf(stderr, "%s: no par: the proof run does not finish this track\n", design.name.c_str());
+                status = 1;
+            } else {
+                pars.push_back(ParTime{design.name + ".vlt", digest, parOfProof(replay.steps)});
+            }
+        }
+    }
+    std::vector<std::string> packNames;
+    for (const TrackDesign& design : trackPack()) {
+        packNames.push_back(design.name + ".vlt");
+    }
+    retireRenamedTracks(dir, packNames);
+    if (withPars) {
+        const std::string index = (dir / kParFileName).string();
+        if (contents(index) != formatParTimes(pars) && !writeParTimes(index, pars)) {
+            std::fprintf(stderr, "velto-trackgen: cannot write %s\n", index.c_str());
             status = 1;
         }
     }
