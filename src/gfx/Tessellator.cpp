@@ -4,6 +4,8 @@
 
 #include "gfx/Tessellator.h"
 
+#include "gfx/ParityFill.h"
+#include "model/Crossings.h"
 #include "model/Globals.h"
 #include "model/Polygon.h"
 
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <utility>
 #include <vector>
 
 int textureRepeat = 256;
@@ -174,8 +177,140 @@ int tileOf(double v, double origin, double size, int count)
     return t >= count - 1 ? count - 1 : static_cast<int>(t);
 }
 
+// The ground when its outlines cross or touch (model/Crossings.h): the
+// tessellator would pay for every crossing, so the tiled list holds instead
+// each polygon's parity triangles (gfx/ParityFill.h), in runs with the box
+// they cover. A frame inverts the stencil with the runs that reach into the
+// view and then lays the textured ground over the view where the stencil
+// is odd: the same region under the odd winding rule, at a cost linear in
+// the outlines. Without a stencil buffer the outlines are drawn instead.
+bool parityGround = false;
+struct ParityRun {
+    GLint first = 0;   // vertex
+    GLsizei count = 0;
+    TileBox box;
+};
+std::vector<float> parityVertices;
+std::vector<ParityRun> parityRuns;
+std::vector<float> parityOutlines;
+std::vector<GLint> parityOutlineStarts;   // one per outline, and the end
+constexpr GLsizei kParityRunVertices = 3 * 64;
+
+void buildParity(Cpolygons* list)
+{
+    parityGround = true;
+    parityVertices.clear();
+    parityRuns.clear();
+    parityOutlines.clear();
+    parityOutlineStarts.assign(1, 0);
+    std::vector<Cvector> outline;
+    for (Cpolygons* node = list; node != nullptr; node = node->next) {
+        if (node->polygon == nullptr) {
+            continue;
+        }
+        outline.clear();
+        for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
+            if (drawableVertex(*v)) {
+                outline.push_back(*v);
+                parityOutlines.push_back(static_cast<float>(v->x));
+                parityOutlines.push_back(static_cast<float>(v->y));
+            }
+        }
+        parityOutlineStarts.push_back(static_cast<GLint>(parityOutlines.size() / 2));
+        if (outline.size() >= 3) {
+            parityTriangles(outline, parityVertices);
+        }
+    }
+    const GLsizei total = static_cast<GLsizei>(parityVertices.size() / 2);
+    for (GLsizei first = 0; first < total; first += kParityRunVertices) {
+        ParityRun run;
+        run.first = first;
+        run.count = std::min(kParityRunVertices, total - first);
+        for (GLsizei k = first; k < first + run.count; ++k) {
+            const double x = parityVertices[2 * static_cast<size_t>(k)];
+            const double y = parityVertices[2 * static_cast<size_t>(k) + 1];
+            run.box.left = run.box.empty ? x : std::min(run.box.left, x);
+            run.box.right = run.box.empty ? x : std::max(run.box.right, x);
+            run.box.bottom = run.box.empty ? y : std::min(run.box.bottom, y);
+            run.box.top = run.box.empty ? y : std::max(run.box.top, y);
+            run.box.empty = false;
+        }
+        parityRuns.push_back(run);
+    }
+}
+
+void freeParity()
+{
+    parityGround = false;
+    parityVertices = {};
+    parityRuns = {};
+    parityOutlines = {};
+    parityOutlineStarts = {};
+}
+
+void drawParity(double left, double right, double bottom, double top)
+{
+    GLint stencilBits = 0;
+    glGetIntegerv(GL_STENCIL_BITS, &stencilBits);
+    const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
+    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glDisable(GL_TEXTURE_2D);
+    if (stencilBits == 0) {
+        glVertexPointer(2, GL_FLOAT, 0, parityOutlines.data());
+        for (size_t i = 0; i + 1 < parityOutlineStarts.size(); ++i) {
+            const GLint first = parityOutlineStarts[i];
+            const GLsizei count = parityOutlineStarts[i + 1] - first;
+            if (count >= 2) {
+                glDrawArrays(GL_LINE_LOOP, first, count);
+            }
+        }
+        glPopClientAttrib();
+        glPopAttrib();
+        return;
+    }
+    glStencilMask(1);
+    glClearStencil(0);
+    glClear(GL_STENCIL_BUFFER_BIT);
+    glEnable(GL_STENCIL_TEST);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    glStencilFunc(GL_ALWAYS, 0, 1);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_INVERT);
+    glVertexPointer(2, GL_FLOAT, 0, parityVertices.data());
+    for (const ParityRun& run : parityRuns) {
+        if (run.box.left <= right && run.box.right >= left && run.box.bottom <= top && run.box.top >= bottom) {
+            glDrawArrays(GL_TRIANGLES, run.first, run.count);
+        }
+    }
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glStencilFunc(GL_EQUAL, 1, 1);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    if (textured) {
+        glEnable(GL_TEXTURE_2D);
+    }
+    // Texture coordinates as the textured vertex callback gives them.
+    const double repeat = textureRepeat > 0 ? static_cast<double>(textureRepeat) : 1.0;
+    glBegin(GL_QUADS);
+    for (const auto& [x, y] : {std::pair{left, bottom}, std::pair{right, bottom}, std::pair{right, top},
+                               std::pair{left, top}}) {
+        glTexCoord2f(static_cast<GLfloat>(x / repeat), static_cast<GLfloat>(y / repeat));
+        glVertex2d(x, y);
+    }
+    glEnd();
+    glPopClientAttrib();
+    glPopAttrib();
+}
+
 void buildTiles(Cpolygons* list, unsigned int& listId)
 {
+    freeParity();
+    if (polygonsMeet(list)) {
+        buildParity(list);
+        tileBoxes.clear();
+        listId = glGenLists(1);   // empty: it marks the ground as built
+        return;
+    }
     std::vector<double> triangles;
     capturedTriangles = &triangles;
     gluTessCallback(tessellator, GLU_TESS_BEGIN, callback(&captureBegin));
@@ -256,7 +391,9 @@ void drawPolygonsInView(Cpolygons* list, unsigned int& listId, double left, doub
     if (listId == 0 && tessellator != nullptr) {
         buildTiles(list, listId);
     }
-    if (listId != 0) {
+    if (listId != 0 && parityGround) {
+        drawParity(left, right, bottom, top);
+    } else if (listId != 0) {
         for (size_t tile = 0; tile < tileBoxes.size(); ++tile) {
             const TileBox& box = tileBoxes[tile];
             if (!box.empty && box.left <= right && box.right >= left && box.bottom <= top && box.top >= bottom) {
@@ -274,6 +411,7 @@ void deletePolygonTiles(unsigned int& listId)
         listId = 0;
     }
     tileBoxes.clear();
+    freeParity();
 }
 
 void createTessellator()
@@ -320,6 +458,19 @@ void Cpolygon::tessellate(bool filled, bool standalone)
     if (tessellator == nullptr) {
         return;
     }
+    // The outline of a polygon whose edges cross or touch: its own edges,
+    // not the boundary the tessellator would find at the price of every
+    // crossing.
+    if (!filled && standalone && polygonMeetsItself(this)) {
+        glBegin(GL_LINE_LOOP);
+        for (const Cvertex* v = first; v != nullptr; v = v->next) {
+            if (drawableVertex(*v)) {
+                glVertex2d(v->x, v->y);
+            }
+        }
+        glEnd();
+        return;
+    }
     gluTessProperty(tessellator, GLU_TESS_BOUNDARY_ONLY, filled ? 0.0 : 1.0);
     if (standalone) {
         gluTessBeginPolygon(tessellator, nullptr);
@@ -355,7 +506,14 @@ bool Cpolygon::isValid()
         if (tessellator != nullptr) {
             gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, callback(&ignoreEdgeFlag));
         }
-        tessellate(true, true);
+        // Edges that cross or touch would make the tessellator combine
+        // vertices: decided by the sweep without it, whose time is bounded
+        // however often they cross.
+        if (polygonMeetsItself(this)) {
+            polygonValid = false;
+        } else {
+            tessellate(true, true);
+        }
         if (tessellator != nullptr) {
             gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, nullptr);
         }

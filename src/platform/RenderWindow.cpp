@@ -295,14 +295,13 @@ bool openRenderWindow(const char* title, int width, int height, bool fullscreenF
     if (!gameMode) {
         flags |= SDL_WINDOW_RESIZABLE;
     }
-    if (!gameMode) {
-        // The editor fills its polygons through a stencil buffer when it
-        // gets one, and tessellates them when it does not.
-        SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
-    }
+    // The editor fills its polygons through a stencil buffer when it gets
+    // one, and tessellates them when it does not; the game fills ground
+    // whose outlines cross through it.
+    SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 8);
     windowHandle = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                     width, height, flags);
-    if (!windowHandle && !gameMode) {
+    if (!windowHandle) {
         SDL_GL_SetAttribute(SDL_GL_STENCIL_SIZE, 0);
         windowHandle = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                         width, height, flags);

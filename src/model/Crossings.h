@@ -1,0 +1,40 @@
+// Whether closed outlines cross or touch: the test that decides, before any
+// tessellation, whether a set of polygons is a clean set of simple outlines.
+//
+// Outlines "meet" when any two of their points coincide, when an edge meets
+// another edge anywhere but at the vertex two neighbouring edges share, or
+// when two neighbouring edges fold back over each other. These are the
+// places where the tessellator would have to make a vertex of its own (and
+// on a polygon of random vertices there are about n * n of them, which it
+// pays for dearly); a set of outlines that do not meet is drawn by the
+// tessellator, which then only sweeps over the given vertices.
+//
+// The test is one sweep over the edges ordered by their left ends, with an
+// ordered set of the edges the sweep line crosses: O(n log n) for n edges
+// in all, whatever the outlines look like, with exact orientation signs, so
+// touching and collinear cases are decided exactly. It allocates O(n).
+//
+// The outlines are taken as the tessellator is given them: vertices with a
+// coordinate that is not finite or beyond 1e100 are left out, and an outline
+// of fewer than three remaining points (which the tessellator drops) takes
+// no part.
+#pragma once
+
+#include "model/Polygon.h"
+#include "model/Vectors.h"
+
+#include <cstddef>
+#include <vector>
+
+// Points of the outlines one after another; contourEnds[i] is one past the
+// last point of outline i (ascending, the last equal to points.size()).
+bool outlinesMeet(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds);
+
+// Every polygon of the list from `list` on (nodes without a polygon are
+// skipped), each one outline.
+bool polygonsMeet(const Cpolygons* list);
+// The outline of one polygon, its whole chain.
+bool polygonMeetsItself(const Cpolygon* polygon);
+
+// The vertex is one the tessellator is given (see above).
+bool drawableVertex(const Cvector& v);
