@@ -4,7 +4,6 @@
 
 #include "gfx/Tessellator.h"
 
-#include "gfx/ParityFill.h"
 #include "model/Crossings.h"
 #include "model/Globals.h"
 #include "model/Polygon.h"
@@ -177,32 +176,48 @@ int tileOf(double v, double origin, double size, int count)
     return t >= count - 1 ? count - 1 : static_cast<int>(t);
 }
 
-// The ground when its outlines cross or touch (model/Crossings.h): the
-// tessellator would pay for every crossing, so the tiled list holds instead
-// each polygon's parity triangles (gfx/ParityFill.h), in runs with the box
-// they cover. A frame inverts the stencil with the runs that reach into the
-// view and then lays the textured ground over the view where the stencil
-// is odd: the same region under the odd winding rule, at a cost linear in
-// the outlines. Without a stencil buffer the outlines are drawn instead.
-bool parityGround = false;
-struct ParityRun {
-    GLint first = 0;   // vertex
-    GLsizei count = 0;
-    TileBox box;
+// The ground when its outlines cross or touch often (model/Crossings.h). The
+// tessellator would pay for every crossing, and a polygon of n random
+// vertices has about n * n / 10 of them; triangles that fill by parity
+// through the stencil are as slow, as each pixel lies under some n / 10 of
+// them. So each frame finds the fill of the pixels themselves: for each row
+// of pixels, every edge that crosses the row at a pixel centre's height
+// flips the parity of the pixels from its crossing to the right; a running
+// sum along the row then tells the pixels whose centres the outlines wind
+// around an odd number of times, which is the odd winding rule sampled
+// where GL samples. The work is the edges that reach the view's rows plus
+// the view's pixels, never more than edges times rows. The mask goes to a
+// texture, from the texture into the stencil, and the textured ground is
+// laid over the view where the stencil is set. Without a stencil buffer
+// the outlines are drawn instead.
+bool maskGround = false;
+struct MaskEdge {
+    double x0 = 0.0;
+    double y0 = 0.0;
+    double x1 = 0.0;
+    double y1 = 0.0;
 };
-std::vector<float> parityVertices;
-std::vector<ParityRun> parityRuns;
-std::vector<float> parityOutlines;
-std::vector<GLint> parityOutlineStarts;   // one per outline, and the end
-constexpr GLsizei kParityRunVertices = 3 * 64;
+std::vector<MaskEdge> maskEdges;
+std::vector<float> maskOutlines;
+std::vector<GLint> maskOutlineStarts;   // one per outline, and the end
+struct MaskRun {
+    int first = 0;
+    int last = 0;
+    double t = 0.0;
+    double slope = 0.0;
+};
+std::vector<MaskRun> maskRuns;
+std::vector<unsigned char> maskFlips;   // (width + 1) per row
+std::vector<unsigned char> maskPixels;
+GLuint maskTexture = 0;
+int maskSize[2] = {0, 0};
 
-void buildParity(Cpolygons* list)
+void buildMask(Cpolygons* list)
 {
-    parityGround = true;
-    parityVertices.clear();
-    parityRuns.clear();
-    parityOutlines.clear();
-    parityOutlineStarts.assign(1, 0);
+    maskGround = true;
+    maskEdges.clear();
+    maskOutlines.clear();
+    maskOutlineStarts.assign(1, 0);
     std::vector<Cvector> outline;
     for (Cpolygons* node = list; node != nullptr; node = node->next) {
         if (node->polygon == nullptr) {
@@ -212,56 +227,118 @@ void buildParity(Cpolygons* list)
         for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
             if (drawableVertex(*v)) {
                 outline.push_back(*v);
-                parityOutlines.push_back(static_cast<float>(v->x));
-                parityOutlines.push_back(static_cast<float>(v->y));
+                maskOutlines.push_back(static_cast<float>(v->x));
+                maskOutlines.push_back(static_cast<float>(v->y));
             }
         }
-        parityOutlineStarts.push_back(static_cast<GLint>(parityOutlines.size() / 2));
-        if (outline.size() >= 3) {
-            parityTriangles(outline, parityVertices);
+        maskOutlineStarts.push_back(static_cast<GLint>(maskOutlines.size() / 2));
+        // The tessellator drops outlines of fewer than three points.
+        if (outline.size() < 3) {
+            continue;
         }
-    }
-    const GLsizei total = static_cast<GLsizei>(parityVertices.size() / 2);
-    for (GLsizei first = 0; first < total; first += kParityRunVertices) {
-        ParityRun run;
-        run.first = first;
-        run.count = std::min(kParityRunVertices, total - first);
-        for (GLsizei k = first; k < first + run.count; ++k) {
-            const double x = parityVertices[2 * static_cast<size_t>(k)];
-            const double y = parityVertices[2 * static_cast<size_t>(k) + 1];
-            run.box.left = run.box.empty ? x : std::min(run.box.left, x);
-            run.box.right = run.box.empty ? x : std::max(run.box.right, x);
-            run.box.bottom = run.box.empty ? y : std::min(run.box.bottom, y);
-            run.box.top = run.box.empty ? y : std::max(run.box.top, y);
-            run.box.empty = false;
+        for (size_t i = 0; i < outline.size(); ++i) {
+            const Cvector& a = outline[i];
+            const Cvector& b = outline[i + 1 < outline.size() ? i + 1 : 0];
+            if (a.y != b.y) {
+                maskEdges.push_back(MaskEdge{a.x, a.y, b.x, b.y});
+            }
         }
-        parityRuns.push_back(run);
     }
 }
 
-void freeParity()
+void freeMask()
 {
-    parityGround = false;
-    parityVertices = {};
-    parityRuns = {};
-    parityOutlines = {};
-    parityOutlineStarts = {};
+    maskGround = false;
+    maskEdges = {};
+    maskOutlines = {};
+    maskOutlineStarts = {};
+    maskRuns = {};
+    maskFlips = {};
+    maskPixels = {};
+    if (maskTexture != 0) {
+        glDeleteTextures(1, &maskTexture);
+        maskTexture = 0;
+    }
+    maskSize[0] = maskSize[1] = 0;
 }
 
-void drawParity(double left, double right, double bottom, double top)
+// The mask of the viewport's pixels, for the current projection and
+// modelview (an axis-aligned map from world units to pixels).
+void computeMask(int width, int height, const double scale[2], const double offset[2])
+{
+    const size_t stride = static_cast<size_t>(width) + 1;
+    maskFlips.assign(stride * static_cast<size_t>(height), 0);
+    // Each edge in pixels: its first and last row, and t = x - 0.5 at the
+    // first row's centre, stepping by the slope from row to row. Pixels
+    // whose centres lie right of the crossing x (i + 0.5 > x) are those from
+    // i = floor(t) + 1 on.
+    maskRuns.clear();
+    for (const MaskEdge& e : maskEdges) {
+        double x0 = scale[0] * e.x0 + offset[0];
+        double y0 = scale[1] * e.y0 + offset[1];
+        double x1 = scale[0] * e.x1 + offset[0];
+        double y1 = scale[1] * e.y1 + offset[1];
+        if (y0 > y1) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+        }
+        // Rows whose centres j + 0.5 lie in [y0, y1).
+        const double first = std::max(std::ceil(y0 - 0.5), 0.0);
+        const double last = std::min(std::ceil(y1 - 0.5) - 1.0, static_cast<double>(height - 1));
+        if (!(first <= last)) {
+            continue;
+        }
+        const double slope = (x1 - x0) / (y1 - y0);
+        maskRuns.push_back(MaskRun{static_cast<int>(first), static_cast<int>(last),
+                                   x0 + (first + 0.5 - y0) * slope - 0.5, slope});
+    }
+    // Band by band of rows, so that the flips being written stay in cache.
+    constexpr int kBand = 16;
+    const double limit = static_cast<double>(width);
+    for (int band = 0; band < height; band += kBand) {
+        const int bandLast = std::min(band + kBand, height) - 1;
+        for (const MaskRun& run : maskRuns) {
+            if (run.first > bandLast || run.last < band) {
+                continue;
+            }
+            const int from = std::max(run.first, band);
+            const int to = std::min(run.last, bandLast);
+            double t = run.t + (from - run.first) * run.slope;
+            unsigned char* flips = maskFlips.data() + static_cast<size_t>(from) * stride;
+            for (int j = from; j <= to; ++j, t += run.slope, flips += stride) {
+                if (t < 0.0) {
+                    flips[0] ^= 1;
+                } else if (t < limit) {
+                    flips[static_cast<size_t>(t) + 1] ^= 1;
+                }
+            }
+        }
+    }
+    maskPixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int j = 0; j < height; ++j) {
+        const unsigned char* flips = &maskFlips[static_cast<size_t>(j) * stride];
+        unsigned char* row = &maskPixels[static_cast<size_t>(j) * static_cast<size_t>(width)];
+        unsigned char inside = 0;
+        for (int i = 0; i < width; ++i) {
+            inside ^= flips[i];
+            row[i] = inside != 0 ? 255 : 0;
+        }
+    }
+}
+
+void drawMask()
 {
     GLint stencilBits = 0;
     glGetIntegerv(GL_STENCIL_BITS, &stencilBits);
-    const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
-    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT);
-    glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-    glEnableClientState(GL_VERTEX_ARRAY);
-    glDisable(GL_TEXTURE_2D);
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT | GL_TEXTURE_BIT);
     if (stencilBits == 0) {
-        glVertexPointer(2, GL_FLOAT, 0, parityOutlines.data());
-        for (size_t i = 0; i + 1 < parityOutlineStarts.size(); ++i) {
-            const GLint first = parityOutlineStarts[i];
-            const GLsizei count = parityOutlineStarts[i + 1] - first;
+        glDisable(GL_TEXTURE_2D);
+        glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
+        glEnableClientState(GL_VERTEX_ARRAY);
+        glVertexPointer(2, GL_FLOAT, 0, maskOutlines.data());
+        for (size_t i = 0; i + 1 < maskOutlineStarts.size(); ++i) {
+            const GLint first = maskOutlineStarts[i];
+            const GLsizei count = maskOutlineStarts[i + 1] - first;
             if (count >= 2) {
                 glDrawArrays(GL_LINE_LOOP, first, count);
             }
@@ -270,27 +347,102 @@ void drawParity(double left, double right, double bottom, double top)
         glPopAttrib();
         return;
     }
+    // World units to pixels: the projection and modelview of a 2-D view
+    // map x and y each by a scale and an offset.
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const int width = viewport[2];
+    const int height = viewport[3];
+    GLdouble projection[16] = {};
+    GLdouble modelview[16] = {};
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    double scale[2] = {};
+    double offset[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        const double half = 0.5 * viewport[2 + k];
+        const double s = projection[0 + 5 * k] * modelview[0 + 5 * k];
+        const double o = projection[0 + 5 * k] * modelview[12 + k] + projection[12 + k];
+        scale[k] = s * half;
+        offset[k] = (o + 1.0) * half;
+    }
+    if (width <= 0 || height <= 0 || scale[0] == 0.0 || scale[1] == 0.0) {
+        glPopAttrib();
+        return;
+    }
+    computeMask(width, height, scale, offset);
+
+    GLint ground = 0;
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &ground);
+    const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
+    if (maskTexture == 0) {
+        glGenTextures(1, &maskTexture);
+    }
+    glBindTexture(GL_TEXTURE_2D, maskTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (maskSize[0] != width || maskSize[1] != height) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA8, width, height, 0, GL_ALPHA, GL_UNSIGNED_BYTE, maskPixels.data());
+        maskSize[0] = width;
+        maskSize[1] = height;
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_ALPHA, GL_UNSIGNED_BYTE, maskPixels.data());
+    }
+
+    // The mask into the stencil, texel for pixel.
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    glOrtho(0, width, 0, height, -1, 1);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
     glStencilMask(1);
     glClearStencil(0);
     glClear(GL_STENCIL_BUFFER_BIT);
     glEnable(GL_STENCIL_TEST);
+    glStencilFunc(GL_ALWAYS, 1, 1);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
     glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
-    glStencilFunc(GL_ALWAYS, 0, 1);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_INVERT);
-    glVertexPointer(2, GL_FLOAT, 0, parityVertices.data());
-    for (const ParityRun& run : parityRuns) {
-        if (run.box.left <= right && run.box.right >= left && run.box.bottom <= top && run.box.top >= bottom) {
-            glDrawArrays(GL_TRIANGLES, run.first, run.count);
-        }
-    }
-    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
-    glStencilFunc(GL_EQUAL, 1, 1);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GREATER, 0.5f);
+    glBegin(GL_QUADS);
+    glTexCoord2f(0.0f, 0.0f);
+    glVertex2i(0, 0);
+    glTexCoord2f(1.0f, 0.0f);
+    glVertex2i(width, 0);
+    glTexCoord2f(1.0f, 1.0f);
+    glVertex2i(width, height);
+    glTexCoord2f(0.0f, 1.0f);
+    glVertex2i(0, height);
+    glEnd();
+    glDisable(GL_ALPHA_TEST);
+    glPopMatrix();
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopAttrib();
+
+    // The ground over the whole viewport where the stencil is set, with the
+    // texture coordinates the textured vertex callback gives.
+    glPushAttrib(GL_ENABLE_BIT | GL_STENCIL_BUFFER_BIT);
+    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(ground));
     if (textured) {
         glEnable(GL_TEXTURE_2D);
     }
-    // Texture coordinates as the textured vertex callback gives them.
+    glEnable(GL_STENCIL_TEST);
+    glStencilFunc(GL_EQUAL, 1, 1);
+    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
     const double repeat = textureRepeat > 0 ? static_cast<double>(textureRepeat) : 1.0;
+    const double left = (0.0 - offset[0]) / scale[0];
+    const double right = (width - offset[0]) / scale[0];
+    const double bottom = (0.0 - offset[1]) / scale[1];
+    const double top = (height - offset[1]) / scale[1];
     glBegin(GL_QUADS);
     for (const auto& [x, y] : {std::pair{left, bottom}, std::pair{right, bottom}, std::pair{right, top},
                                std::pair{left, top}}) {
@@ -298,15 +450,14 @@ void drawParity(double left, double right, double bottom, double top)
         glVertex2d(x, y);
     }
     glEnd();
-    glPopClientAttrib();
     glPopAttrib();
 }
 
 void buildTiles(Cpolygons* list, unsigned int& listId)
 {
-    freeParity();
-    if (polygonsMeet(list)) {
-        buildParity(list);
+    freeMask();
+    if (polygonsMeetOften(list)) {
+        buildMask(list);
         tileBoxes.clear();
         listId = glGenLists(1);   // empty: it marks the ground as built
         return;
@@ -391,8 +542,8 @@ void drawPolygonsInView(Cpolygons* list, unsigned int& listId, double left, doub
     if (listId == 0 && tessellator != nullptr) {
         buildTiles(list, listId);
     }
-    if (listId != 0 && parityGround) {
-        drawParity(left, right, bottom, top);
+    if (listId != 0 && maskGround) {
+        drawMask();
     } else if (listId != 0) {
         for (size_t tile = 0; tile < tileBoxes.size(); ++tile) {
             const TileBox& box = tileBoxes[tile];
@@ -411,7 +562,7 @@ void deletePolygonTiles(unsigned int& listId)
         listId = 0;
     }
     tileBoxes.clear();
-    freeParity();
+    freeMask();
 }
 
 void createTessellator()
@@ -458,10 +609,10 @@ void Cpolygon::tessellate(bool filled, bool standalone)
     if (tessellator == nullptr) {
         return;
     }
-    // The outline of a polygon whose edges cross or touch: its own edges,
-    // not the boundary the tessellator would find at the price of every
-    // crossing.
-    if (!filled && standalone && polygonMeetsItself(this)) {
+    // The outline of a polygon whose edges cross or touch often: its own
+    // edges, not the boundary the tessellator would find at the price of
+    // every crossing.
+    if (!filled && standalone && polygonMeetsItselfOften(this)) {
         glBegin(GL_LINE_LOOP);
         for (const Cvertex* v = first; v != nullptr; v = v->next) {
             if (drawableVertex(*v)) {
@@ -506,10 +657,9 @@ bool Cpolygon::isValid()
         if (tessellator != nullptr) {
             gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, callback(&ignoreEdgeFlag));
         }
-        // Edges that cross or touch would make the tessellator combine
-        // vertices: decided by the sweep without it, whose time is bounded
-        // however often they cross.
-        if (polygonMeetsItself(this)) {
+        // Edges that cross or touch often would make the tessellator combine
+        // vertices at each place, at a price: that is decided without it.
+        if (polygonMeetsItselfOften(this)) {
             polygonValid = false;
         } else {
             tessellate(true, true);

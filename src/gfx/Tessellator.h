@@ -19,7 +19,7 @@ extern bool polygonValid;
 // a block whose first name is kept in `listId`. Each call draws only the
 // tiles that reach into the rectangle (world units), so a big track costs a
 // frame what the view shows. The fill is the same as drawPolygons draws.
-// When outlines of the list cross or touch, the same region is filled
+// When outlines of the list cross or touch often, the same region is filled
 // through the stencil buffer instead (see Tessellator.cpp), so that no track
 // costs the tessellator's sweep over its crossings.
 // One tiled list at a time; deletePolygonTiles deletes the block.

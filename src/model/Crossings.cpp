@@ -215,11 +215,13 @@ bool drawableVertex(const Cvector& v)
            v.y <= kMaxDrawnCoordinate;
 }
 
-bool outlinesMeet(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds)
+namespace {
+
+// The outlines the tessellator keeps, their drawable points into `kept`
+// and their edges into `edges`.
+void keptEdges(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds, std::vector<Cvector>& kept,
+               std::vector<Edge>& edges)
 {
-    // Outlines the tessellator keeps, and their drawable points.
-    std::vector<Cvector> kept;
-    std::vector<Edge> edges;
     size_t start = 0;
     for (const size_t end : contourEnds) {
         const size_t first = kept.size();
@@ -241,6 +243,15 @@ bool outlinesMeet(const std::vector<Cvector>& points, const std::vector<size_t>&
             edges.push_back(forward ? Edge{kept[a], kept[b], a, b} : Edge{kept[b], kept[a], b, a});
         }
     }
+}
+
+}  // namespace
+
+bool outlinesMeet(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds)
+{
+    std::vector<Cvector> kept;
+    std::vector<Edge> edges;
+    keptEdges(points, contourEnds, kept, edges);
 
     // Two equal points, anywhere: the tessellator merges them.
     std::vector<Cvector> sorted(kept);
@@ -300,10 +311,83 @@ bool outlinesMeet(const std::vector<Cvector>& points, const std::vector<size_t>&
     return false;
 }
 
-bool polygonsMeet(const Cpolygons* list)
+bool outlinesMeetOften(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds, size_t places,
+                       size_t work)
 {
-    std::vector<Cvector> points;
-    std::vector<size_t> ends;
+    std::vector<Cvector> kept;
+    std::vector<Edge> edges;
+    keptEdges(points, contourEnds, kept, edges);
+    if (edges.empty()) {
+        return false;
+    }
+    size_t found = 0;
+    size_t done = 0;
+    // Equal points.
+    std::vector<Cvector> sorted(kept);
+    std::sort(sorted.begin(), sorted.end(), before);
+    for (size_t i = 1; i < sorted.size(); ++i) {
+        if (same(sorted[i - 1], sorted[i]) && ++found > places) {
+            return true;
+        }
+    }
+    // Edges that meet share a cell of a grid over the points' box (a cell
+    // of the meeting point: cells come from one monotone function of a
+    // coordinate); each cell's edges are compared in pairs. Every edge put
+    // into a cell and every pair compared counts as work.
+    double left = INFINITY;
+    double right = -INFINITY;
+    double bottom = INFINITY;
+    double top = -INFINITY;
+    for (const Cvector& p : kept) {
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        bottom = std::min(bottom, p.y);
+        top = std::max(top, p.y);
+    }
+    const int side = static_cast<int>(std::clamp(std::ceil(std::sqrt(static_cast<double>(edges.size()))), 1.0, 1024.0));
+    const double cellWidth = (right - left) / side;
+    const double cellHeight = (top - bottom) / side;
+    const auto cellOf = [side](double v, double origin, double size) {
+        const double c = size > 0.0 ? (v - origin) / size : 0.0;
+        return c <= 0.0 ? 0 : (c >= side - 1 ? side - 1 : static_cast<int>(c));
+    };
+    std::vector<std::vector<uint32_t>> cells(static_cast<size_t>(side) * static_cast<size_t>(side));
+    for (uint32_t index = 0; index < edges.size(); ++index) {
+        const Edge& e = edges[index];
+        const int x0 = cellOf(e.left.x, left, cellWidth);
+        const int x1 = cellOf(e.right.x, left, cellWidth);
+        const int y0 = cellOf(std::min(e.left.y, e.right.y), bottom, cellHeight);
+        const int y1 = cellOf(std::max(e.left.y, e.right.y), bottom, cellHeight);
+        done += static_cast<size_t>(x1 - x0 + 1) * static_cast<size_t>(y1 - y0 + 1);
+        if (done > work) {
+            return true;
+        }
+        for (int y = y0; y <= y1; ++y) {
+            for (int x = x0; x <= x1; ++x) {
+                cells[static_cast<size_t>(y) * static_cast<size_t>(side) + static_cast<size_t>(x)].push_back(index);
+            }
+        }
+    }
+    for (const std::vector<uint32_t>& cell : cells) {
+        done += cell.size() * (cell.size() - (cell.empty() ? 0 : 1)) / 2;
+        if (done > work) {
+            return true;
+        }
+        for (size_t i = 0; i < cell.size(); ++i) {
+            for (size_t j = i + 1; j < cell.size(); ++j) {
+                if (edgesMeet(edges[cell[i]], edges[cell[j]]) && ++found > places) {
+                    return true;
+                }
+            }
+        }
+    }
+    return false;
+}
+
+namespace {
+
+void outlinesOf(const Cpolygons* list, std::vector<Cvector>& points, std::vector<size_t>& ends)
+{
     for (const Cpolygons* node = list; node != nullptr; node = node->next) {
         if (node->polygon == nullptr) {
             continue;
@@ -313,14 +397,24 @@ bool polygonsMeet(const Cpolygons* list)
         }
         ends.push_back(points.size());
     }
-    return outlinesMeet(points, ends);
 }
 
-bool polygonMeetsItself(const Cpolygon* polygon)
+}  // namespace
+
+bool polygonsMeetOften(const Cpolygons* list)
+{
+    std::vector<Cvector> points;
+    std::vector<size_t> ends;
+    outlinesOf(list, points, ends);
+    return outlinesMeet(points, ends) && outlinesMeetOften(points, ends, kOftenPlaces, kOftenWork);
+}
+
+bool polygonMeetsItselfOften(const Cpolygon* polygon)
 {
     std::vector<Cvector> points;
     for (const Cvertex* v = polygon->first; v != nullptr; v = v->next) {
         points.push_back(*v);
     }
-    return outlinesMeet(points, {points.size()});
+    return outlinesMeet(points, {points.size()}) &&
+           outlinesMeetOften(points, {points.size()}, kOftenPlaces, kOftenWork);
 }

@@ -30,11 +30,25 @@
 // last point of outline i (ascending, the last equal to points.size()).
 bool outlinesMeet(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds);
 
+// Whether the outlines meet in more than `places` places (an estimate that
+// may count a place more than once, never less), or telling it would take
+// more than `work` steps: either way the tessellator would pay for many
+// crossings. A uniform grid of about one cell per edge holds the edges;
+// each cell's edges are compared in pairs, so the work is bounded by
+// `work` whatever the outlines.
+bool outlinesMeetOften(const std::vector<Cvector>& points, const std::vector<size_t>& contourEnds, size_t places,
+                       size_t work);
+// The bounds the drawing uses: a thousand places cost the tessellator a few
+// milliseconds; a million steps of work stay within a few tens.
+inline constexpr size_t kOftenPlaces = 1000;
+inline constexpr size_t kOftenWork = 1000000;
+
 // Every polygon of the list from `list` on (nodes without a polygon are
-// skipped), each one outline.
-bool polygonsMeet(const Cpolygons* list);
-// The outline of one polygon, its whole chain.
-bool polygonMeetsItself(const Cpolygon* polygon);
+// skipped), each one outline, or the whole chain of one polygon: the
+// outlines meet (the sweep) and meet often (outlinesMeetOften with the
+// drawing's bounds), so the tessellator is better left out.
+bool polygonsMeetOften(const Cpolygons* list);
+bool polygonMeetsItselfOften(const Cpolygon* polygon);
 
 // The vertex is one the tessellator is given (see above).
 bool drawableVertex(const Cvector& v);

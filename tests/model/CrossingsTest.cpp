@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstddef>
 #include <random>
 #include <vector>
 
@@ -129,6 +130,8 @@ TEST(Crossings, SweepAgreesWithEveryPairOnRandomOutlines)
         }
         const bool expected = bruteForceMeet(points, ends);
         ASSERT_EQ(outlinesMeet(points, ends), expected) << "trial " << trial;
+        // The grid's count finds a place exactly when there is one.
+        ASSERT_EQ(outlinesMeetOften(points, ends, 0, SIZE_MAX), expected) << "trial " << trial;
         (expected ? meeting : clean) += 1;
     }
     // Both answers were asked for often.
