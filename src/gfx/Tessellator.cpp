@@ -688,6 +688,21 @@ void Cpolygons::drawPolygons(Cpolygons* list, unsigned int& listId)
             glCallList(listId);
         }
         polygonValid = true;
+    } else if (polygonsMeetOften(list)) {
+        // The editor without a stencil buffer: outlines that meet often
+        // would cost the tessellator's sweep at every change; their edges
+        // are drawn instead of the fill.
+        for (Cpolygons* node = list; node != nullptr; node = node->next) {
+            if (node->polygon != nullptr && node->polygon->count != 1) {
+                glBegin(GL_LINE_LOOP);
+                for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
+                    if (drawableVertex(*v)) {
+                        glVertex2d(v->x, v->y);
+                    }
+                }
+                glEnd();
+            }
+        }
     } else if (tessellator != nullptr) {
         createScratch();
         tessellateList(list);

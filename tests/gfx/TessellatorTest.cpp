@@ -391,8 +391,8 @@ TEST_F(PolygonListTest, GroundWhoseOutlinesCrossFillsTheOddRegion)
 
 // A stranger's track: one polygon of thousands of random vertices whose
 // edges all cross each other. The tessellator's sweep over its crossings
-// takes minutes; the ground, the editor's validity test and its outline
-// must not.
+// takes minutes; the game's ground, the editor's validity test, its
+// outline and its fill without a stencil buffer must not.
 TEST_F(PolygonListTest, TangledPolygonOpensInBoundedTime)
 {
     gameMode = true;
@@ -414,6 +414,11 @@ TEST_F(PolygonListTest, TangledPolygonOpensInBoundedTime)
     drawPolygonsInView(list.head(), ground, 0.0, kViewW, 0.0, kViewH);
     EXPECT_FALSE(tangle->isValid());
     tangle->tessellate(false, true);
+    // The editor's fill when it has no stencil buffer.
+    gameMode = false;
+    unsigned int noList = 0;
+    Cpolygons::drawPolygons(list.head(), noList);
+    gameMode = true;
     glFinish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_LT(seconds, 10.0);
