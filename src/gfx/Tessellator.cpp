@@ -187,9 +187,8 @@ int tileOf(double v, double origin, double size, int count)
 // around an odd number of times, which is the odd winding rule sampled
 // where GL samples. The work is the edges that reach the view's rows plus
 // the view's pixels, never more than edges times rows. The mask goes to a
-// texture, from the texture into the stencil, and the textured ground is
-// laid over the view where the stencil is set. Without a stencil buffer
-// the outlines are drawn instead.
+// texture on a second texture unit, and the textured ground is laid over
+// the whole view through it.
 bool maskGround = false;
 struct MaskEdge {
     double x0 = 0.0;
@@ -198,8 +197,6 @@ struct MaskEdge {
     double y1 = 0.0;
 };
 std::vector<MaskEdge> maskEdges;
-std::vector<float> maskOutlines;
-std::vector<GLint> maskOutlineStarts;   // one per outline, and the end
 struct MaskRun {
     int first = 0;
     int last = 0;
@@ -216,8 +213,6 @@ void buildMask(Cpolygons* list)
 {
     maskGround = true;
     maskEdges.clear();
-    maskOutlines.clear();
-    maskOutlineStarts.assign(1, 0);
     std::vector<Cvector> outline;
     for (Cpolygons* node = list; node != nullptr; node = node->next) {
         if (node->polygon == nullptr) {
@@ -227,11 +222,8 @@ void buildMask(Cpolygons* list)
         for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
             if (drawableVertex(*v)) {
                 outline.push_back(*v);
-                maskOutlines.push_back(static_cast<float>(v->x));
-                maskOutlines.push_back(static_cast<float>(v->y));
             }
         }
-        maskOutlineStarts.push_back(static_cast<GLint>(maskOutlines.size() / 2));
         // The tessellator drops outlines of fewer than three points.
         if (outline.size() < 3) {
             continue;
@@ -250,8 +242,6 @@ void freeMask()
 {
     maskGround = false;
     maskEdges = {};
-    maskOutlines = {};
-    maskOutlineStarts = {};
     maskRuns = {};
     maskFlips = {};
     maskPixels = {};
@@ -328,25 +318,6 @@ void computeMask(int width, int height, const double scale[2], const double offs
 
 void drawMask()
 {
-    GLint stencilBits = 0;
-    glGetIntegerv(GL_STENCIL_BITS, &stencilBits);
-    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_STENCIL_BUFFER_BIT | GL_TEXTURE_BIT);
-    if (stencilBits == 0) {
-        glDisable(GL_TEXTURE_2D);
-        glPushClientAttrib(GL_CLIENT_VERTEX_ARRAY_BIT);
-        glEnableClientState(GL_VERTEX_ARRAY);
-        glVertexPointer(2, GL_FLOAT, 0, maskOutlines.data());
-        for (size_t i = 0; i + 1 < maskOutlineStarts.size(); ++i) {
-            const GLint first = maskOutlineStarts[i];
-            const GLsizei count = maskOutlineStarts[i + 1] - first;
-            if (count >= 2) {
-                glDrawArrays(GL_LINE_LOOP, first, count);
-            }
-        }
-        glPopClientAttrib();
-        glPopAttrib();
-        return;
-    }
     // World units to pixels: the projection and modelview of a 2-D view
     // map x and y each by a scale and an offset.
     GLint viewport[4] = {};
@@ -367,14 +338,14 @@ void drawMask()
         offset[k] = (o + 1.0) * half;
     }
     if (width <= 0 || height <= 0 || scale[0] == 0.0 || scale[1] == 0.0) {
-        glPopAttrib();
         return;
     }
     computeMask(width, height, scale, offset);
 
-    GLint ground = 0;
-    glGetIntegerv(GL_TEXTURE_BINDING_2D, &ground);
-    const GLboolean textured = glIsEnabled(GL_TEXTURE_2D);
+    // The mask on the second texture unit, texel for pixel, its alpha
+    // multiplying the ground's; the alpha test drops what lies outside.
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT);
+    glActiveTexture(GL_TEXTURE1);
     if (maskTexture == 0) {
         glGenTextures(1, &maskTexture);
     }
@@ -391,65 +362,27 @@ void drawMask()
     } else {
         glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_ALPHA, GL_UNSIGNED_BYTE, maskPixels.data());
     }
-
-    // The mask into the stencil, texel for pixel.
-    glMatrixMode(GL_PROJECTION);
-    glPushMatrix();
-    glLoadIdentity();
-    glOrtho(0, width, 0, height, -1, 1);
-    glMatrixMode(GL_MODELVIEW);
-    glPushMatrix();
-    glLoadIdentity();
-    glStencilMask(1);
-    glClearStencil(0);
-    glClear(GL_STENCIL_BUFFER_BIT);
-    glEnable(GL_STENCIL_TEST);
-    glStencilFunc(GL_ALWAYS, 1, 1);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_REPLACE);
-    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
     glEnable(GL_TEXTURE_2D);
-    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_REPLACE);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glActiveTexture(GL_TEXTURE0);
     glEnable(GL_ALPHA_TEST);
-    glAlphaFunc(GL_GREATER, 0.5f);
-    glBegin(GL_QUADS);
-    glTexCoord2f(0.0f, 0.0f);
-    glVertex2i(0, 0);
-    glTexCoord2f(1.0f, 0.0f);
-    glVertex2i(width, 0);
-    glTexCoord2f(1.0f, 1.0f);
-    glVertex2i(width, height);
-    glTexCoord2f(0.0f, 1.0f);
-    glVertex2i(0, height);
-    glEnd();
-    glDisable(GL_ALPHA_TEST);
-    glPopMatrix();
-    glMatrixMode(GL_PROJECTION);
-    glPopMatrix();
-    glMatrixMode(GL_MODELVIEW);
-    glPopAttrib();
+    glAlphaFunc(GL_GREATER, 0.0f);
 
-    // The ground over the whole viewport where the stencil is set, with the
-    // texture coordinates the textured vertex callback gives.
-    glPushAttrib(GL_ENABLE_BIT | GL_STENCIL_BUFFER_BIT);
-    glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(ground));
-    if (textured) {
-        glEnable(GL_TEXTURE_2D);
-    }
-    glEnable(GL_STENCIL_TEST);
-    glStencilFunc(GL_EQUAL, 1, 1);
-    glStencilOp(GL_KEEP, GL_KEEP, GL_KEEP);
+    // The ground over the whole viewport, with the texture coordinates the
+    // textured vertex callback gives.
     const double repeat = textureRepeat > 0 ? static_cast<double>(textureRepeat) : 1.0;
-    const double left = (0.0 - offset[0]) / scale[0];
-    const double right = (width - offset[0]) / scale[0];
-    const double bottom = (0.0 - offset[1]) / scale[1];
-    const double top = (height - offset[1]) / scale[1];
     glBegin(GL_QUADS);
-    for (const auto& [x, y] : {std::pair{left, bottom}, std::pair{right, bottom}, std::pair{right, top},
-                               std::pair{left, top}}) {
+    for (const auto& [u, v] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
+        const double x = (u * width - offset[0]) / scale[0];
+        const double y = (v * height - offset[1]) / scale[1];
+        glMultiTexCoord2f(GL_TEXTURE1, static_cast<GLfloat>(u), static_cast<GLfloat>(v));
         glTexCoord2f(static_cast<GLfloat>(x / repeat), static_cast<GLfloat>(y / repeat));
         glVertex2d(x, y);
     }
     glEnd();
+    glActiveTexture(GL_TEXTURE1);
+    glDisable(GL_TEXTURE_2D);
+    glActiveTexture(GL_TEXTURE0);
     glPopAttrib();
 }
 
