@@ -6,8 +6,9 @@
 // when two neighbouring edges fold back over each other. These are the
 // places where the tessellator would have to make a vertex of its own (and
 // on a polygon of random vertices there are about n * n of them, which it
-// pays for dearly); a set of outlines that do not meet is drawn by the
-// tessellator, which then only sweeps over the given vertices.
+// pays for dearly); outlines that do not meet, or meet in few places, are
+// left to the tessellator, which then does little more than sweep over the
+// given vertices.
 //
 // The test is one sweep over the edges ordered by their left ends, with an
 // ordered set of the edges the sweep line crosses: O(n log n) for n edges
