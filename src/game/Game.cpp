@@ -95,11 +95,12 @@ bool setupWorld()
 {
     // The ghost is ridden first, in the world it then leaves to the run.
     prepareGhost();
-    if (!buildWorld(trackPath)) {
+    uint64_t digest = 0;
+    if (!buildWorld(trackPath, &digest)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;
     }
-    beginRun();
+    beginRun(digest);
     if (startPosition != nullptr) {
         cameraCentre.x = startPosition->x;
         cameraCentre.y = startPosition->y;

@@ -1,6 +1,7 @@
 // Replays: text form, files, and the track digest.
 #include "model/Replay.h"
 
+#include "model/FileAccess.h"
 #include "model/RunTime.h"
 
 #include <xxhash.h>
@@ -11,9 +12,13 @@
 #include <cstring>
 #include <limits>
 
+#ifdef _WIN32
+#include "model/FileSeam.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,6 +26,7 @@ constexpr const char* kVersionLine = "# velto replay ";
 constexpr const char* kTrackLine = "# track: ";
 constexpr const char* kDigestLine = "# digest: ";
 constexpr const char* kResultLine = "# result: ";
+constexpr const char* kClosingLine = "# end";
 
 // The next line of `text` from `pos`, without its line end (LF or CRLF).
 bool nextLine(const std::string& text, size_t& pos, std::string& line)
@@ -127,6 +133,40 @@ bool parseResult(const std::string& text, int32_t& result, int32_t& steps)
     return text == resultText(result, steps);
 }
 
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+int hexValue(char c)
+{
+    return c <= '9' ? c - '0' : c - 'a' + 10;
+}
+
+// "\xHH" at `i` of `text`.
+bool escapeAt(const std::string& text, size_t i)
+{
+    return i + 3 < text.size() && text[i] == '\\' && text[i + 1] == 'x' && isHexDigit(text[i + 2]) &&
+           isHexDigit(text[i + 3]);
+}
+
+// The track name as its header line holds it; see escapedTrackName.
+std::string unescapedTrackName(const std::string& text)
+{
+    std::string name;
+    name.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (escapeAt(text, i)) {
+            name += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
+            i += 3;
+        } else {
+            name += text[i];
+        }
+    }
+    return name;
+}
+
+#ifndef _WIN32
 bool writeAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -142,8 +182,26 @@ bool writeAll(int fd, const std::string& bytes)
     }
     return true;
 }
+#endif
 
 } // namespace
+
+std::string escapedTrackName(const std::string& name)
+{
+    std::string text;
+    text.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x20 || byte == 0x7f || escapeAt(name, i)) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            text += escape;
+        } else {
+            text += name[i];
+        }
+    }
+    return text;
+}
 
 const char* replayResultName(int32_t result)
 {
@@ -159,17 +217,19 @@ std::string formatReplay(const Replay& replay)
     std::string text;
     text.reserve(128 + replay.changes.size() * 10);
     text += kVersionLine + std::to_string(kReplayVersion) + '\n';
-    text += kTrackLine + replay.trackName + '\n';
+    text += kTrackLine + escapedTrackName(replay.trackName) + '\n';
     text += kDigestLine + digestText(replay.digest) + '\n';
     text += kResultLine + resultText(replay.result, replay.steps) + '\n';
     for (const KeyChange& change : replay.changes) {
         text += keyScriptLine(change);
         text += '\n';
     }
+    text += kClosingLine;
+    text += '\n';
     return text;
 }
 
-bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+ReplayReadError parseReplayText(const std::string& text, Replay& replay, std::string& error)
 {
     replay = Replay{};
     size_t pos = 0;
@@ -178,105 +238,97 @@ bool parseReplay(const std::string& text, Replay& replay, std::string& error)
     if (!nextLine(text, pos, line) || !startsWith(line, kVersionLine) ||
         !parseCount(line.substr(std::strlen(kVersionLine)), version)) {
         error = "line 1: not a replay (expected '" + std::string(kVersionLine) + "N')";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    if (version != kReplayVersion) {
+    if (version != kReplayVersion && version != kEarlierPhysicsReplayVersion) {
         error = "line 1: replay version " + std::to_string(version) + " is not " +
                 std::to_string(kReplayVersion);
-        return false;
+        return ReplayReadError::Malformed;
     }
     if (!nextLine(text, pos, line) || !startsWith(line, kTrackLine) ||
         line.size() == std::strlen(kTrackLine)) {
         error = "line 2: expected '" + std::string(kTrackLine) + "NAME'";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    replay.trackName = line.substr(std::strlen(kTrackLine));
+    replay.trackName = unescapedTrackName(line.substr(std::strlen(kTrackLine)));
     if (!nextLine(text, pos, line) || !startsWith(line, kDigestLine) ||
         !parseDigest(line.substr(std::strlen(kDigestLine)), replay.digest)) {
         error = "line 3: expected '" + std::string(kDigestLine) + "' and 16 hex digits";
-        return false;
+        return ReplayReadError::Malformed;
     }
     if (!nextLine(text, pos, line) || !startsWith(line, kResultLine) ||
         !parseResult(line.substr(std::strlen(kResultLine)), replay.result, replay.steps)) {
         error = "line 4: expected '" + std::string(kResultLine) + "RESULT steps: N time: MM:SS:HH'";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    if (!parseKeyScript(text, replay.changes, error)) {
-        return false;
+    if (version == kEarlierPhysicsReplayVersion) {
+        error = kEarlierPhysicsText;
+        return ReplayReadError::EarlierPhysics;
+    }
+    // The closing line and its line end end the text; nothing follows them.
+    size_t closing = std::string::npos;
+    for (const char* end : {"\n", "\r\n"}) {
+        const std::string tail = "\n" + std::string(kClosingLine) + end;
+        if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+            closing = text.size() - tail.size() + 1;
+        }
+    }
+    if (closing == std::string::npos || closing < pos) {
+        error = "the replay does not end with its closing line '" + std::string(kClosingLine) +
+                "': it is cut short or has text after it";
+        replay.changes.clear();
+        return ReplayReadError::Malformed;
+    }
+    if (!parseKeyScript(text.substr(0, closing), replay.changes, error)) {
+        return ReplayReadError::Malformed;
     }
     if (!replay.changes.empty() &&
         replay.changes.back().step >= static_cast<uint64_t>(std::max<int32_t>(replay.steps, 1))) {
         error = "a key change at step " + std::to_string(replay.changes.back().step) +
                 " lies beyond the run's " + std::to_string(replay.steps) + " steps";
-        return false;
-    }
-    return true;
-}
-
-ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
-{
-    replay = Replay{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int why = errno;
-        error = why == ENOENT ? "no such file" : std::strerror(why);
-        return why == ENOENT ? ReplayReadError::Missing : ReplayReadError::Unreadable;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        error = "not a regular file";
-        return ReplayReadError::Unreadable;
-    }
-    // Read one byte past the limit, so that a file that grew since fstat is
-    // still found too large without trusting its size.
-    std::string text;
-    text.resize(std::min<size_t>(static_cast<size_t>(info.st_size), kMaxReplayBytes) + 1);
-    size_t done = 0;
-    bool failed = false;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-        if (done == text.size() && text.size() <= kMaxReplayBytes) {
-            text.resize(std::min(text.size() * 2, kMaxReplayBytes + 1));
-        }
-    }
-    ::close(fd);
-    if (failed) {
-        error = "read error";
-        return ReplayReadError::Unreadable;
-    }
-    if (done > kMaxReplayBytes) {
-        error = "larger than " + std::to_string(kMaxReplayBytes) + " bytes";
-        return ReplayReadError::TooLarge;
-    }
-    text.resize(done);
-    if (!parseReplay(text, replay, error)) {
         return ReplayReadError::Malformed;
     }
     return ReplayReadError::None;
 }
 
+bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+{
+    return parseReplayText(text, replay, error) == ReplayReadError::None;
+}
+
+ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
+{
+    replay = Replay{};
+    std::string text;
+    switch (readBoundedFile(path, kMaxReplayBytes, text, error)) {
+    case FileReadError::None: break;
+    case FileReadError::Missing: return ReplayReadError::Missing;
+    case FileReadError::Unreadable: return ReplayReadError::Unreadable;
+    case FileReadError::TooLarge: return ReplayReadError::TooLarge;
+    }
+    return parseReplayText(text, replay, error);
+}
+
+#ifdef _WIN32
+bool writeReplayFile(const std::string& path, const Replay& replay)
+{
+    return !path.empty() && fileseam::replaceFileWith(path, formatReplay(replay));
+}
+#else
 bool writeReplayFile(const std::string& path, const Replay& replay)
 {
     if (path.empty()) {
         return false;
     }
     const std::string text = formatReplay(replay);
+    // The new file's name is short whatever the target's: a name as long as
+    // the folder allows could take no suffix.
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string tempPath;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempPath = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        tempPath = folder + ".velto-replay-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             return false;
@@ -294,10 +346,10 @@ bool writeReplayFile(const std::string& path, const Replay& replay)
     }
     return ok;
 }
+#endif
 
-bool trackDigest(const std::string& path, uint64_t& digest)
+bool trackDigestOf(std::FILE* file, uint64_t& digest)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return false;
     }
@@ -322,13 +374,27 @@ bool trackDigest(const std::string& path, uint64_t& digest)
         digest = XXH3_64bits_digest(state);
     }
     XXH3_freeState(state);
+    return ok;
+}
+
+bool trackDigest(const std::string& path, uint64_t& digest)
+{
+    std::FILE* file = openRegularStream(path);
+    if (file == nullptr) {
+        return false;
+    }
+    const bool ok = trackDigestOf(file, digest);
     std::fclose(file);
     return ok;
 }
 
 std::string fileNameOf(const std::string& path)
 {
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\");
+#else
     const size_t slash = path.find_last_of('/');
+#endif
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
@@ -336,8 +402,19 @@ std::string bestReplayPath(const std::string& trackPath)
 {
     const size_t slash = trackPath.find_last_of('/');
     const size_t dot = trackPath.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) {
-        return trackPath.substr(0, dot) + ".replay";
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t nameEnd = dot != std::string::npos && dot > nameStart ? dot : trackPath.size();
+    const std::string stem = trackPath.substr(nameStart, nameEnd - nameStart);
+    const std::string suffix = ".replay";
+    if (stem.size() + suffix.size() <= kMaxFileNameBytes) {
+        return trackPath.substr(0, nameEnd) + suffix;
     }
-    return trackPath + ".replay";
+    // Too long a name for the suffix: the stem is cut (at a character's
+    // start) and told apart from others cut alike by a hash of all of it.
+    const std::string tag = "~" + digestText(XXH3_64bits(stem.data(), stem.size()));
+    size_t keep = kMaxFileNameBytes - suffix.size() - tag.size();
+    while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xc0) == 0x80) {
+        --keep;
+    }
+    return trackPath.substr(0, nameStart) + stem.substr(0, keep) + tag + suffix;
 }

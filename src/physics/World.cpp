@@ -1,6 +1,8 @@
 #include "physics/World.h"
 
 #include "model/Globals.h"
+#include "model/FileAccess.h"
+#include "model/Replay.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
 #include "physics/EdgeGrid.h"
@@ -35,6 +37,7 @@ std::atomic<int32_t> stepCount{0};
 std::atomic<bool> clockWaiting{true};
 
 bool bruteForceContacts = false;
+void (*appleRemovalHook)() = nullptr;
 
 namespace {
 
@@ -120,6 +123,9 @@ void collectWith(const Cball& ball)
         }
         return false;
     });
+    if (appleRemovalHook != nullptr) {
+        appleRemovalHook();
+    }
 }
 
 Cpolygon* rectangle(double left, double bottom, double right, double top)
@@ -204,7 +210,7 @@ void applesInBox(double left, double right, double bottom, double top, std::vect
     }
 }
 
-bool buildWorld(const std::string& path)
+bool buildWorld(const std::string& path, uint64_t* digest)
 {
     freeWorld();
     gameMode = true;
@@ -216,7 +222,18 @@ bool buildWorld(const std::string& path)
     int32_t appleCount = 0;
     Capples* apples = nullptr;
     double best = -1.0;
-    if (!loadTrack(path, start, finish, polygonCount, polygons, appleCount, apples, best)) {
+    // The digest is taken from the very file the world is read from, so that
+    // a track rewritten meanwhile can never pass for the one built.
+    std::FILE* file = openRegularStream(path);
+    bool loaded = file != nullptr;
+    if (loaded && digest != nullptr) {
+        loaded = trackDigestOf(file, *digest) && std::fseek(file, 0, SEEK_SET) == 0;
+    }
+    loaded = loaded && loadTrackStream(file, start, finish, polygonCount, polygons, appleCount, apples, best);
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    if (!loaded) {
         delete start;
         delete finish;
         delete polygons;

@@ -2,22 +2,29 @@
 // game's physics thread does, driven by a key script.
 //
 //   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
-//             [--brute-force]
+//             [--digest] [--step-digests] [--brute-force]
 //
 // --record writes the replay of the ride; --replay rides a replay and checks
 // that it names this track and ends as its header says.
+// --digest prints, instead of the result line, one line of 16 hex digits:
+// the digest of the whole run, every step's bike state bit for bit
+// (physics/RunDigest.h). --step-digests prints the step count and the digest
+// so far after each step, to find the first step where two rides part.
 // --brute-force tests every edge of the track in each contact pass instead of
 // asking the broad phase; the trace is the same bit for bit, only slower.
 //
 // Exit status: 0 when the simulation ran (whatever its result), 1 when the
 // track cannot be loaded, 2 for bad arguments or a bad key script or replay,
 // 3 when the output or the recorded replay cannot be written, 4 when a
-// replay does not hold for the track (one line on stderr says why).
+// replay does not hold for the track or was recorded by an earlier physics
+// (one line on stderr says why).
+#include "model/FileAccess.h"
 #include "model/KeyScript.h"
 #include "model/Replay.h"
 
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "physics/RunDigest.h"
 #include "physics/World.h"
 
 #include <algorithm>
@@ -34,7 +41,7 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 void usage()
 {
     std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]"
-               " [--brute-force]\n",
+               " [--digest] [--step-digests] [--brute-force]\n",
                stderr);
 }
 
@@ -128,12 +135,18 @@ int main(int argc, char** argv)
     bool haveRecord = false;
     bool haveSteps = false;
     bool trace = false;
+    bool digestOnly = false;
+    bool stepDigests = false;
     int32_t maxSteps = kDefaultMaxSteps;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--digest") {
+            digestOnly = true;
+        } else if (arg == "--step-digests") {
+            stepDigests = true;
         } else if (arg == "--brute-force") {
             bruteForceContacts = true;
         } else if (arg == "--keys" || arg == "--replay" || arg == "--record" || arg == "--max-steps") {
@@ -181,31 +194,26 @@ int main(int argc, char** argv)
     Replay replay;
     if (isReplay) {
         std::string error;
-        if (readReplayFile(keysFile, replay, error) != ReplayReadError::None) {
+        const ReplayReadError read = readReplayFile(keysFile, replay, error);
+        if (read == ReplayReadError::EarlierPhysics) {
+            std::fprintf(stderr, "velto-sim: %s: %s; it does not ride on this version\n", keysFile.c_str(),
+                         error.c_str());
+            return 4;
+        }
+        if (read != ReplayReadError::None) {
             std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
         changes = replay.changes;
     } else if (haveKeys) {
-        // A folder opens like a file and fails only when read, so the read
-        // itself is checked.
+        // The same bound and the same refusals as a replay: only a regular
+        // file of at most kMaxKeyScriptBytes is read.
         std::string text;
-        std::FILE* in = std::fopen(keysFile.c_str(), "rb");
-        bool read = in != nullptr;
-        if (read) {
-            char buffer[4096];
-            size_t n = 0;
-            while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-                text.append(buffer, n);
-            }
-            read = std::ferror(in) == 0;
-            std::fclose(in);
-        }
-        if (!read) {
-            std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
+        std::string error;
+        if (readBoundedFile(keysFile, kMaxKeyScriptBytes, text, error) != FileReadError::None) {
+            std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
-        std::string error;
         if (!parseKeyScript(text, changes, error)) {
             std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
@@ -214,14 +222,14 @@ int main(int argc, char** argv)
 
     clearKeys();
     uint64_t digest = 0;
-    if (!buildWorld(trackFile) || !trackDigest(trackFile, digest)) {
+    if (!buildWorld(trackFile, &digest)) {
         std::fputs("Cant't load the track.\n", stderr);
         return 1;
     }
     if (isReplay) {
         if (replay.digest != digest) {
             std::fprintf(stderr, "velto-sim: %s is a replay of another track or another version of it (%s)\n",
-                         keysFile.c_str(), replay.trackName.c_str());
+                         keysFile.c_str(), escapedTrackName(replay.trackName).c_str());
             freeWorld();
             return 4;
         }
@@ -243,6 +251,7 @@ int main(int argc, char** argv)
 
     size_t nextChange = 0;
     int32_t result = StepRunning;
+    RunDigest runDigest;
     for (uint64_t step = 0;; ++step) {
         while (nextChange < changes.size() && changes[nextChange].step <= step) {
             holdKeys(changes[nextChange].keys);
@@ -255,8 +264,12 @@ int main(int argc, char** argv)
         clockWaiting = false;
         result = stepWorld(kStepSeconds);
         stepCount += 1;
+        runDigest.addStep(result);
         if (trace) {
             printTrace(result);
+        }
+        if (stepDigests) {
+            std::printf("%d %016llx\n", stepCount.load(), static_cast<unsigned long long>(runDigest.value()));
         }
         if (result != StepRunning || stepCount.load() >= maxSteps) {
             break;
@@ -264,8 +277,12 @@ int main(int argc, char** argv)
     }
 
     const int32_t steps = stepCount.load();
-    std::printf("result: %s steps: %d time: %s\n", resultName(result), steps,
-                formatRunTime(runTimeOfSteps(steps)).c_str());
+    if (digestOnly) {
+        std::printf("%016llx\n", static_cast<unsigned long long>(runDigest.value()));
+    } else {
+        std::printf("result: %s steps: %d time: %s\n", resultName(result), steps,
+                    formatRunTime(runTimeOfSteps(steps)).c_str());
+    }
     std::fflush(stdout);
     freeWorld();
     if (std::ferror(stdout)) {
