@@ -15,6 +15,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <vector>
 
 TGLBMP* wheelTexture = nullptr;
 TGLBMP* appleTexture = nullptr;
@@ -189,7 +190,14 @@ void drawScene()
     bindTexture(bikeTexture);
     shownMoto->drawFrame();
     bindTexture(appleTexture);
-    drawApples(trackApples, true);
+    // Only the apples whose squares reach into the view, in list order.
+    static std::vector<Cvector> shownApples;
+    applesInBox(cameraCentre.x - w / 2.0 - kAppleRadius - 1.0, cameraCentre.x + w / 2.0 + kAppleRadius + 1.0,
+                cameraCentre.y - h / 2.0 - kAppleRadius - 1.0, cameraCentre.y + h / 2.0 + kAppleRadius + 1.0,
+                shownApples);
+    for (const Cvector& apple : shownApples) {
+        drawTexturedApple(apple);
+    }
     bindTexture(finishTexture);
     finishBall->drawBall();
     glDisable(GL_TEXTURE_2D);

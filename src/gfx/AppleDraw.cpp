@@ -32,6 +32,11 @@ void drawApple(const Capples* apple, bool textured)
         printText("A", true, apple->x, apple->y - 12.0, 50.0);
         return;
     }
+    drawTexturedApple(*apple);
+}
+
+void drawTexturedApple(const Cvector& centre)
+{
     if (appleList == 0) {
         appleList = glGenLists(1);
         glNewList(appleList, GL_COMPILE);
@@ -39,7 +44,7 @@ void drawApple(const Capples* apple, bool textured)
         glEndList();
     }
     glPushMatrix();
-    glTranslatef(static_cast<GLfloat>(apple->x), static_cast<GLfloat>(apple->y), 0.0f);
+    glTranslatef(static_cast<GLfloat>(centre.x), static_cast<GLfloat>(centre.y), 0.0f);
     glScalef(20.0f, 20.0f, 0.0f);
     glCallList(appleList);
     glPopMatrix();

@@ -4,6 +4,7 @@
 
 #include "gfx/Tessellator.h"
 
+#include "model/Crossings.h"
 #include "model/Globals.h"
 #include "model/Polygon.h"
 
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <deque>
+#include <utility>
 #include <vector>
 
 int textureRepeat = 256;
@@ -174,8 +176,225 @@ int tileOf(double v, double origin, double size, int count)
     return t >= count - 1 ? count - 1 : static_cast<int>(t);
 }
 
+// The ground when its outlines cross or touch often (model/Crossings.h). The
+// tessellator would pay for every crossing, and a polygon of n random
+// vertices has about n * n / 10 of them; triangles that fill by parity
+// through the stencil are as slow, as each pixel lies under some n / 10 of
+// them. So each frame finds the fill of the pixels themselves: for each row
+// of pixels, every edge that crosses the row at a pixel centre's height
+// flips the parity of the pixels from its crossing to the right; a running
+// sum along the row then tells the pixels whose centres the outlines wind
+// around an odd number of times, which is the odd winding rule sampled
+// where GL samples. The work is the edges that reach the view's rows plus
+// the view's pixels, never more than edges times rows. The mask goes to a
+// texture on a second texture unit, and the textured ground is laid over
+// the whole view through it.
+bool maskGround = false;
+struct MaskEdge {
+    double x0 = 0.0;
+    double y0 = 0.0;
+    double x1 = 0.0;
+    double y1 = 0.0;
+};
+std::vector<MaskEdge> maskEdges;
+struct MaskRun {
+    int first = 0;
+    int last = 0;
+    double t = 0.0;
+    double slope = 0.0;
+};
+std::vector<MaskRun> maskRuns;
+std::vector<unsigned char> maskFlips;   // (width + 1) per row
+std::vector<unsigned char> maskPixels;
+GLuint maskTexture = 0;
+int maskSize[2] = {0, 0};
+
+void buildMask(Cpolygons* list)
+{
+    maskGround = true;
+    maskEdges.clear();
+    std::vector<Cvector> outline;
+    for (Cpolygons* node = list; node != nullptr; node = node->next) {
+        if (node->polygon == nullptr) {
+            continue;
+        }
+        outline.clear();
+        for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
+            if (drawableVertex(*v)) {
+                outline.push_back(*v);
+            }
+        }
+        // The tessellator drops outlines of fewer than three points.
+        if (outline.size() < 3) {
+            continue;
+        }
+        for (size_t i = 0; i < outline.size(); ++i) {
+            const Cvector& a = outline[i];
+            const Cvector& b = outline[i + 1 < outline.size() ? i + 1 : 0];
+            if (a.y != b.y) {
+                maskEdges.push_back(MaskEdge{a.x, a.y, b.x, b.y});
+            }
+        }
+    }
+}
+
+void freeMask()
+{
+    maskGround = false;
+    maskEdges = {};
+    maskRuns = {};
+    maskFlips = {};
+    maskPixels = {};
+    if (maskTexture != 0) {
+        glDeleteTextures(1, &maskTexture);
+        maskTexture = 0;
+    }
+    maskSize[0] = maskSize[1] = 0;
+}
+
+// The mask of the viewport's pixels, for the current projection and
+// modelview (an axis-aligned map from world units to pixels).
+void computeMask(int width, int height, const double scale[2], const double offset[2])
+{
+    const size_t stride = static_cast<size_t>(width) + 1;
+    maskFlips.assign(stride * static_cast<size_t>(height), 0);
+    // Each edge in pixels: its first and last row, and t = x - 0.5 at the
+    // first row's centre, stepping by the slope from row to row. Pixels
+    // whose centres lie right of the crossing x (i + 0.5 > x) are those from
+    // i = floor(t) + 1 on.
+    maskRuns.clear();
+    for (const MaskEdge& e : maskEdges) {
+        double x0 = scale[0] * e.x0 + offset[0];
+        double y0 = scale[1] * e.y0 + offset[1];
+        double x1 = scale[0] * e.x1 + offset[0];
+        double y1 = scale[1] * e.y1 + offset[1];
+        if (y0 > y1) {
+            std::swap(x0, x1);
+            std::swap(y0, y1);
+        }
+        // Rows whose centres j + 0.5 lie in [y0, y1).
+        const double first = std::max(std::ceil(y0 - 0.5), 0.0);
+        const double last = std::min(std::ceil(y1 - 0.5) - 1.0, static_cast<double>(height - 1));
+        if (!(first <= last)) {
+            continue;
+        }
+        const double slope = (x1 - x0) / (y1 - y0);
+        maskRuns.push_back(MaskRun{static_cast<int>(first), static_cast<int>(last),
+                                   x0 + (first + 0.5 - y0) * slope - 0.5, slope});
+    }
+    // Band by band of rows, so that the flips being written stay in cache.
+    constexpr int kBand = 16;
+    const double limit = static_cast<double>(width);
+    for (int band = 0; band < height; band += kBand) {
+        const int bandLast = std::min(band + kBand, height) - 1;
+        for (const MaskRun& run : maskRuns) {
+            if (run.first > bandLast || run.last < band) {
+                continue;
+            }
+            const int from = std::max(run.first, band);
+            const int to = std::min(run.last, bandLast);
+            double t = run.t + (from - run.first) * run.slope;
+            unsigned char* flips = maskFlips.data() + static_cast<size_t>(from) * stride;
+            for (int j = from; j <= to; ++j, t += run.slope, flips += stride) {
+                if (t < 0.0) {
+                    flips[0] ^= 1;
+                } else if (t < limit) {
+                    flips[static_cast<size_t>(t) + 1] ^= 1;
+                }
+            }
+        }
+    }
+    maskPixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int j = 0; j < height; ++j) {
+        const unsigned char* flips = &maskFlips[static_cast<size_t>(j) * stride];
+        unsigned char* row = &maskPixels[static_cast<size_t>(j) * static_cast<size_t>(width)];
+        unsigned char inside = 0;
+        for (int i = 0; i < width; ++i) {
+            inside ^= flips[i];
+            row[i] = inside != 0 ? 255 : 0;
+        }
+    }
+}
+
+void drawMask()
+{
+    // World units to pixels: the projection and modelview of a 2-D view
+    // map x and y each by a scale and an offset.
+    GLint viewport[4] = {};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const int width = viewport[2];
+    const int height = viewport[3];
+    GLdouble projection[16] = {};
+    GLdouble modelview[16] = {};
+    glGetDoublev(GL_PROJECTION_MATRIX, projection);
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview);
+    double scale[2] = {};
+    double offset[2] = {};
+    for (int k = 0; k < 2; ++k) {
+        const double half = 0.5 * viewport[2 + k];
+        const double s = projection[0 + 5 * k] * modelview[0 + 5 * k];
+        const double o = projection[0 + 5 * k] * modelview[12 + k] + projection[12 + k];
+        scale[k] = s * half;
+        offset[k] = (o + 1.0) * half;
+    }
+    if (width <= 0 || height <= 0 || scale[0] == 0.0 || scale[1] == 0.0) {
+        return;
+    }
+    computeMask(width, height, scale, offset);
+
+    // The mask on the second texture unit, texel for pixel, its alpha
+    // multiplying the ground's; the alpha test drops what lies outside.
+    glPushAttrib(GL_ENABLE_BIT | GL_COLOR_BUFFER_BIT | GL_TEXTURE_BIT);
+    glActiveTexture(GL_TEXTURE1);
+    if (maskTexture == 0) {
+        glGenTextures(1, &maskTexture);
+    }
+    glBindTexture(GL_TEXTURE_2D, maskTexture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    if (maskSize[0] != width || maskSize[1] != height) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_ALPHA8, width, height, 0, GL_ALPHA, GL_UNSIGNED_BYTE, maskPixels.data());
+        maskSize[0] = width;
+        maskSize[1] = height;
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, GL_ALPHA, GL_UNSIGNED_BYTE, maskPixels.data());
+    }
+    glEnable(GL_TEXTURE_2D);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    glActiveTexture(GL_TEXTURE0);
+    glEnable(GL_ALPHA_TEST);
+    glAlphaFunc(GL_GREATER, 0.0f);
+
+    // The ground over the whole viewport, with the texture coordinates the
+    // textured vertex callback gives.
+    const double repeat = textureRepeat > 0 ? static_cast<double>(textureRepeat) : 1.0;
+    glBegin(GL_QUADS);
+    for (const auto& [u, v] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{1, 1}, std::pair{0, 1}}) {
+        const double x = (u * width - offset[0]) / scale[0];
+        const double y = (v * height - offset[1]) / scale[1];
+        glMultiTexCoord2f(GL_TEXTURE1, static_cast<GLfloat>(u), static_cast<GLfloat>(v));
+        glTexCoord2f(static_cast<GLfloat>(x / repeat), static_cast<GLfloat>(y / repeat));
+        glVertex2d(x, y);
+    }
+    glEnd();
+    glActiveTexture(GL_TEXTURE1);
+    glDisable(GL_TEXTURE_2D);
+    glActiveTexture(GL_TEXTURE0);
+    glPopAttrib();
+}
+
 void buildTiles(Cpolygons* list, unsigned int& listId)
 {
+    freeMask();
+    if (polygonsMeetOften(list)) {
+        buildMask(list);
+        tileBoxes.clear();
+        listId = glGenLists(1);   // empty: it marks the ground as built
+        return;
+    }
     std::vector<double> triangles;
     capturedTriangles = &triangles;
     gluTessCallback(tessellator, GLU_TESS_BEGIN, callback(&captureBegin));
@@ -256,7 +475,9 @@ void drawPolygonsInView(Cpolygons* list, unsigned int& listId, double left, doub
     if (listId == 0 && tessellator != nullptr) {
         buildTiles(list, listId);
     }
-    if (listId != 0) {
+    if (listId != 0 && maskGround) {
+        drawMask();
+    } else if (listId != 0) {
         for (size_t tile = 0; tile < tileBoxes.size(); ++tile) {
             const TileBox& box = tileBoxes[tile];
             if (!box.empty && box.left <= right && box.right >= left && box.bottom <= top && box.top >= bottom) {
@@ -274,6 +495,7 @@ void deletePolygonTiles(unsigned int& listId)
         listId = 0;
     }
     tileBoxes.clear();
+    freeMask();
 }
 
 void createTessellator()
@@ -320,6 +542,19 @@ void Cpolygon::tessellate(bool filled, bool standalone)
     if (tessellator == nullptr) {
         return;
     }
+    // The outline of a polygon whose edges cross or touch often: its own
+    // edges, not the boundary the tessellator would find at the price of
+    // every crossing.
+    if (!filled && standalone && polygonMeetsItselfOften(this)) {
+        glBegin(GL_LINE_LOOP);
+        for (const Cvertex* v = first; v != nullptr; v = v->next) {
+            if (drawableVertex(*v)) {
+                glVertex2d(v->x, v->y);
+            }
+        }
+        glEnd();
+        return;
+    }
     gluTessProperty(tessellator, GLU_TESS_BOUNDARY_ONLY, filled ? 0.0 : 1.0);
     if (standalone) {
         gluTessBeginPolygon(tessellator, nullptr);
@@ -355,7 +590,13 @@ bool Cpolygon::isValid()
         if (tessellator != nullptr) {
             gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, callback(&ignoreEdgeFlag));
         }
-        tessellate(true, true);
+        // Edges that cross or touch often would make the tessellator combine
+        // vertices at each place, at a price: that is decided without it.
+        if (polygonMeetsItselfOften(this)) {
+            polygonValid = false;
+        } else {
+            tessellate(true, true);
+        }
         if (tessellator != nullptr) {
             gluTessCallback(tessellator, GLU_TESS_EDGE_FLAG, nullptr);
         }
@@ -380,6 +621,21 @@ void Cpolygons::drawPolygons(Cpolygons* list, unsigned int& listId)
             glCallList(listId);
         }
         polygonValid = true;
+    } else if (polygonsMeetOften(list)) {
+        // The editor without a stencil buffer: outlines that meet often
+        // would cost the tessellator's sweep at every change; their edges
+        // are drawn instead of the fill.
+        for (Cpolygons* node = list; node != nullptr; node = node->next) {
+            if (node->polygon != nullptr && node->polygon->count != 1) {
+                glBegin(GL_LINE_LOOP);
+                for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
+                    if (drawableVertex(*v)) {
+                        glVertex2d(v->x, v->y);
+                    }
+                }
+                glEnd();
+            }
+        }
     } else if (tessellator != nullptr) {
         createScratch();
         tessellateList(list);

@@ -19,6 +19,9 @@ extern bool polygonValid;
 // a block whose first name is kept in `listId`. Each call draws only the
 // tiles that reach into the rectangle (world units), so a big track costs a
 // frame what the view shows. The fill is the same as drawPolygons draws.
+// When outlines of the list cross or touch often, the same region is filled
+// from a mask of the view's pixels instead (see Tessellator.cpp), so that no
+// track costs the tessellator's sweep over its crossings.
 // One tiled list at a time; deletePolygonTiles deletes the block.
 class Cpolygons;
 void drawPolygonsInView(Cpolygons* list, unsigned int& listId, double left, double right, double bottom,

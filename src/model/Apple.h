@@ -33,3 +33,5 @@ Capples* collectApples(Capples* list, const Cball& ball, int32_t& count);
 void drawCircle(const Cvector& centre, double radius);
 void drawApple(const Capples* apple, bool textured);
 void drawApples(const Capples* list, bool textured);
+// The game's apple (drawApple textured) at `centre`.
+void drawTexturedApple(const Cvector& centre);

@@ -180,6 +180,24 @@ void CedgeGrid::divide(const Bounds& bounds, double reach)
     }
 }
 
+void CedgeGrid::candidatesInBox(const Bounds& box, std::vector<uint32_t>& out) const
+{
+    if (edges_.empty()) {
+        return;
+    }
+    // An edge's cells are those of its widened box; every cell of it that
+    // the box reaches is among these (cellOf is monotone).
+    const Range xs = columns(box.left, box.right);
+    const Range ys = rows(box.bottom, box.top);
+    for (int y = ys.lo; y <= ys.hi; ++y) {
+        for (int x = xs.lo; x <= xs.hi; ++x) {
+            const size_t cell = static_cast<size_t>(y) * static_cast<size_t>(columns_) + static_cast<size_t>(x);
+            out.insert(out.end(), cellEdges_.begin() + cellStart_[cell], cellEdges_.begin() + cellStart_[cell + 1]);
+        }
+    }
+    out.insert(out.end(), wideEdges_.begin(), wideEdges_.end());
+}
+
 void CedgeGrid::clear()
 {
     edges_ = {};

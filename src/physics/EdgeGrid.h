@@ -79,6 +79,11 @@ public:
     template <typename Visit>
     void visitCandidates(const Cvector& centre, double radius, Visit&& visit) const;
 
+    // Appends to `out` every edge listed in the cells that the box (world
+    // units) reaches, and every edge that all queries merge: a superset of
+    // the edges whose box meets it, unordered and possibly repeated.
+    void candidatesInBox(const Bounds& box, std::vector<uint32_t>& out) const;
+
     // The contact pass of `ball` over its candidates:
     // the same result and the same contact state as
     // ball.collidePolygons(list, testOnly) on the list the grid was built from.

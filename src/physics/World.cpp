@@ -8,6 +8,7 @@
 #include "physics/EdgeGrid.h"
 #include "physics/RunKeys.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -41,10 +42,13 @@ void (*appleRemovalHook)() = nullptr;
 namespace {
 
 // The broad phases over trackPolygons and over the apples as the track
-// had them, built with the world; an apple collected is marked taken.
+// had them, built with the world; an apple collected is marked taken, under
+// sceneLock with its removal from the list, so that the drawing sees the
+// two agree.
 CedgeGrid groundGrid;
 CedgeGrid appleGrid;
 std::vector<unsigned char> appleTaken;
+std::vector<uint32_t> appleScratch;   // applesInBox's, under sceneLock
 
 // A ball's contact pass against the ground: through the grid, or over every
 // edge when the reference walk is asked for. Both give the same bits.
@@ -110,13 +114,8 @@ void collectWith(const Cball& ball)
     if (!appleInReach(ball)) {
         return;
     }
-    {
-        std::lock_guard<std::mutex> guard(sceneLock);
-        trackApples = collectApples(trackApples, ball, applesLeft);
-        if (appleRemovalHook != nullptr) {
-            appleRemovalHook();
-        }
-    }
+    std::lock_guard<std::mutex> guard(sceneLock);
+    trackApples = collectApples(trackApples, ball, applesLeft);
     const double reach = ball.radius + kAppleRadius;
     appleGrid.visitCandidates(ball.position, reach, [&](uint32_t index) {
         if (distance(appleGrid.edge(index).a, ball.position) < reach) {
@@ -124,6 +123,9 @@ void collectWith(const Cball& ball)
         }
         return false;
     });
+    if (appleRemovalHook != nullptr) {
+        appleRemovalHook();
+    }
 }
 
 Cpolygon* rectangle(double left, double bottom, double right, double top)
@@ -192,6 +194,21 @@ void moveWheel(Cball& wheel, double lockedAngle, double dt, int32_t& result, Cve
 }
 
 }  // namespace
+
+void applesInBox(double left, double right, double bottom, double top, std::vector<Cvector>& out)
+{
+    out.clear();
+    appleScratch.clear();
+    appleGrid.candidatesInBox(CedgeGrid::Bounds{left, right, bottom, top}, appleScratch);
+    std::sort(appleScratch.begin(), appleScratch.end());
+    appleScratch.erase(std::unique(appleScratch.begin(), appleScratch.end()), appleScratch.end());
+    for (const uint32_t index : appleScratch) {
+        const Cvector& at = appleGrid.edge(index).a;
+        if (appleTaken[index] == 0 && at.x >= left && at.x <= right && at.y >= bottom && at.y <= top) {
+            out.push_back(at);
+        }
+    }
+}
 
 bool buildWorld(const std::string& path, uint64_t* digest)
 {
@@ -287,6 +304,7 @@ void freeWorld()
     groundGrid.clear();
     appleGrid.clear();
     appleTaken = {};
+    appleScratch = {};
     delete trackApples;
     trackApples = nullptr;
     applesLeft = 0;

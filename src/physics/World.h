@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The playing field.
 inline constexpr double kWorldLeft = -8000.0;
@@ -43,6 +44,12 @@ extern double bestTime;           // days; -1 = none
 extern std::string bestTimeText;
 
 extern std::mutex sceneLock;
+
+// The apples still on the track whose centres lie in the box (world units,
+// edges included), in list order, into `out` (cleared first). The cost
+// follows the apples near the box, not all apples. The caller holds
+// sceneLock: the step takes collected apples out under it.
+void applesInBox(double left, double right, double bottom, double top, std::vector<Cvector>& out);
 
 // Run state, reset by buildWorld.
 struct BrakeLock {

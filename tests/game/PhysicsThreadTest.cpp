@@ -47,6 +47,10 @@ void readScene()
     }
     EXPECT_EQ(count, applesLeft);
     shownApples = count;
+    // The apples the scene draws from the apple grid are the list's.
+    static std::vector<Cvector> inView;
+    applesInBox(-1e9, 1e9, -1e9, 1e9, inView);
+    EXPECT_EQ(static_cast<int>(inView.size()), count);
 }
 
 double processSeconds()

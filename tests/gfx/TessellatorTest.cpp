@@ -7,7 +7,9 @@
 #include "model/Globals.h"
 #include "model/Polygon.h"
 
+#include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -334,6 +336,94 @@ TEST_F(PolygonListTest, GroundTilesDrawTheWholeListsFillWhereverTheViewIs)
     EXPECT_EQ(tiles, 0u);
     glDisable(GL_TEXTURE_2D);
     glDeleteTextures(1, &tex);
+}
+
+TEST_F(PolygonListTest, GroundWhoseOutlinesCrossFillsTheOddRegion)
+{
+    gameMode = true;
+    createTessellator();
+    // A five-pointed star (its middle wound twice: a hole), a square over
+    // one of its points, a square hole inside that square, a polygon that
+    // touches the square at one vertex, and more. Drawn whole by the tessellator,
+    // and in the view through the stencil: the same region, but for pixels
+    // on the edges.
+    PolygonList list;
+    Cpolygon* star = new Cpolygon;
+    for (int i = 0; i < 5; ++i) {
+        const double a = 1.5707963267948966 + i * 2.0 * 2.0 * 3.141592653589793 / 5.0;
+        star->addVertex(200.0 + 140.0 * std::cos(a), 150.0 + 140.0 * std::sin(a));
+    }
+    list.add(star);
+    list.add(square(170, 200, 260, 290));
+    list.add(square(190, 240, 220, 270));
+    list.add(makePolygon({{260, 290}, {330, 290}, {330, 260}}));
+    // A tangle of random edges in a corner: so many crossings that the
+    // stencil takes over from the tessellator.
+    Cpolygon* tangle = new Cpolygon;
+    uint32_t seed = 5;
+    for (int i = 0; i < 150; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double x = 300.0 + 100.0 * static_cast<double>(seed >> 8) / 16777216.0;
+        seed = seed * 1664525u + 1013904223u;
+        tangle->addVertex(x, 80.0 * static_cast<double>(seed >> 8) / 16777216.0);
+    }
+    list.add(tangle);
+    Cpolygons::drawPolygons(list.head(), listId);
+    const Frame whole;
+    clear();
+    unsigned int ground = 0;
+    drawPolygonsInView(list.head(), ground, 0.0, kViewW, 0.0, kViewH);
+    const Frame stencilled;
+    EXPECT_FALSE(stencilled.lit(200, 150));   // the star's middle
+    EXPECT_TRUE(stencilled.lit(130, 180));    // a point of the star
+    EXPECT_FALSE(stencilled.lit(218, 262));   // the hole in the square
+    EXPECT_TRUE(stencilled.lit(300, 285));
+    int differ = 0;
+    for (int y = 0; y < kViewH; ++y) {
+        for (int x = 0; x < kViewW; ++x) {
+            differ += whole.lit(x, y) != stencilled.lit(x, y) ? 1 : 0;
+        }
+    }
+    EXPECT_GT(whole.litCount(), 15000);
+    EXPECT_LT(differ, 600) << "of " << whole.litCount();
+    deletePolygonTiles(ground);
+}
+
+// A stranger's track: one polygon of thousands of random vertices whose
+// edges all cross each other. The tessellator's sweep over its crossings
+// takes minutes; the game's ground, the editor's validity test, its
+// outline and its fill without a stencil buffer must not.
+TEST_F(PolygonListTest, TangledPolygonOpensInBoundedTime)
+{
+    gameMode = true;
+    createTessellator();
+    PolygonList list;
+    list.add(square(0, 0, 400, 100));
+    Cpolygon* tangle = new Cpolygon;
+    uint32_t seed = 9;
+    for (int i = 0; i < 5000; ++i) {
+        seed = seed * 1664525u + 1013904223u;
+        const double x = -200.0 + 800.0 * static_cast<double>(seed >> 8) / 16777216.0;
+        seed = seed * 1664525u + 1013904223u;
+        const double y = -150.0 + 600.0 * static_cast<double>(seed >> 8) / 16777216.0;
+        tangle->addVertex(x, y);
+    }
+    list.add(tangle);
+    const auto start = std::chrono::steady_clock::now();
+    unsigned int ground = 0;
+    drawPolygonsInView(list.head(), ground, 0.0, kViewW, 0.0, kViewH);
+    EXPECT_FALSE(tangle->isValid());
+    tangle->tessellate(false, true);
+    // The editor's fill when it has no stencil buffer.
+    gameMode = false;
+    unsigned int noList = 0;
+    Cpolygons::drawPolygons(list.head(), noList);
+    gameMode = true;
+    glFinish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 10.0);
+    EXPECT_GT(Frame().litCount(), 1000);
+    deletePolygonTiles(ground);
 }
 
 } // namespace

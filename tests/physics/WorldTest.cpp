@@ -288,6 +288,59 @@ TEST_F(WorldTest, LastAppleOpensTheFinishForTheBallsAfterIt)
     EXPECT_EQ(stepWorld(kStepSeconds), StepFinished);
 }
 
+TEST_F(WorldTest, ApplesInABoxAreTheListsOwnAndLeaveItWhenCollected)
+{
+    // Thousands of apples over the world and beyond it, two on the front
+    // wheel; the drawing asks for the boxes of views here and there.
+    Track track;
+    track.start = {0.0, 3000.0};
+    uint32_t seed = 7;
+    const auto next = [&seed](double lo, double hi) {
+        seed = seed * 1664525u + 1013904223u;
+        return lo + (hi - lo) * static_cast<double>(seed >> 8) / 16777216.0;
+    };
+    for (int i = 0; i < 3000; ++i) {
+        track.apples.push_back({next(-9000.0, 9000.0), next(-7000.0, 7000.0)});
+    }
+    track.apples.push_back({kFrontX, 3000.0 + kWheelY});
+    track.apples.push_back({kFrontX + 1.0, 3000.0 + kWheelY});
+    build(track);
+    const auto listed = [](double left, double right, double bottom, double top) {
+        std::vector<Cvector> inside;
+        for (const Capples* a = trackApples; a != nullptr; a = a->next) {
+            if (a->x >= left && a->x <= right && a->y >= bottom && a->y <= top) {
+                inside.push_back(*a);
+            }
+        }
+        return inside;
+    };
+    const auto same = [](const std::vector<Cvector>& a, const std::vector<Cvector>& b) {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < a.size(); ++i) {
+            if (a[i].x != b[i].x || a[i].y != b[i].y) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::vector<Cvector> shown;
+    const double boxes[][4] = {{-512.0, 512.0, 2616.0, 3384.0}, {-8000.0, 8000.0, -6000.0, 6000.0},
+                               {-9500.0, -8200.0, -7500.0, 7500.0}};
+    for (int collected = 0; collected < 2; ++collected) {
+        for (const auto& b : boxes) {
+            applesInBox(b[0], b[1], b[2], b[3], shown);
+            EXPECT_TRUE(same(shown, listed(b[0], b[1], b[2], b[3])))
+                << shown.size() << " apples in box " << b[0] << ", " << b[2];
+            EXPECT_FALSE(shown.empty());
+        }
+        // The front wheel takes its two apples; the boxes follow.
+        stepWorld(kStepSeconds);
+        EXPECT_EQ(applesLeft, 3000);
+    }
+}
+
 TEST_F(WorldTest, HeadCrashOverridesAHeadFinishButNotAWheelFinish)
 {
     // A block through the head's place, the finish on the head.

@@ -39,6 +39,13 @@ std::vector<TrackDesign> harderTracks();
 // The same arguments give the same track.
 TrackDesign bigTrack(int edges, uint32_t seed);
 
+// The pack's first track with one more polygon of `vertices` random points
+// in a box of 2400 by 1800 about the start, its edges crossing each other
+// everywhere (StressTracks.cpp).
+TrackDesign tangledTrack(int vertices, uint32_t seed);
+// The pack's first track with `count` more apples at random over the world.
+TrackDesign appleTrack(int count, uint32_t seed);
+
 // Writes one design as a track file, by default with no best time (-1).
 // False on failure.
 bool writeDesign(const TrackDesign& design, const std::string& path, double bestTime = -1.0);

@@ -12,6 +12,10 @@
 //
 // velto-trackgen --big EDGES SEED FILE: writes a generated big track of
 // EDGES edges (for tests and benchmarks; not part of the pack) to FILE.
+// velto-trackgen --tangle VERTICES SEED FILE: the first track with a polygon
+// of VERTICES random points about the start.
+// velto-trackgen --apples COUNT SEED FILE: the first track with COUNT more
+// apples over the world.
 #include "Tracks.h"
 
 #include "model/ParTimes.h"
@@ -41,12 +45,15 @@ bool sameTrack(const std::string& a, const std::string& b)
     return a.size() >= 8 && a.size() == b.size() && a.compare(8, std::string::npos, b, 8, std::string::npos) == 0;
 }
 
-int writeBig(const std::string& edgesText, const std::string& seedText, const std::string& path)
+int writeBig(const std::string& kind, const std::string& edgesText, const std::string& seedText,
+             const std::string& path)
 {
     char* end = nullptr;
     const long edges = std::strtol(edgesText.c_str(), &end, 10);
-    if (*end != '\0' || edges < 16 || edges > 50000000) {
-        std::fprintf(stderr, "velto-trackgen: EDGES must be a whole number from 16 to 50000000\n");
+    const long least = kind == "--big" ? 16 : 3;
+    if (*end != '\0' || edges < least || edges > 50000000) {
+        std::fprintf(stderr, "velto-trackgen: %s must be a whole number from %ld to 50000000\n",
+                     kind == "--big" ? "EDGES" : kind == "--tangle" ? "VERTICES" : "COUNT", least);
         return 2;
     }
     const unsigned long seed = std::strtoul(seedText.c_str(), &end, 10);
@@ -54,9 +61,14 @@ int writeBig(const std::string& edgesText, const std::string& seedText, const st
         std::fprintf(stderr, "velto-trackgen: SEED must be a whole number below 2^32\n");
         return 2;
     }
-    const TrackDesign design = bigTrack(static_cast<int>(edges), static_cast<uint32_t>(seed));
+    const int size = static_cast<int>(edges);
+    const uint32_t seed32 = static_cast<uint32_t>(seed);
+    const TrackDesign design = kind == "--big"      ? bigTrack(size, seed32)
+                               : kind == "--tangle" ? tangledTrack(size, seed32)
+                                                    : appleTrack(size, seed32);
     int status = 0;
-    for (const std::string& problem : checkDesign(design)) {
+    // A tangle meets itself by design; its vertices may touch the bike.
+    for (const std::string& problem : kind == "--tangle" ? std::vector<std::string>() : checkDesign(design)) {
         std::fprintf(stderr, "%s: %s\n", design.name.c_str(), problem.c_str());
         status = 1;
     }
@@ -117,13 +129,20 @@ void retireRenamedTracks(const std::filesystem::path& dir, const std::vector<std
 
 int main(int argc, char** argv)
 {
-    if (argc == 5 && std::string(argv[1]) == "--big") {
-        return writeBig(argv[2], argv[3], argv[4]);
+    if (argc == 5 && (std::string(argv[1]) == "--big" || std::string(argv[1]) == "--tangle" ||
+                      std::string(argv[1]) == "--apples")) {
+        return writeBig(argv[1], argv[2], argv[3], argv[4]);
     }
     const bool withPars = argc == 4 && std::string(argv[2]) == "--proofs";
     if (argc != 2 && !withPars) {
-        std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]\n"
-                             "       velto-trackgen --big EDGES SEED FILE\n");
+        std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]
+"
+                             "       velto-trackgen --big EDGES SEED FILE
+"
+                             "       velto-trackgen --tangle VERTICES SEED FILE
+"
+                             "       velto-trackgen --apples COUNT SEED FILE
+");
         return 2;
     }
     std::vector<ParTime> pars;
