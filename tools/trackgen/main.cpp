@@ -135,14 +135,10 @@ int main(int argc, char** argv)
     }
     const bool withPars = argc == 4 && std::string(argv[2]) == "--proofs";
     if (argc != 2 && !withPars) {
-        std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]
-"
-                             "       velto-trackgen --big EDGES SEED FILE
-"
-                             "       velto-trackgen --tangle VERTICES SEED FILE
-"
-                             "       velto-trackgen --apples COUNT SEED FILE
-");
+        std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]\n"
+                             "       velto-trackgen --big EDGES SEED FILE\n"
+                             "       velto-trackgen --tangle VERTICES SEED FILE\n"
+                             "       velto-trackgen --apples COUNT SEED FILE\n");
         return 2;
     }
     std::vector<ParTime> pars;
