@@ -10,6 +10,7 @@ packages=(
   fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
+  libcurl4-openssl-dev nlohmann-json3-dev ca-certificates
 )
 if [ "${1:-}" = "--test" ]; then
   packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)

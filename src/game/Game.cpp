@@ -1,6 +1,7 @@
 #include "game/Game.h"
 
 #include "game/GameGhost.h"
+#include "game/GameHub.h"
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "gfx/DisplayLists.h"
@@ -94,6 +95,7 @@ bool setupWorld()
 {
     // The ghost is ridden first, in the world it then leaves to the run.
     prepareGhost();
+    hubRunStarting();
     if (!buildWorld(trackPath)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;

@@ -50,3 +50,8 @@ int32_t watchedSteps();
 
 // The run just ridden, kept by endRun; empty changes when none.
 const Replay& lastRunReplay();
+// The run kept by endRun was recorded whole.
+bool lastRunWasRecorded();
+// The digest of the track as the current run started; false when the track
+// could not be read for it.
+bool currentRunDigest(uint64_t& digest);

@@ -2,11 +2,13 @@
 
 #include "game/Game.h"
 #include "game/GameGhost.h"
+#include "game/GameHub.h"
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "net/HubService.h"
 #include "physics/World.h"
 #include "platform/Controllers.h"
 #include "platform/MessageBox.h"
@@ -40,6 +42,8 @@ namespace {
 constexpr int kKeyWatchRun = 'R';
 constexpr int kKeyWatchBest = 'B';
 constexpr int kKeyGhost = 'G';
+// The hub's record as a second ghost, on the end and pause panels.
+constexpr int kKeyRecord = 'W';
 
 // The end panel (Finished or Crashed) that watching returns to.
 int32_t watchReturnState = GameFinished;
@@ -252,6 +256,16 @@ int32_t gameFrame(int32_t s)
     // The same frame keeps the run for watching and writes a best run's replay.
     if (s == GameRunning && (r == GameFinished || r == GameCrashed)) {
         endRun(r, stepCount.load(), newBest);
+        hubRunEnded(newBest);
+    }
+    if (endPanel || s == GamePaused) {
+        if (keyDown[kKeyRecord].exchange(false)) {
+            hubRecordKey();
+        }
+        if (!hubPanelFrame()) {
+            messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
+            return GameQuit;
+        }
     }
 
     if (!windowActive.load()) {
@@ -318,7 +332,9 @@ int32_t gameFrame(int32_t s)
         }
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
-        overlayText("R - replay   B - best run   G - ghost", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        overlayText(hubActive() ? "R - replay   B - best run   G - ghost   W - record"
+                                : "R - replay   B - best run   G - ghost",
+                    1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -326,6 +342,16 @@ int32_t gameFrame(int32_t s)
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
+        if (hubActive()) {
+            overlayText("W - world record", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        }
+    }
+    if (endPanel || s == GamePaused) {
+        double y = -115.0;
+        for (const std::string& line : hubPanelLines(endPanel)) {
+            overlayText(line, 1.0f, 0.85f, 0.3f, 0.95f, 0.0, y, 18.0, true);
+            y -= 24.0;
+        }
     }
 
     if (newBest) {
