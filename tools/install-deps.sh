@@ -10,10 +10,11 @@ packages=(
   fonts-liberation2 xfonts-base
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
-  libcurl4-openssl-dev nlohmann-json3-dev ca-certificates
+  libboost-dev nlohmann-json3-dev libsqlite3-dev libpq-dev libssl-dev
+  libcurl4-openssl-dev ca-certificates
 )
 if [ "${1:-}" = "--test" ]; then
-  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev)
+  packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev postgresql chromium)
 fi
 # openbox comes without its recommendations, which would pull in GTK3.
 bare=()

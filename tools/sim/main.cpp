@@ -18,6 +18,7 @@
 
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "physics/ReplayRide.h"
 #include "physics/World.h"
 
 #include <algorithm>
@@ -64,15 +65,6 @@ bool parseSteps(const std::string& text, int32_t& steps)
     return true;
 }
 
-void holdKeys(uint8_t keys)
-{
-    keyDown[VK_LEFT] = (keys & KeyLeft) != 0;
-    keyDown[VK_RIGHT] = (keys & KeyRight) != 0;
-    keyDown[VK_UP] = (keys & KeyUp) != 0;
-    keyDown[VK_DOWN] = (keys & KeyDown) != 0;
-    keyDown[VK_SPACE] = (keys & KeySpace) != 0;
-}
-
 void appendNumber(std::string& line, double value)
 {
     char text[32];
@@ -106,14 +98,24 @@ void printTrace(int32_t result)
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-const char* resultName(int32_t result)
-{
-    switch (result) {
-    case StepFinished: return "finished";
-    case StepCrashed: return "crashed";
-    default: return "running";
+// Writes the trace lines and keeps the run's own keys, as changes, for --record.
+class SimObserver : public RideObserver {
+public:
+    SimObserver(bool trace, Replay* record) : trace_(trace), record_(record) {}
+    void afterStep(uint64_t step, uint8_t keys, int32_t result) override
+    {
+        if (record_ != nullptr && (step == 0 || record_->changes.back().keys != keys)) {
+            record_->changes.push_back(KeyChange{step, keys});
+        }
+        if (trace_) {
+            printTrace(result);
+        }
     }
-}
+
+private:
+    bool trace_;
+    Replay* record_;
+};
 
 }  // namespace
 
@@ -235,36 +237,15 @@ int main(int argc, char** argv)
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 
-    // The run's own keys, as changes, for --record.
     Replay record;
     record.trackName = fileNameOf(trackFile);
     record.digest = digest;
-    uint8_t held = 0;
-
-    size_t nextChange = 0;
-    int32_t result = StepRunning;
-    for (uint64_t step = 0;; ++step) {
-        while (nextChange < changes.size() && changes[nextChange].step <= step) {
-            holdKeys(changes[nextChange].keys);
-            held = changes[nextChange].keys;
-            ++nextChange;
-        }
-        if (haveRecord && (step == 0 || record.changes.back().keys != held)) {
-            record.changes.push_back(KeyChange{step, held});
-        }
-        clockWaiting = false;
-        result = stepWorld(kStepSeconds);
-        stepCount += 1;
-        if (trace) {
-            printTrace(result);
-        }
-        if (result != StepRunning || stepCount.load() >= maxSteps) {
-            break;
-        }
-    }
+    SimObserver observer(trace, haveRecord ? &record : nullptr);
+    const RideEnd end = rideKeys(changes, maxSteps, &observer);
+    const int32_t result = end.result;
 
     const int32_t steps = stepCount.load();
-    std::printf("result: %s steps: %d time: %s\n", resultName(result), steps,
+    std::printf("result: %s steps: %d time: %s\n", replayResultName(result), steps,
                 formatRunTime(runTimeOfSteps(steps)).c_str());
     std::fflush(stdout);
     freeWorld();
@@ -280,11 +261,12 @@ int main(int argc, char** argv)
             return 3;
         }
     }
-    if (isReplay && (result != replay.result || steps != replay.steps)) {
-        std::fprintf(stderr, "velto-sim: %s: the ride ends %s after %d steps, the replay says %s after %d\n",
-                     keysFile.c_str(), resultName(result), steps, replayResultName(replay.result),
-                     replay.steps);
-        return 4;
+    if (isReplay) {
+        const std::string mismatch = rideMismatch(replay, end);
+        if (!mismatch.empty()) {
+            std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), mismatch.c_str());
+            return 4;
+        }
     }
     return 0;
 }

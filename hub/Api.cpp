@@ -1,0 +1,603 @@
+#include "Api.h"
+
+#include "Pages.h"
+#include "Token.h"
+#include "TrackShape.h"
+
+#include "model/Replay.h"
+#include "model/RunTime.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include <unistd.h>
+
+namespace hub {
+namespace {
+
+using json = nlohmann::json;
+
+int64_t nowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+HttpResponse jsonResponse(int status, const json& body)
+{
+    HttpResponse r;
+    r.status = status;
+    r.body = body.dump();
+    return r;
+}
+
+bool isDigest(const std::string& s)
+{
+    if (s.size() != 16) {
+        return false;
+    }
+    for (char c : s) {
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// 1 to 24 letters, digits, spaces, '-' and '_'.
+bool validPlayerName(const std::string& name)
+{
+    if (name.empty() || name.size() > 24) {
+        return false;
+    }
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+                        c == '-' || c == '_';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A track's file name as it travels: no folders, nothing hidden, 1 to 64
+// letters, digits, spaces, '.', '-' and '_'.
+bool validTrackName(const std::string& name)
+{
+    if (name.empty() || name.size() > 64 || name[0] == '.') {
+        return false;
+    }
+    for (char c : name) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
+                        c == '-' || c == '_' || c == '.';
+        if (!ok) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string hexDigest(uint64_t digest)
+{
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(digest));
+    return text;
+}
+
+std::string timeText(int32_t steps)
+{
+    return formatRunTime(runTimeOfSteps(steps));
+}
+
+// Decodes %XX and '+' in a path segment or query value.
+std::string unescapeUrl(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+            std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
+            out.push_back(static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16)));
+            i += 2;
+        } else if (s[i] == '+') {
+            out.push_back(' ');
+        } else {
+            out.push_back(s[i]);
+        }
+    }
+    return out;
+}
+
+std::string queryValue(const std::string& query, const std::string& key)
+{
+    size_t pos = 0;
+    while (pos <= query.size()) {
+        size_t end = query.find('&', pos);
+        if (end == std::string::npos) {
+            end = query.size();
+        }
+        const std::string pair = query.substr(pos, end - pos);
+        const size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == key) {
+            return eq == std::string::npos ? std::string() : unescapeUrl(pair.substr(eq + 1));
+        }
+        pos = end + 1;
+    }
+    return {};
+}
+
+bool parseCount(const std::string& s, int64_t& value)
+{
+    if (s.empty() || s.size() > 9) {
+        return false;
+    }
+    value = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        value = value * 10 + (c - '0');
+    }
+    return true;
+}
+
+std::vector<std::string> split(const std::string& path)
+{
+    std::vector<std::string> parts;
+    size_t pos = 1;
+    while (pos <= path.size()) {
+        size_t end = path.find('/', pos);
+        if (end == std::string::npos) {
+            end = path.size();
+        }
+        parts.push_back(path.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return parts;
+}
+
+HttpResponse limited(int retryAfter, const std::string& why)
+{
+    HttpResponse r = errorResponse(429, why);
+    r.headers.emplace_back("Retry-After", std::to_string(retryAfter));
+    return r;
+}
+
+}  // namespace
+
+HttpResponse errorResponse(int status, const std::string& why)
+{
+    return jsonResponse(status, json{{"error", why}});
+}
+
+std::string isoDate(int64_t ms)
+{
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm tm{};
+    gmtime_r(&seconds, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+Api::Api(Store& store, Verifier& verifier, std::string databaseKind, ApiOptions options)
+    : store_(store),
+      verifier_(verifier),
+      databaseKind_(std::move(databaseKind)),
+      options_(std::move(options)),
+      byAddress_(options_.addressRate, options_.addressBurst),
+      byPlayer_(options_.playerRate, options_.playerBurst)
+{
+}
+
+size_t Api::bodyLimit(const std::string& method, const std::string& path)
+{
+    if (method == "POST" && path == "/api/tracks") {
+        return kMaxTrackBytes;
+    }
+    if (method == "POST" && path == "/api/runs") {
+        return kMaxReplayBody;
+    }
+    return 4096;
+}
+
+HttpResponse Api::refusal(int status, const std::string& why)
+{
+    return errorResponse(status, why);
+}
+
+void Api::handle(HttpRequest&& request, Respond respond)
+{
+    bool answered = false;
+    HttpResponse response;
+    try {
+        if (const int wait = byAddress_.take(request.remote)) {
+            response = limited(wait, "too many requests from this address");
+        } else {
+            response = route(request, respond, answered);
+        }
+    } catch (const DatabaseError& e) {
+        std::fprintf(stderr, "velto-hub: %s\n", e.what());
+        response = errorResponse(503, "the database is not available");
+        response.headers.emplace_back("Retry-After", std::to_string(options_.retryAfterBusy));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velto-hub: %s\n", e.what());
+        response = errorResponse(500, "an internal error");
+    }
+    if (!answered) {
+        respond(std::move(response));
+    }
+}
+
+HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
+{
+    const std::vector<std::string> parts = split(request.path);
+    const bool get = request.method == "GET";
+    const bool post = request.method == "POST";
+    const size_t n = parts.size();
+    if (n >= 1 && parts[0] == "api") {
+        if (n == 2 && parts[1] == "health" && get) {
+            return health();
+        }
+        if (n == 2 && parts[1] == "players" && post) {
+            return addPlayer(request);
+        }
+        if (n == 2 && parts[1] == "tracks" && post) {
+            return addTrack(request);
+        }
+        if (n == 2 && parts[1] == "tracks" && get) {
+            return listTracks();
+        }
+        if (n == 2 && parts[1] == "runs" && post) {
+            return submitRun(request, respond, answered);
+        }
+        if (n >= 3 && parts[1] == "tracks" && get) {
+            if (!isDigest(parts[2])) {
+                return errorResponse(404, "no such track");
+            }
+            if (n == 3) {
+                return trackFile(parts[2]);
+            }
+            if (n == 4 && parts[3] == "times") {
+                return times(parts[2], request.query);
+            }
+            if (n == 5 && parts[3] == "runs" && parts[4].size() > 7 &&
+                parts[4].compare(parts[4].size() - 7, 7, ".replay") == 0) {
+                return replay(parts[2], parts[4].substr(0, parts[4].size() - 7));
+            }
+        }
+        const bool known = (n == 2 && (parts[1] == "players" || parts[1] == "tracks" || parts[1] == "runs" ||
+                                       parts[1] == "health"));
+        return errorResponse(known ? 405 : 404, known ? "method not allowed" : "no such resource");
+    }
+    if (!get) {
+        return errorResponse(405, "method not allowed");
+    }
+    if (request.path == "/") {
+        return indexPage();
+    }
+    if (n == 2 && parts[0] == "tracks" && isDigest(parts[1])) {
+        return trackPage(parts[1]);
+    }
+    if (n == 2 && parts[0] == "players") {
+        return playerPage(unescapeUrl(parts[1]));
+    }
+    return pageNotFound();
+}
+
+HttpResponse Api::health()
+{
+    uint64_t rides = 0;
+    uint64_t steps = 0;
+    double cpu = 0.0;
+    verifier_.totals(rides, steps, cpu);
+    json body{{"status", "ok"},
+              {"database", databaseKind_},
+              {"schema", store_.schemaVersion()},
+              {"workers", verifier_.workers()},
+              {"queued", verifier_.queued()},
+              {"rides", rides},
+              {"ridden_steps", steps},
+              {"ride_cpu_seconds", cpu},
+              {"accepted", accepted_.load()},
+              {"refused", refused_.load()}};
+    return jsonResponse(200, body);
+}
+
+bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal)
+{
+    const std::string* name = request.header("x-velto-player");
+    const std::string* token = request.header("x-velto-token");
+    if (name == nullptr || token == nullptr) {
+        refusal = errorResponse(403, "X-Velto-Player and X-Velto-Token are needed");
+        return false;
+    }
+    // The hash is compared whether or not the player exists, so that the
+    // answer's time does not tell names apart.
+    static const std::string nobody(32, '\0');
+    auto found = validPlayerName(*name) ? store_.findPlayer(*name) : std::nullopt;
+    const bool match = sameHash(tokenHash(*token), found ? found->tokenHash : nobody);
+    if (!found || !match) {
+        refusal = errorResponse(403, "unknown player or wrong token");
+        return false;
+    }
+    player = *found;
+    if (const int wait = byPlayer_.take(player.name)) {
+        refusal = limited(wait, "too many uploads from this player");
+        return false;
+    }
+    return true;
+}
+
+HttpResponse Api::addPlayer(const HttpRequest& request)
+{
+    const json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object() || !body.contains("name") || !body["name"].is_string()) {
+        return errorResponse(400, "the body must be a JSON object with a \"name\"");
+    }
+    const std::string name = body["name"].get<std::string>();
+    if (!validPlayerName(name)) {
+        return errorResponse(400, "a name has 1 to 24 letters, digits, spaces, '-' or '_'");
+    }
+    std::string token;
+    if (!newToken(token)) {
+        return errorResponse(500, "no random numbers");
+    }
+    int64_t id = 0;
+    if (!store_.addPlayer(name, tokenHash(token), nowMs(), id)) {
+        return errorResponse(409, "the name is taken");
+    }
+    return jsonResponse(201, json{{"name", name}, {"token", token}});
+}
+
+std::string Api::cachedTrack(const std::string& digest)
+{
+    const std::string path = options_.cacheDir + "/" + digest + ".vlt";
+    if (::access(path.c_str(), R_OK) == 0) {
+        return path;
+    }
+    auto data = store_.trackData(digest);
+    if (!data) {
+        return {};
+    }
+    // Written beside and renamed, so that a verifier never reads half a file.
+    const std::string temp = path + "." + std::to_string(::gettid()) + ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(data->data(), static_cast<std::streamsize>(data->size()));
+        if (!out) {
+            ::unlink(temp.c_str());
+            throw std::runtime_error("cannot write " + temp);
+        }
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw std::runtime_error("cannot write " + path);
+    }
+    return path;
+}
+
+HttpResponse Api::addTrack(const HttpRequest& request)
+{
+    PlayerRecord player;
+    HttpResponse refused;
+    if (!authenticate(request, player, refused)) {
+        return refused;
+    }
+    const std::string* name = request.header("x-velto-name");
+    if (name == nullptr || !validTrackName(*name)) {
+        return errorResponse(400, "X-Velto-Name must be the track's file name: 1 to 64 letters, digits, spaces, "
+                                  "'.', '-' or '_'");
+    }
+    // The game's own reader decides, from a file as the game would have it.
+    const std::string temp = options_.cacheDir + "/upload." + std::to_string(::gettid()) + ".part";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out.write(request.body.data(), static_cast<std::streamsize>(request.body.size()));
+        if (!out) {
+            ::unlink(temp.c_str());
+            throw std::runtime_error("cannot write " + temp);
+        }
+    }
+    TrackShape shape;
+    uint64_t digest = 0;
+    const bool readable = readTrackShape(temp, shape) && trackDigest(temp, digest);
+    ::unlink(temp.c_str());
+    if (!readable) {
+        return errorResponse(422, "Cant't load the track. The file ends before the data its counts announce.");
+    }
+    // The hub's copy keeps no best time: times come from verified runs.
+    std::string data = request.body;
+    const double none = -1.0;
+    std::memcpy(data.data(), &none, sizeof none);
+    const std::string hex = hexDigest(digest);
+    const bool added = store_.addTrack(hex, *name, player.id, data, nowMs());
+    auto summary = store_.track(hex);
+    if (!summary) {
+        throw DatabaseError("a track just stored is missing");
+    }
+    return jsonResponse(added ? 201 : 200, json{{"digest", hex}, {"name", summary->name}, {"author", summary->author}});
+}
+
+HttpResponse Api::listTracks()
+{
+    json list = json::array();
+    for (const TrackSummary& t : store_.tracks()) {
+        json record = nullptr;
+        json item{{"digest", t.digest},
+                  {"name", t.name},
+                  {"author", t.author},
+                  {"finishers", t.finishers},
+                  {"record_steps", nullptr},
+                  {"record_time", nullptr},
+                  {"record_holder", nullptr}};
+        if (t.recordSteps >= 0) {
+            item["record_steps"] = t.recordSteps;
+            item["record_time"] = timeText(t.recordSteps);
+            item["record_holder"] = t.recordHolder;
+        }
+        list.push_back(std::move(item));
+    }
+    return jsonResponse(200, list);
+}
+
+HttpResponse Api::trackFile(const std::string& digest)
+{
+    auto summary = store_.track(digest);
+    auto data = store_.trackData(digest);
+    if (!summary || !data) {
+        return errorResponse(404, "no such track");
+    }
+    HttpResponse r;
+    r.contentType = "application/octet-stream";
+    r.body = std::move(*data);
+    r.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + summary->name + "\"");
+    r.headers.emplace_back("X-Velto-Name", summary->name);
+    return r;
+}
+
+HttpResponse Api::times(const std::string& digest, const std::string& query)
+{
+    int64_t limit = 100;
+    const std::string text = queryValue(query, "limit");
+    if (!text.empty() && (!parseCount(text, limit) || limit < 1)) {
+        return errorResponse(400, "limit must be a whole number from 1 to 1000");
+    }
+    limit = std::min<int64_t>(limit, 1000);
+    if (!store_.track(digest)) {
+        return errorResponse(404, "no such track");
+    }
+    json list = json::array();
+    for (const TimeEntry& e : store_.times(digest, limit)) {
+        list.push_back(json{{"rank", e.rank},
+                            {"player", e.player},
+                            {"steps", e.steps},
+                            {"time", timeText(e.steps)},
+                            {"date", isoDate(e.submitted)}});
+    }
+    return jsonResponse(200, list);
+}
+
+HttpResponse Api::replay(const std::string& digest, const std::string& rankText)
+{
+    int64_t rank = 0;
+    if (!parseCount(rankText, rank) || rank < 1) {
+        return errorResponse(404, "no such run");
+    }
+    auto text = store_.replayAt(digest, rank);
+    if (!text) {
+        return errorResponse(404, "no such run");
+    }
+    HttpResponse r;
+    r.contentType = "text/plain; charset=utf-8";
+    r.body = std::move(*text);
+    return r;
+}
+
+HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answered)
+{
+    PlayerRecord player;
+    HttpResponse refused;
+    if (!authenticate(request, player, refused)) {
+        refused_ += 1;
+        return refused;
+    }
+    Replay replay;
+    std::string error;
+    if (!parseReplay(request.body, replay, error)) {
+        refused_ += 1;
+        return errorResponse(400, "not a replay: " + error);
+    }
+    if (replay.result != ReplayFinished) {
+        refused_ += 1;
+        return errorResponse(422, "the replay does not finish");
+    }
+    if (replay.steps > kMaxRideSteps) {
+        refused_ += 1;
+        return errorResponse(422, "the run is longer than 30 minutes of riding");
+    }
+    const std::string digest = hexDigest(replay.digest);
+    const std::string trackPath = cachedTrack(digest);
+    if (trackPath.empty()) {
+        refused_ += 1;
+        return errorResponse(404, "the hub does not hold the replay's track");
+    }
+    VerifyJob job;
+    job.trackPath = trackPath;
+    job.replay = formatReplay(replay);
+    job.maxSteps = kMaxRideSteps;
+    const int32_t steps = replay.steps;
+    const int64_t playerId = player.id;
+    const int retry = options_.retryAfterBusy;
+    auto stored = std::make_shared<std::string>(job.replay);
+    job.done = [this, respond, digest, steps, playerId, retry, stored](const VerifyOutcome& outcome) {
+        HttpResponse r;
+        try {
+            if (outcome.kind == VerifyOutcome::Holds) {
+                const Standing s = store_.submitRun(digest, playerId, steps, *stored, nowMs());
+                accepted_ += 1;
+                r = jsonResponse(s.stored ? 201 : 200, json{{"track", digest},
+                                                            {"steps", s.steps},
+                                                            {"time", timeText(s.steps)},
+                                                            {"rank", s.rank},
+                                                            {"of", s.of}});
+            } else if (outcome.kind == VerifyOutcome::EndsOtherwise) {
+                refused_ += 1;
+                r = errorResponse(422, "the run does not hold: " + outcome.reason);
+            } else if (outcome.kind == VerifyOutcome::Unreadable) {
+                refused_ += 1;
+                r = errorResponse(400, "not a replay: " + outcome.reason);
+            } else {
+                refused_ += 1;
+                r = errorResponse(503, outcome.reason);
+                r.headers.emplace_back("Retry-After", std::to_string(retry));
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velto-hub: %s\n", e.what());
+            r = errorResponse(503, "the database is not available");
+            r.headers.emplace_back("Retry-After", std::to_string(retry));
+        }
+        respond(std::move(r));
+    };
+    if (!verifier_.submit(std::move(job))) {
+        refused_ += 1;
+        HttpResponse r = errorResponse(503, "the hub is busy checking other runs");
+        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        return r;
+    }
+    answered = true;
+    return {};
+}
+
+HttpResponse Api::indexPage()
+{
+    return htmlPage(200, "Velto hub", renderIndex(store_.tracks()));
+}
+
+HttpResponse Api::trackPage(const std::string& digest)
+{
+    auto summary = store_.track(digest);
+    if (!summary) {
+        return pageNotFound();
+    }
+    TrackShape shape;
+    const std::string path = cachedTrack(digest);
+    const bool drawn = !path.empty() && readTrackShape(path, shape);
+    return htmlPage(200, summary->name,
+                    renderTrack(*summary, drawn ? trackSvg(shape) : std::string(), store_.times(digest, 100)));
+}
+
+HttpResponse Api::playerPage(const std::string& name)
+{
+    auto player = validPlayerName(name) ? store_.findPlayer(name) : std::nullopt;
+    if (!player) {
+        return pageNotFound();
+    }
+    return htmlPage(200, player->name, renderPlayer(*player, store_.runsOf(player->id), store_.tracksBy(player->id)));
+}
+
+}  // namespace hub

@@ -1,0 +1,74 @@
+// The hub's requests: the JSON API under /api and the web pages.
+#pragma once
+
+#include "HttpServer.h"
+#include "RateLimit.h"
+#include "Store.h"
+#include "Verifier.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace hub {
+
+inline constexpr size_t kMaxTrackBytes = size_t{16} << 20;
+inline constexpr size_t kMaxReplayBody = size_t{1} << 20;
+// 30 minutes of riding at 100 steps a second.
+inline constexpr int32_t kMaxRideSteps = 30 * 60 * 100;
+
+struct ApiOptions {
+    std::string cacheDir;        // the hub's own copies of track files, for the verifiers
+    double addressRate = 20.0;   // requests a second per address
+    double addressBurst = 60.0;
+    double playerRate = 2.0;     // uploads a second per player
+    double playerBurst = 20.0;
+    int retryAfterBusy = 2;      // seconds, with 503
+};
+
+class Api : public HttpHandler {
+public:
+    Api(Store& store, Verifier& verifier, std::string databaseKind, ApiOptions options);
+
+    size_t bodyLimit(const std::string& method, const std::string& path) override;
+    void handle(HttpRequest&& request, Respond respond) override;
+    HttpResponse refusal(int status, const std::string& why) override;
+
+private:
+    HttpResponse route(HttpRequest& request, Respond& respond, bool& answered);
+    HttpResponse health();
+    HttpResponse addPlayer(const HttpRequest& request);
+    HttpResponse addTrack(const HttpRequest& request);
+    HttpResponse listTracks();
+    HttpResponse trackFile(const std::string& digest);
+    HttpResponse times(const std::string& digest, const std::string& query);
+    HttpResponse replay(const std::string& digest, const std::string& rank);
+    HttpResponse submitRun(HttpRequest& request, Respond& respond, bool& answered);
+    HttpResponse indexPage();
+    HttpResponse trackPage(const std::string& digest);
+    HttpResponse playerPage(const std::string& name);
+
+    // The player the request's X-Velto-Player and X-Velto-Token name, or an
+    // answer refusing it.
+    bool authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal);
+    // The path of the track's file in the cache, written from the database
+    // when missing; empty when the hub does not hold the track.
+    std::string cachedTrack(const std::string& digest);
+
+    Store& store_;
+    Verifier& verifier_;
+    std::string databaseKind_;
+    ApiOptions options_;
+    RateLimiter byAddress_;
+    RateLimiter byPlayer_;
+    std::atomic<uint64_t> accepted_{0};
+    std::atomic<uint64_t> refused_{0};
+};
+
+// One JSON object {"error": why}.
+HttpResponse errorResponse(int status, const std::string& why);
+
+// "YYYY-MM-DDTHH:MM:SSZ" of ms since 1970.
+std::string isoDate(int64_t ms);
+
+}  // namespace hub

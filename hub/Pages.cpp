@@ -1,0 +1,173 @@
+#include "Pages.h"
+
+#include "Api.h"
+
+#include "model/RunTime.h"
+
+#include <cstdio>
+
+namespace hub {
+namespace {
+
+const char* const kStyle = R"(
+body { font-family: sans-serif; margin: 0; background: #f4f1ea; color: #222; }
+header { background: #2d4a3e; color: #fff; padding: 0.6em 1.2em; }
+header a { color: #fff; text-decoration: none; font-weight: bold; font-size: 1.3em; }
+main { max-width: 60em; margin: 1em auto; padding: 0 1em; }
+table { border-collapse: collapse; width: 100%; background: #fff; }
+th, td { text-align: left; padding: 0.35em 0.7em; border-bottom: 1px solid #ddd; }
+th { background: #e6e0d2; }
+td.num { text-align: right; font-variant-numeric: tabular-nums; }
+svg.outline { width: 100%; max-height: 28em; background: #fff; border: 1px solid #ccc; }
+svg .sky { fill: #cfe6f5; }
+svg .ground { fill: #8a6a45; stroke: #4b3621; }
+svg .apple { fill: #d62828; }
+svg .start { fill: #2a9d4b; stroke: #fff; stroke-width: 6; }
+svg .finish { fill: #f2c200; stroke: #222; stroke-width: 6; }
+.legend span { margin-right: 1.2em; }
+.dot { display: inline-block; width: 0.8em; height: 0.8em; border-radius: 50%; vertical-align: middle; }
+.muted { color: #777; }
+)";
+
+std::string timeText(int32_t steps)
+{
+    return formatRunTime(runTimeOfSteps(steps));
+}
+
+std::string playerLink(const std::string& name)
+{
+    return "<a href=\"/players/" + escapeHtml(escapeUrl(name)) + "\">" + escapeHtml(name) + "</a>";
+}
+
+std::string dateText(int64_t ms)
+{
+    std::string iso = isoDate(ms);
+    return iso.substr(0, 10) + " " + iso.substr(11, 5);
+}
+
+}  // namespace
+
+std::string escapeHtml(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out.push_back(c);
+        }
+    }
+    return out;
+}
+
+std::string escapeUrl(const std::string& text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+            c == '.') {
+            out.push_back(static_cast<char>(c));
+        } else {
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+HttpResponse htmlPage(int status, const std::string& title, const std::string& body)
+{
+    HttpResponse r;
+    r.status = status;
+    r.contentType = "text/html; charset=utf-8";
+    r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'");
+    r.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
+             escapeHtml(title) + " - Velto hub</title><style>" + kStyle +
+             "</style></head>\n<body><header><a href=\"/\">Velto hub</a></header>\n<main>\n" + body +
+             "</main></body></html>\n";
+    return r;
+}
+
+HttpResponse pageNotFound()
+{
+    return htmlPage(404, "Not found", "<h1>Not found</h1><p>There is nothing here.</p>\n");
+}
+
+std::string renderIndex(const std::vector<TrackSummary>& tracks)
+{
+    std::string b = "<h1>Tracks</h1>\n";
+    if (tracks.empty()) {
+        return b + "<p class=\"muted\">No tracks yet.</p>\n";
+    }
+    b += "<table><tr><th>Track</th><th>Author</th><th>Record</th><th>Holder</th><th>Finishers</th></tr>\n";
+    for (const TrackSummary& t : tracks) {
+        b += "<tr><td><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a></td><td>" +
+             playerLink(t.author) + "</td>";
+        if (t.recordSteps >= 0) {
+            b += "<td class=\"num\">" + timeText(t.recordSteps) + "</td><td>" + playerLink(t.recordHolder) + "</td>";
+        } else {
+            b += "<td class=\"muted\">none</td><td></td>";
+        }
+        b += "<td class=\"num\">" + std::to_string(t.finishers) + "</td></tr>\n";
+    }
+    return b + "</table>\n";
+}
+
+std::string renderTrack(const TrackSummary& track, const std::string& svg, const std::vector<TimeEntry>& times)
+{
+    std::string b = "<h1>" + escapeHtml(track.name) + "</h1>\n<p>By " + playerLink(track.author) +
+                    " &middot; digest <code>" + track.digest + "</code> &middot; <a href=\"/api/tracks/" +
+                    track.digest + "\">download the track</a></p>\n";
+    b += svg.empty() ? std::string("<p class=\"muted\">The track cannot be drawn.</p>\n") : svg;
+    b += "<p class=\"legend\"><span><i class=\"dot\" style=\"background:#2a9d4b\"></i> start</span>"
+         "<span><i class=\"dot\" style=\"background:#f2c200\"></i> finish</span>"
+         "<span><i class=\"dot\" style=\"background:#d62828\"></i> apple</span></p>\n";
+    b += "<h2>Best times</h2>\n";
+    if (times.empty()) {
+        return b + "<p class=\"muted\">Nobody has finished this track yet.</p>\n";
+    }
+    b += "<table><tr><th>Rank</th><th>Player</th><th>Time</th><th>Date</th><th>Replay</th></tr>\n";
+    for (const TimeEntry& e : times) {
+        const std::string rank = std::to_string(e.rank);
+        b += "<tr><td class=\"num\">" + rank + "</td><td>" + playerLink(e.player) + "</td><td class=\"num\">" +
+             timeText(e.steps) + "</td><td>" + dateText(e.submitted) + "</td><td><a href=\"/api/tracks/" +
+             track.digest + "/runs/" + rank + ".replay\">replay</a></td></tr>\n";
+    }
+    return b + "</table>\n";
+}
+
+std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun>& runs,
+                         const std::vector<TrackSummary>& authored)
+{
+    std::string b = "<h1>" + escapeHtml(player.name) + "</h1>\n<p class=\"muted\">Riding since " +
+                    dateText(player.created).substr(0, 10) + "</p>\n<h2>Best runs</h2>\n";
+    if (runs.empty()) {
+        b += "<p class=\"muted\">No finished runs yet.</p>\n";
+    } else {
+        b += "<table><tr><th>Track</th><th>Time</th><th>Rank</th><th>Date</th></tr>\n";
+        for (const PlayerRun& r : runs) {
+            b += "<tr><td><a href=\"/tracks/" + r.digest + "\">" + escapeHtml(r.trackName) +
+                 "</a></td><td class=\"num\">" + timeText(r.steps) + "</td><td class=\"num\">" +
+                 std::to_string(r.rank) + " of " + std::to_string(r.of) + "</td><td>" + dateText(r.submitted) +
+                 "</td></tr>\n";
+        }
+        b += "</table>\n";
+    }
+    b += "<h2>Tracks made</h2>\n";
+    if (authored.empty()) {
+        return b + "<p class=\"muted\">None.</p>\n";
+    }
+    b += "<ul>\n";
+    for (const TrackSummary& t : authored) {
+        b += "<li><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a></li>\n";
+    }
+    return b + "</ul>\n";
+}
+
+}  // namespace hub

@@ -1,0 +1,136 @@
+#include "TrackShape.h"
+
+#include "model/Globals.h"
+#include "model/TrackFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+
+namespace hub {
+namespace {
+
+std::mutex readerLock;
+
+std::string number(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", std::isfinite(v) ? v : 0.0);
+    return text;
+}
+
+}  // namespace
+
+bool readTrackShape(const std::string& path, TrackShape& shape)
+{
+    shape = TrackShape{};
+    std::lock_guard<std::mutex> guard(readerLock);
+    gameMode = true;
+    Cvector* start = nullptr;
+    Cvector* finish = nullptr;
+    int32_t polygonCount = 0;
+    Cpolygons* polygons = nullptr;
+    int32_t appleCount = 0;
+    Capples* apples = nullptr;
+    double best = -1.0;
+    const bool ok = loadTrack(path, start, finish, polygonCount, polygons, appleCount, apples, best);
+    if (ok) {
+        shape.start = {start->x, start->y};
+        shape.finish = {finish->x, finish->y};
+        for (const Cpolygons* node = polygons; node != nullptr; node = node->next) {
+            if (node->polygon == nullptr) {
+                continue;
+            }
+            std::vector<std::pair<double, double>> points;
+            for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
+                points.emplace_back(v->x, v->y);
+            }
+            shape.polygons.push_back(std::move(points));
+        }
+        for (const Capples* a = apples; a != nullptr; a = a->next) {
+            shape.apples.emplace_back(a->x, a->y);
+        }
+    }
+    delete start;
+    delete finish;
+    delete polygons;
+    delete apples;
+    return ok;
+}
+
+std::string trackSvg(const TrackShape& shape)
+{
+    // The view holds everything drawn, clamped to the playing field, with
+    // a margin; y grows upwards in the world and downwards in SVG.
+    double minX = std::min(shape.start.first, shape.finish.first);
+    double maxX = std::max(shape.start.first, shape.finish.first);
+    double minY = std::min(shape.start.second, shape.finish.second);
+    double maxY = std::max(shape.start.second, shape.finish.second);
+    auto extend = [&](const std::pair<double, double>& p) {
+        if (!std::isfinite(p.first) || !std::isfinite(p.second)) {
+            return;
+        }
+        minX = std::min(minX, p.first);
+        maxX = std::max(maxX, p.first);
+        minY = std::min(minY, p.second);
+        maxY = std::max(maxY, p.second);
+    };
+    for (const auto& polygon : shape.polygons) {
+        for (const auto& p : polygon) {
+            extend(p);
+        }
+    }
+    for (const auto& a : shape.apples) {
+        extend(a);
+    }
+    minX = std::clamp(minX, -8000.0, 8000.0) - 100.0;
+    maxX = std::clamp(maxX, -8000.0, 8000.0) + 100.0;
+    minY = std::clamp(minY, -6000.0, 6000.0) - 100.0;
+    maxY = std::clamp(maxY, -6000.0, 6000.0) + 100.0;
+    const double width = std::max(maxX - minX, 1.0);
+    const double height = std::max(maxY - minY, 1.0);
+    const double stroke = std::max(width, height) / 400.0;
+
+    std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"outline\" viewBox=\"" + number(minX) + " " +
+                      number(-maxY) + " " + number(width) + " " + number(height) +
+                      "\" preserveAspectRatio=\"xMidYMid meet\" role=\"img\" aria-label=\"track outline\">\n";
+    svg += "<rect x=\"" + number(minX) + "\" y=\"" + number(-maxY) + "\" width=\"" + number(width) + "\" height=\"" +
+           number(height) + "\" class=\"sky\"/>\n";
+    // One path with every polygon; overlapping ground is holes, as the game fills it.
+    // A page stays a page: at most this many vertices are drawn.
+    size_t budget = 200000;
+    svg += "<path class=\"ground\" fill-rule=\"evenodd\" stroke-width=\"" + number(stroke) + "\" d=\"";
+    for (const auto& polygon : shape.polygons) {
+        bool first = true;
+        if (polygon.size() > budget) {
+            break;
+        }
+        budget -= polygon.size();
+        for (const auto& p : polygon) {
+            if (!std::isfinite(p.first) || !std::isfinite(p.second)) {
+                continue;
+            }
+            svg += first ? "M" : "L";
+            svg += number(p.first) + " " + number(-p.second) + " ";
+            first = false;
+        }
+        if (!first) {
+            svg += "Z ";
+        }
+    }
+    svg += "\"/>\n";
+    for (size_t i = 0; i < shape.apples.size() && i < 10000; ++i) {
+        const auto& a = shape.apples[i];
+        svg += "<circle class=\"apple\" cx=\"" + number(a.first) + "\" cy=\"" + number(-a.second) + "\" r=\"20\"/>\n";
+    }
+    const double mark = std::max(40.0, std::max(width, height) / 60.0);
+    svg += "<circle class=\"start\" cx=\"" + number(shape.start.first) + "\" cy=\"" + number(-shape.start.second) +
+           "\" r=\"" + number(mark) + "\"><title>start</title></circle>\n";
+    svg += "<circle class=\"finish\" cx=\"" + number(shape.finish.first) + "\" cy=\"" + number(-shape.finish.second) +
+           "\" r=\"" + number(mark) + "\"><title>finish</title></circle>\n";
+    svg += "</svg>\n";
+    return svg;
+}
+
+}  // namespace hub

@@ -1,0 +1,170 @@
+// velto-hub: shares tracks and best times; every run is ridden again with
+// the game's own physics before it counts.
+//
+//   velto-hub [--listen HOST:PORT] [--db FILE | --db postgresql://...] [options]
+//
+// Prints "velto-hub: listening on HOST:PORT" once it accepts connections
+// (port 0 picks a free port). SIGINT or SIGTERM stop it.
+#include "Api.h"
+#include "HttpServer.h"
+#include "Store.h"
+#include "Verifier.h"
+
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+void usage(std::FILE* to)
+{
+    std::fputs("usage: velto-hub [--listen HOST:PORT] [--db FILE|postgresql://...] [--workers N] [--queue N]\n"
+               "                 [--threads N] [--connections N] [--cache DIR] [--address-rate R] [--player-rate R]\n"
+               "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S]\n"
+               "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64\n",
+               to);
+}
+
+int bad(const std::string& why)
+{
+    std::fprintf(stderr, "velto-hub: %s\n", why.c_str());
+    usage(stderr);
+    return 2;
+}
+
+bool number(const std::string& text, double low, double high, double& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+std::string selfPath()
+{
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) {
+        return {};
+    }
+    return std::string(path, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 2 && std::strcmp(argv[1], "--verify-worker") == 0) {
+        return hub::runVerifyWorker();
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+
+    hub::ServerOptions server;
+    hub::ApiOptions api;
+    std::string db = "hub.sqlite";
+    std::string cache;
+    int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    double queue = 64;
+    double verifySeconds = 60;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            usage(stdout);
+            return 0;
+        }
+#ifdef VELTO_VERSION
+        if (arg == "--version") {
+            std::printf("velto-hub %s\n", VELTO_VERSION);
+            return 0;
+        }
+#endif
+        if (i + 1 >= argc) {
+            return bad("unknown option or missing value: " + arg);
+        }
+        const std::string value = argv[++i];
+        double v = 0;
+        if (arg == "--listen") {
+            const size_t colon = value.rfind(':');
+            if (colon == std::string::npos || !number(value.substr(colon + 1), 0, 65535, v)) {
+                return bad("--listen needs HOST:PORT");
+            }
+            server.address = value.substr(0, colon);
+            if (server.address.size() > 2 && server.address.front() == '[' && server.address.back() == ']') {
+                server.address = server.address.substr(1, server.address.size() - 2);
+            }
+            server.port = static_cast<uint16_t>(v);
+        } else if (arg == "--db") {
+            db = value;
+        } else if (arg == "--cache") {
+            cache = value;
+        } else if (arg == "--workers" && number(value, 1, 256, v)) {
+            workers = static_cast<int>(v);
+        } else if (arg == "--queue" && number(value, 1, 100000, v)) {
+            queue = v;
+        } else if (arg == "--threads" && number(value, 1, 256, v)) {
+            server.threads = static_cast<int>(v);
+        } else if (arg == "--connections" && number(value, 1, 1000000, v)) {
+            server.maxConnections = static_cast<size_t>(v);
+        } else if (arg == "--address-rate" && number(value, 0, 1e9, v)) {
+            api.addressRate = v;
+            api.addressBurst = std::max(3.0 * v, 1.0);
+        } else if (arg == "--player-rate" && number(value, 0, 1e9, v)) {
+            api.playerRate = v;
+            api.playerBurst = std::max(10.0 * v, 1.0);
+        } else if (arg == "--request-timeout" && number(value, 0.1, 3600, v)) {
+            server.requestSeconds = v;
+        } else if (arg == "--idle-timeout" && number(value, 0.1, 3600, v)) {
+            server.idleSeconds = v;
+        } else if (arg == "--verify-timeout" && number(value, 0.1, 3600, v)) {
+            verifySeconds = v;
+        } else {
+            return bad("bad option or value: " + arg + " " + value);
+        }
+    }
+
+    // The verifiers read tracks from files: the hub keeps its own copies.
+    bool ownCache = false;
+    if (cache.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/velto-hub-XXXXXX";
+        if (::mkdtemp(pattern.data()) == nullptr) {
+            std::fprintf(stderr, "velto-hub: cannot make a folder for track copies: %s\n", std::strerror(errno));
+            return 1;
+        }
+        cache = pattern;
+        ownCache = true;
+    } else {
+        std::error_code ec;
+        std::filesystem::create_directories(cache, ec);
+    }
+    api.cacheDir = cache;
+
+    int status = 0;
+    try {
+        auto database = hub::Database::open(db, server.threads + workers + 1);
+        hub::Store store(*database);
+        auto verifier = std::make_unique<hub::Verifier>(selfPath(), workers, static_cast<size_t>(queue), verifySeconds);
+        hub::Api handler(store, *verifier, database->kind(), api);
+        hub::HttpServer http(server, handler);
+        std::printf("velto-hub: listening on %s:%u\n", server.address.c_str(), static_cast<unsigned>(http.port()));
+        std::fflush(stdout);
+        http.run();
+        // Rides still queued answer into the stopped server, which they must outlive.
+        verifier.reset();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velto-hub: %s\n", e.what());
+        status = 1;
+    }
+    if (ownCache) {
+        std::error_code ec;
+        std::filesystem::remove_all(cache, ec);
+    }
+    return status;
+}
