@@ -1,6 +1,7 @@
 // The hub client: what the player reads, what is kept on disk, and the
 // background thread against a stand-in hub on loopback that answers, stalls,
 // refuses, limits or talks nonsense.
+#include "RealHub.h"
 #include "StubHub.h"
 
 #include "model/Replay.h"
@@ -375,4 +376,86 @@ TEST_F(HubServiceTest, TheRecordIsFetchedOnceThenTakenFromTheCacheOffline)
     ASSERT_TRUE(waitFor([&] { return hubRecord(digest).state != HubRecordState::Fetching; }));
     EXPECT_EQ(hubRecord(digest).state, HubRecordState::Ready);
     EXPECT_EQ(hubRecord(digest).holder, "Ann");
+}
+
+// Against a real velto-hub on loopback, which rides every run again.
+class HubEndToEndTest : public HubServiceTest {
+protected:
+    void SetUp() override
+    {
+        HubServiceTest::SetUp();
+        ASSERT_TRUE(hub.running());
+        // The first track of the pack and its proof run, which finishes.
+        run.trackPath = (dir / "01-first-ride.vlt").string();
+        fs::copy_file(std::string(VELTO_BINARY_DIR) + "/tracks/01-first-ride.vlt", run.trackPath);
+        std::string error;
+        ASSERT_EQ(readReplayFile(std::string(VELTO_SOURCE_DIR) + "/tests/data/tracks/01-first-ride.replay",
+                                 run.replay, error),
+                  ReplayReadError::None);
+        std::ostringstream out, err;
+        ASSERT_EQ(runHubCommand({"--hub", hub.url(), "--register", "Rider One"}, files, out, err), 0) << err.str();
+        ASSERT_TRUE(readHubAccount(files.settings(), account));
+    }
+    RealHub hub;
+    HubAccount account;
+};
+
+TEST_F(HubEndToEndTest, ARunWaitsWhileTheHubIsDownThenIsRankedAndComesBackAsTheRecord)
+{
+    HubAccount down = account;
+    down.url = "http://127.0.0.1:" + std::to_string(closedPort());
+    ASSERT_TRUE(writeHubAccount(files.settings(), down));
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
+    EXPECT_EQ(waitForAnswer(), "hub unreachable, will retry");
+    hubStop();
+    ASSERT_EQ(listOutbox(files).size(), 1u);
+
+    // The next start, with the hub up: the track goes first, then the run.
+    ASSERT_TRUE(writeHubAccount(files.settings(), account));
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(waitFor([&] { return listOutbox(files).empty(); }, 20000ms));
+    const std::string time = formatReplay(run.replay).substr(formatReplay(run.replay).find("time: ") + 6, 8);
+    EXPECT_EQ(hubSubmitLine(run.replay.digest), "World: 1st of 1 \x97 record " + time + " by Rider One");
+
+    hubRequestRecord(run.replay.digest);
+    ASSERT_TRUE(waitFor([&] { return hubRecord(run.replay.digest).state != HubRecordState::Fetching; }));
+    const HubRecord record = hubRecord(run.replay.digest);
+    ASSERT_EQ(record.state, HubRecordState::Ready) << record.line;
+    EXPECT_EQ(record.holder, "Rider One");
+    Replay back;
+    std::string error;
+    ASSERT_TRUE(parseReplay(record.replayText, back, error)) << error;
+    EXPECT_EQ(back.steps, run.replay.steps);
+    EXPECT_EQ(back.changes.size(), run.replay.changes.size());
+
+    // A forged time is refused for good; a wrong token is kept for later.
+    Replay forged = run.replay;
+    forged.steps += 5;
+    ASSERT_TRUE(hubSubmitBest(forged, run.trackPath));
+    EXPECT_EQ(waitForAnswer().rfind("run refused: the run does not hold", 0), 0u) << hubSubmitLine(forged.digest);
+    EXPECT_TRUE(waitFor([&] { return listOutbox(files).empty(); }));
+    hubStop();
+    HubAccount wrong = account;
+    wrong.token += "x";
+    ASSERT_TRUE(writeHubAccount(files.settings(), wrong));
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
+    EXPECT_EQ(waitForAnswer(), "hub refused our token: register again");
+    EXPECT_EQ(listOutbox(files).size(), 1u);
+}
+
+TEST_F(HubEndToEndTest, AStalledHubTimesOutAndIsTriedAgainWhenItAnswers)
+{
+    hubSetTimeouts(HubTimeouts{3000, 1000});
+    hubSetRetryDelay(1);
+    ASSERT_TRUE(hubStart(files));
+    hub.pause();
+    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
+    EXPECT_EQ(waitForAnswer(), "hub did not answer in time, will retry");
+    hub.resume();
+    hubSetTimeouts(HubTimeouts{});
+    EXPECT_TRUE(waitFor([&] { return hubSubmitLine(run.replay.digest).rfind("World: 1st of 1", 0) == 0; }, 20000ms))
+        << hubSubmitLine(run.replay.digest);
+    EXPECT_TRUE(listOutbox(files).empty());
 }
