@@ -3,6 +3,7 @@
 // frames go on; W races the track's record as a second ghost after riding it
 // with the game's physics, and leaves the player's run exactly as it was.
 #include "GameTestSupport.h"
+#include "RealHub.h"
 #include "StubHub.h"
 
 #include "game/Game.h"
@@ -11,6 +12,7 @@
 #include "game/GameWindow.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "net/HubCommand.h"
 #include "net/HubService.h"
 #include "physics/RunKeys.h"
 #include "physics/World.h"
@@ -20,6 +22,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <sstream>
 
 using namespace std::chrono_literals;
 
@@ -260,4 +263,42 @@ TEST_F(GameHubTest, WRacesTheRecordAsASecondGhostAndLeavesTheRunAsItWas)
         EXPECT_EQ(lines, std::vector<std::string>{line});
         EXPECT_FALSE(recordGhostReady(record.digest));
     }
+}
+
+// End to end with a real velto-hub: a new best ridden here is ridden again
+// by the hub, the end panel's line comes when it answers, also after the hub
+// stalled meanwhile with frames going on at their pace, and W races the
+// verified record.
+TEST_F(GameHubTest, ARealHubRanksTheBestRunWhileFramesGoOnAndItsRecordRacesHere)
+{
+    RealHub hub;
+    ASSERT_TRUE(hub.running());
+    const HubFiles files{dir.string()};
+    std::ostringstream out, err;
+    ASSERT_EQ(runHubCommand({"--hub", hub.url(), "--register", "Bob"}, files, out, err), 0) << err.str();
+    ASSERT_TRUE(hubStart(files));
+
+    hub.pause();
+    ASSERT_EQ(ride(), GameFinished);
+    const std::string time = formatRunTime(runTimeOfSteps(stepCount.load()));
+    std::chrono::nanoseconds slowest{};
+    const auto stalled = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - stalled < 1500ms) {
+        const auto before = std::chrono::steady_clock::now();
+        ASSERT_EQ(frame(GameFinished), GameFinished);
+        slowest = std::max<std::chrono::nanoseconds>(slowest, std::chrono::steady_clock::now() - before);
+        ASSERT_EQ(hubLines(), std::vector<std::string>{"World: sending..."});
+        std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_LT(slowest, 50ms);
+    hub.resume();
+    auto lines = framesUntilAnswered(GameFinished, "World: sending...", slowest);
+    EXPECT_EQ(lines, std::vector<std::string>{"World: 1st of 1 \x97 record " + time + " by Bob"});
+
+    keyDown['W'] = true;
+    frame(GameFinished);
+    lines = framesUntilAnswered(GameFinished, "World record: fetching...", slowest);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "Record ghost: " + time + " by Bob");
+    EXPECT_TRUE(recordGhostReady(lastRunReplay().digest));
 }
