@@ -96,11 +96,12 @@ bool setupWorld()
     // The ghost is ridden first, in the world it then leaves to the run.
     prepareGhost();
     hubRunStarting();
-    if (!buildWorld(trackPath)) {
+    uint64_t digest = 0;
+    if (!buildWorld(trackPath, &digest)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
         return false;
     }
-    beginRun();
+    beginRun(digest);
     if (startPosition != nullptr) {
         cameraCentre.x = startPosition->x;
         cameraCentre.y = startPosition->y;

@@ -3,6 +3,7 @@
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "game/GameWindow.h"
+#include "game/PanelLines.h"
 #include "model/Globals.h"
 #include "model/Replay.h"
 #include "model/RunTime.h"
@@ -13,6 +14,10 @@
 #include <mutex>
 
 namespace {
+
+// The keys of the hub's panel lines (game/PanelLines.h).
+const char* const kWorldLine = "world";
+const char* const kRecordLine = "record";
 
 // The run of this end panel went to the hub.
 bool submitted = false;
@@ -42,7 +47,7 @@ void refuse(const std::string& line)
 // the world of physics/World.h, so the run's world is built again and ridden
 // up to where it stands, from its own recorded keys. The physics is
 // deterministic, so the run is back exactly as it was.
-bool raceOnPanel(const Replay& replay)
+bool raceOnPanel(const Replay& replay, bool& sameTrack)
 {
     std::lock_guard<std::mutex> stepping(stepLock);
     const int32_t steps = stepCount.load();
@@ -50,9 +55,11 @@ bool raceOnPanel(const Replay& replay)
     const double best = bestTime;
     const std::string bestText = bestTimeText;
     const bool finishes = computeRecordGhost(trackPath, replay);
-    if (!buildWorld(trackPath)) {
+    uint64_t digest = 0;
+    if (!buildWorld(trackPath, &digest)) {
         return finishes;   // the caller sees that the world is gone
     }
+    sameTrack = digest == replay.digest;
     KeyPlayer keys;
     keys.begin(&runRecorder.changes());
     for (int32_t step = 0; step < steps; ++step) {
@@ -94,7 +101,10 @@ void hubRecordKey()
     hubRequestRecord(digest);
 }
 
-bool hubPanelFrame()
+namespace {
+
+// Takes a record that has arrived. False when the world is gone.
+bool takeRecord()
 {
     if (record != Record::Fetching) {
         return true;
@@ -126,11 +136,14 @@ bool hubPanelFrame()
         recordLine = "Record ghost: checked when the next run starts";
         return true;
     }
-    const bool finishes = raceOnPanel(replay);
+    bool sameTrack = false;
+    const bool finishes = raceOnPanel(replay, sameTrack);
     if (simMoto == nullptr) {
         return false;
     }
-    if (finishes) {
+    if (!sameTrack) {
+        refuse("record refused: the track file has changed");
+    } else if (finishes) {
         record = Record::Racing;
         recordLine = racingLine(replay);
     } else {
@@ -139,19 +152,16 @@ bool hubPanelFrame()
     return true;
 }
 
-std::vector<std::string> hubPanelLines(bool endPanel)
+} // namespace
+
+bool hubPanelFrame()
 {
-    std::vector<std::string> lines;
-    if (endPanel && submitted) {
-        const std::string line = hubSubmitLine(submittedDigest);
-        if (!line.empty()) {
-            lines.push_back(line);
-        }
+    if (!takeRecord()) {
+        return false;
     }
-    if (record != Record::Off) {
-        lines.push_back(recordLine);
-    }
-    return lines;
+    setPanelLine(kWorldLine, submitted ? hubSubmitLine(submittedDigest) : std::string());
+    setPanelLine(kRecordLine, record != Record::Off ? recordLine : std::string());
+    return true;
 }
 
 void hubRunStarting()

@@ -4,9 +4,6 @@
 // here does anything and no line is added.
 #pragma once
 
-#include <cstdint>
-#include <string>
-#include <vector>
 
 // The first frame that sees a run's end: a new best that was recorded goes
 // to the hub, and this end panel will tell what the hub said.
@@ -18,13 +15,11 @@ void hubRecordKey();
 
 // Every frame of an end or pause panel: takes a record that has arrived,
 // checks that it finishes as it says on this track (riding it with the
-// game's physics, while no step runs) and makes it the record ghost. False
-// when the run's world could not be built again (the track file went): the
-// game mode must end.
+// game's physics, while no step runs) and makes it the record ghost; sets
+// the panel's lines (game/PanelLines.h) for the run sent and the record.
+// False when the run's world could not be built again (the track file
+// went): the game mode must end.
 bool hubPanelFrame();
-
-// The lines the panel adds for the hub, top to bottom.
-std::vector<std::string> hubPanelLines(bool endPanel);
 
 // At every run start, before the world is built: the record ghost stays for
 // the same track, goes for another, and a record that could not be checked

@@ -1,8 +1,10 @@
 #include "game/GameReplay.h"
 
+#include "game/PanelLines.h"
 #include "model/Globals.h"
 #include "physics/World.h"
-#include "platform/MessageBox.h"
+
+#include <sys/stat.h>
 
 KeyRecorder runRecorder;
 KeyPlayer replayPlayer;
@@ -11,11 +13,25 @@ std::atomic<bool> replayDriving{false};
 namespace {
 
 uint64_t runDigest = 0;
-bool runDigestKnown = false;
 
 Replay lastRun;
 bool haveLastRun = false;
 bool lastRunRecorded = false;
+bool bestStored = false;
+
+// The panel line that replays speak through.
+const char* const kReplayLine = "replay";
+
+void tell(const char* text)
+{
+    setPanelLine(kReplayLine, text);
+}
+
+const char* otherTrackText(WatchSource source)
+{
+    return source == WatchSource::LastRun ? "The track has changed since this run was ridden."
+                                          : "The replay is for another version of the track.";
+}
 
 // The replay being watched; replayPlayer reads its changes.
 Replay watched;
@@ -31,16 +47,23 @@ int32_t stepRun()
     return stepWorldWithKeys(kStepSeconds, keys);
 }
 
-void beginRun()
+void beginRun(uint64_t digest)
 {
     runRecorder.begin();
-    runDigestKnown = trackDigest(trackPath, runDigest);
+    runDigest = digest;
+    struct stat info {};
+    bestStored = ::stat(bestReplayPath(trackPath).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool bestRunStored()
+{
+    return bestStored;
 }
 
 bool endRun(int32_t result, int32_t steps, bool newBest)
 {
     haveLastRun = true;
-    lastRunRecorded = runRecorder.complete() && runDigestKnown;
+    lastRunRecorded = runRecorder.complete();
     lastRun.trackName = fileNameOf(trackPath);
     lastRun.digest = runDigest;
     lastRun.result = result;
@@ -53,41 +76,52 @@ bool endRun(int32_t result, int32_t steps, bool newBest)
         return true;
     }
     if (writeReplayFile(bestReplayPath(trackPath), lastRun)) {
+        bestStored = true;
         return true;
     }
-    messageBox("The replay could not be written beside the track file.", "Error", MB_ICONEXCLAMATION);
+    tell("The replay could not be written beside the track file.");
     return false;
 }
 
-bool startWatching(WatchSource source)
+bool replayToWatch(WatchSource source, Replay& replay)
 {
     if (source == WatchSource::LastRun) {
         if (!haveLastRun || !lastRunRecorded) {
-            messageBox(haveLastRun ? "This run was too long to be recorded." : "There is no run to watch yet.",
-                       "Replay", MB_ICONINFORMATION);
+            tell(haveLastRun ? "This run was too long to be recorded." : "There is no run to watch yet.");
             return false;
         }
-        watched = lastRun;
+        replay = lastRun;
     } else {
-        Replay best;
         std::string error;
-        const ReplayReadError read = readReplayFile(bestReplayPath(trackPath), best, error);
+        const ReplayReadError read = readReplayFile(bestReplayPath(trackPath), replay, error);
         if (read == ReplayReadError::Missing) {
-            messageBox("This track has no best run to watch yet.", "Replay", MB_ICONINFORMATION);
+            tell("This track has no best run to watch yet.");
             return false;
         }
         if (read != ReplayReadError::None) {
-            messageBox("The replay can't be read.", "Error", MB_ICONEXCLAMATION);
+            tell("The replay can't be read.");
             return false;
         }
-        if (!runDigestKnown || best.digest != runDigest) {
-            messageBox("The replay is for another version of the track.", "Error", MB_ICONEXCLAMATION);
-            return false;
-        }
-        watched = std::move(best);
     }
+    // Watching rebuilds the world from the file as it is now.
+    uint64_t digest = 0;
+    if (!trackDigest(trackPath, digest) || digest != replay.digest) {
+        tell(otherTrackText(source));
+        return false;
+    }
+    return true;
+}
+
+bool startWatching(Replay&& replay, WatchSource source)
+{
+    if (replay.digest != runDigest) {
+        tell(otherTrackText(source));
+        return false;
+    }
+    watched = std::move(replay);
     replayPlayer.begin(&watched.changes);
     replayDriving = true;
+    clearPanelLine(kReplayLine);
     return true;
 }
 
@@ -114,5 +148,5 @@ bool lastRunWasRecorded()
 bool currentRunDigest(uint64_t& digest)
 {
     digest = runDigest;
-    return runDigestKnown;
+    return true;
 }

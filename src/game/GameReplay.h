@@ -2,8 +2,9 @@
 // steps used; a new best run is written beside the track as NAME.replay;
 // the end panel can watch the run just ridden or the track's best run.
 //
-// Threads: runRecorder and replayPlayer are prepared on the main thread
-// while no step runs (a run start, under stepLock at a restart) and used by
+// Threads: runRecorder, replayPlayer and the replay being watched are
+// prepared on the main thread while no step runs (a run start, under
+// stepLock at a restart or when watching begins) and used by
 // the physics thread in stepRun until the run ends; the main thread reads
 // the record only once it has seen the run's end in stepResult.
 #pragma once
@@ -26,23 +27,32 @@ extern std::atomic<bool> replayDriving;
 int32_t stepRun();
 
 // At every run start, while no step runs: a new record, and the digest of
-// the track as it is now (for the replay of this run).
-void beginRun();
+// the track the world was built from (for the replay of this run).
+void beginRun(uint64_t digest);
 
 // The first frame that sees a run end (not a watched one): keeps the run for
 // watching and, when it is a new best time, writes its replay beside the
-// track, whole or not at all. A replay that cannot be written is reported
-// once and the game goes on. False when it could not be written.
+// track, whole or not at all. A replay that cannot be written is said once
+// in a panel line and the game goes on. False when it could not be written.
 bool endRun(int32_t result, int32_t steps, bool newBest);
+
+// A best run is stored beside the track (as of the run's start, or written
+// since): the end panel offers B.
+bool bestRunStored();
 
 // What the end panel's R and B watch.
 enum class WatchSource { LastRun, BestRun };
 
-// Prepares watching: the replay is loaded (for the best run, read from
-// beside the track and checked against the track's digest) and handed to
-// replayPlayer with replayDriving set. When there is nothing to watch the
-// player is told why and false returns. The caller rebuilds the world.
-bool startWatching(WatchSource source);
+// What R or B would watch: the run just ridden, or the best run read from
+// beside the track, checked against the track file as it is now. When there
+// is nothing to watch the player is told why in a panel line (game/
+// PanelLines.h) and false returns.
+bool replayToWatch(WatchSource source, Replay& replay);
+// Under stepLock, with the world just rebuilt for watching: the replay is
+// handed to replayPlayer with replayDriving set, when it was recorded on the
+// very track built (beginRun's digest). Otherwise the player is told in a
+// panel line and false returns.
+bool startWatching(Replay&& replay, WatchSource source);
 // Back to the keyboard.
 void stopWatching();
 // Steps of the replay being watched.
@@ -52,6 +62,5 @@ int32_t watchedSteps();
 const Replay& lastRunReplay();
 // The run kept by endRun was recorded whole.
 bool lastRunWasRecorded();
-// The digest of the track as the current run started; false when the track
-// could not be read for it.
+// The digest of the track the current run's world was built from.
 bool currentRunDigest(uint64_t& digest);

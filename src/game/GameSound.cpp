@@ -64,6 +64,7 @@ int64_t gameSoundFrames()
 
 void soundRunStarted()
 {
+    soundFeed.runsStarted.fetch_add(1, std::memory_order_release);
     soundFeed.rearSpin = 0.0f;
     soundFeed.throttle = false;
     applesBefore = applesLeft;
@@ -88,6 +89,9 @@ void soundAfterStep(int32_t result)
         soundFeed.finishes.fetch_add(1, std::memory_order_release);
     } else if (result == StepCrashed) {
         soundFeed.crashes.fetch_add(1, std::memory_order_release);
+    }
+    if (result != StepRunning) {
+        soundFeed.endedRun.store(soundFeed.runsStarted.load(std::memory_order_relaxed), std::memory_order_release);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "game/GameHub.h"
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
+#include "game/PanelLines.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -88,6 +89,44 @@ void panelBackground()
         glVertex2d(100.0, -70.0);
         glVertex2d(-100.0, -70.0);
         glEnd();
+    }
+}
+
+// The added lines of a panel (game/PanelLines.h), the first at `top` and
+// each further one 20 pixels lower, on a dark band as wide as the widest
+// line, so that they read over any part of the scene.
+constexpr double kPanelLineScale = 16.0;
+constexpr double kPanelLineGap = 20.0;
+
+void panelLinesFrom(double top)
+{
+    const std::vector<std::string> texts = panelLines();
+    if (texts.empty()) {
+        return;
+    }
+    double widest = 0.0;
+    for (const std::string& text : texts) {
+        widest = std::max(widest, textWidth(text, kPanelLineScale));
+    }
+    const double left = -widest / 2.0 - 10.0;
+    const double upper = top + kPanelLineScale + 2.0;
+    const double lower = top - kPanelLineGap * static_cast<double>(texts.size() - 1) - 7.0;
+    if (frameTextLog != nullptr) {
+        frameTextLog->push_back(OverlayText{"", 0.0f, 0.0f, 0.0f, 0.45f, left, upper, 0.0, false});
+    }
+    if (frameDrawing) {
+        glColor4f(0.0f, 0.0f, 0.0f, 0.45f);
+        glBegin(GL_QUADS);
+        glVertex2d(left, upper);
+        glVertex2d(-left, upper);
+        glVertex2d(-left, lower);
+        glVertex2d(left, lower);
+        glEnd();
+    }
+    double y = top;
+    for (const std::string& text : texts) {
+        overlayText(text, 1.0f, 0.9f, 0.2f, 0.95f, 0.0, y, kPanelLineScale, true);
+        y -= kPanelLineGap;
     }
 }
 
@@ -180,17 +219,34 @@ void stopPhysicsThread()
     physicsStopRequested = false;
 }
 
-bool restartRun()
+namespace {
+
+// Rebuilds the run's world from the track file once no step runs; with a
+// replay given, it drives the new world when it was recorded on it. No new
+// step from here on, whatever a late frame enabled; the next Running or
+// Watching frame lets the thread go on. The lock waits for a step that is
+// still running, and keeps the replay being watched from changing under
+// one. The result of the old run goes, so that a run which ended just as it
+// was paused does not end the new one at once.
+bool rebuildRun(Replay* replay, WatchSource source, bool& watching)
 {
-    // No new step from here on, whatever a late frame enabled; the next
-    // Running frame lets the thread go on. The lock waits for a step that
-    // is still running. The result of the old run goes, so that a run which
-    // ended just as it was paused does not end the new one at once.
     physicsEnabled = false;
     std::lock_guard<std::mutex> stepping(stepLock);
     stepResult = StepRunning;
     freeWorld();
-    return setupWorld();
+    if (!setupWorld()) {
+        return false;
+    }
+    watching = replay != nullptr && startWatching(std::move(*replay), source);
+    return true;
+}
+
+} // namespace
+
+bool restartRun()
+{
+    bool watching = false;
+    return rebuildRun(nullptr, WatchSource::LastRun, watching);
 }
 
 // Ends watching: the thread stops and the end panel comes back. Esc is let
@@ -205,17 +261,21 @@ int32_t endWatching()
 
 // R or B on the end panel: the world is rebuilt as at a restart and the
 // replay drives it. Returns the next state: `s` when there is nothing to
-// watch (the player has been told), Quit when the track can no longer be
-// read.
+// watch, or the track just rebuilt is not the replay's (the panel says
+// why), Quit when the track can no longer be read.
 int32_t beginWatching(int32_t s, WatchSource source)
 {
-    if (!startWatching(source)) {
+    Replay replay;
+    if (!replayToWatch(source, replay)) {
         return s;
     }
     watchReturnState = s;
-    if (!restartRun()) {
-        stopWatching();
+    bool watching = false;
+    if (!rebuildRun(&replay, source, watching)) {
         return GameQuit;
+    }
+    if (!watching) {
+        return s;
     }
     restartStepClock();
     return GameWatching;
@@ -279,11 +339,9 @@ int32_t gameFrame(int32_t s)
         return r;
     }
 
-    {
+    if (frameSceneDrawer != nullptr) {
         std::lock_guard<std::mutex> drawing(sceneLock);
-        if (frameSceneDrawer != nullptr) {
-            frameSceneDrawer();
-        }
+        frameSceneDrawer();
     }
 
     if (frameDrawing) {
@@ -332,9 +390,12 @@ int32_t gameFrame(int32_t s)
         }
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
-        overlayText(hubActive() ? "R - replay   B - best run   G - ghost   W - record"
-                                : "R - replay   B - best run   G - ghost",
-                    1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        std::string keys = bestRunStored() ? "R - replay   B - best run   G - ghost" : "R - replay   G - ghost";
+        if (hubActive()) {
+            keys += "   W - record";
+        }
+        overlayText(keys, 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -344,13 +405,9 @@ int32_t gameFrame(int32_t s)
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
         if (hubActive()) {
             overlayText("W - world record", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
-        }
-    }
-    if (endPanel || s == GamePaused) {
-        double y = -115.0;
-        for (const std::string& line : hubPanelLines(endPanel)) {
-            overlayText(line, 1.0f, 0.85f, 0.3f, 0.95f, 0.0, y, 18.0, true);
-            y -= 24.0;
+            panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
+        } else {
+            panelLinesFrom(-90.0);
         }
     }
 
@@ -414,6 +471,10 @@ int32_t gameFrame(int32_t s)
             }
         }
     }
+    // A run that starts leaves the panel's added lines behind.
+    if (r == GameRestart || (s == GamePaused && r == GameRunning)) {
+        clearPanelLines();
+    }
     return r;
 }
 
@@ -421,6 +482,7 @@ void runGame()
 {
     fpsAverage = 0.0;
     clearKeys();
+    clearPanelLines();
 
     int64_t frequency = 0;
     if (!queryPerformanceFrequency(frequency) || frequency <= 0) {

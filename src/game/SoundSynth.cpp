@@ -107,10 +107,6 @@ void SoundSynth::startShot(Shot shot)
 
 void SoundSynth::takeEvents(const SoundFeed& feed)
 {
-    // A new run starts only after the game has shown its end panel or pause.
-    if (!feed.engineRunning.load(std::memory_order_relaxed)) {
-        stalled = false;
-    }
     const uint32_t apples = feed.applesTaken.load(std::memory_order_acquire);
     const uint32_t finishes = feed.finishes.load(std::memory_order_acquire);
     const uint32_t best = feed.bestFinishes.load(std::memory_order_acquire);
@@ -121,11 +117,9 @@ void SoundSynth::takeEvents(const SoundFeed& feed)
     }
     if (finishes != heardFinishes) {
         startShot(best != heardBest ? Shot::BestFinish : Shot::Finish);
-        stalled = true;
     }
     if (crashes != heardCrashes) {
         startShot(Shot::Crash);
-        stalled = true;
     }
     heardApples = apples;
     heardFinishes = finishes;
@@ -219,7 +213,11 @@ double SoundSynth::voiceSample(Voice& voice)
 void SoundSynth::render(const SoundFeed& feed, float* out, int frames)
 {
     takeEvents(feed);
-    const bool running = feed.engineRunning.load(std::memory_order_relaxed) && !stalled;
+    // The engine stops with the step that ends its run, before the frame
+    // that shows the end panel; the next run's start is told apart from it
+    // by its number, not by the panel having been seen.
+    const bool ended = feed.endedRun.load(std::memory_order_acquire) == feed.runsStarted.load(std::memory_order_acquire);
+    const bool running = feed.engineRunning.load(std::memory_order_relaxed) && !ended;
     const bool throttleOn = feed.throttle.load(std::memory_order_relaxed);
     // The square root spreads the spins of ordinary riding (a few hundred
     // to a thousand degrees per second) over more of the pitch range.

@@ -19,6 +19,11 @@ struct SoundFeed {
     std::atomic<float> rearSpin{0.0f};         // |angular velocity| of the rear wheel, degrees/s
     std::atomic<bool> throttle{false};         // the throttle acted in the latest step
     std::atomic<bool> engineRunning{false};    // a run is under way: not paused, no end panel
+    // Runs started so far, and the number of the latest run that has ended
+    // (by a finish or a crash): the engine stops at once with its run, and
+    // starts with the next one however briefly the end panel was shown.
+    std::atomic<uint32_t> runsStarted{0};
+    std::atomic<uint32_t> endedRun{UINT32_MAX};
     std::atomic<bool> muted{false};            // all sound off (the M key)
     std::atomic<uint32_t> applesTaken{0};
     std::atomic<uint32_t> finishes{0};
@@ -59,7 +64,6 @@ private:
 
     double rate = 48000.0;
     uint32_t heardApples = 0, heardFinishes = 0, heardBest = 0, heardCrashes = 0;
-    bool stalled = false;       // the run ended: no engine until a new run starts
 
     // Engine, each value following its target smoothly.
     double revs = 0.0;          // 0 idle .. 1 full, from spin and throttle

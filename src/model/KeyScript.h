@@ -12,9 +12,14 @@
 // exactly those keys are held, until the next line's step.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// The most of a key script file that is read (as for a replay, which is a
+// key script with a header): a change at every step of an hour is about 4 MB.
+inline constexpr size_t kMaxKeyScriptBytes = size_t{8} << 20;
 
 enum : uint8_t { KeyLeft = 1, KeyRight = 2, KeyUp = 4, KeyDown = 8, KeySpace = 16 };
 

@@ -1,6 +1,7 @@
 // Replays: text form, files, and the track digest.
 #include "model/Replay.h"
 
+#include "model/FileAccess.h"
 #include "model/RunTime.h"
 
 #include <xxhash.h>
@@ -127,6 +128,39 @@ bool parseResult(const std::string& text, int32_t& result, int32_t& steps)
     return text == resultText(result, steps);
 }
 
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+}
+
+int hexValue(char c)
+{
+    return c <= '9' ? c - '0' : c - 'a' + 10;
+}
+
+// "\xHH" at `i` of `text`.
+bool escapeAt(const std::string& text, size_t i)
+{
+    return i + 3 < text.size() && text[i] == '\\' && text[i + 1] == 'x' && isHexDigit(text[i + 2]) &&
+           isHexDigit(text[i + 3]);
+}
+
+// The track name as its header line holds it; see escapedTrackName.
+std::string unescapedTrackName(const std::string& text)
+{
+    std::string name;
+    name.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (escapeAt(text, i)) {
+            name += static_cast<char>(hexValue(text[i + 2]) * 16 + hexValue(text[i + 3]));
+            i += 3;
+        } else {
+            name += text[i];
+        }
+    }
+    return name;
+}
+
 bool writeAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -145,6 +179,23 @@ bool writeAll(int fd, const std::string& bytes)
 
 } // namespace
 
+std::string escapedTrackName(const std::string& name)
+{
+    std::string text;
+    text.reserve(name.size());
+    for (size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        if (byte < 0x20 || byte == 0x7f || escapeAt(name, i)) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            text += escape;
+        } else {
+            text += name[i];
+        }
+    }
+    return text;
+}
+
 const char* replayResultName(int32_t result)
 {
     switch (result) {
@@ -159,7 +210,7 @@ std::string formatReplay(const Replay& replay)
     std::string text;
     text.reserve(128 + replay.changes.size() * 10);
     text += kVersionLine + std::to_string(kReplayVersion) + '\n';
-    text += kTrackLine + replay.trackName + '\n';
+    text += kTrackLine + escapedTrackName(replay.trackName) + '\n';
     text += kDigestLine + digestText(replay.digest) + '\n';
     text += kResultLine + resultText(replay.result, replay.steps) + '\n';
     for (const KeyChange& change : replay.changes) {
@@ -190,7 +241,7 @@ bool parseReplay(const std::string& text, Replay& replay, std::string& error)
         error = "line 2: expected '" + std::string(kTrackLine) + "NAME'";
         return false;
     }
-    replay.trackName = line.substr(std::strlen(kTrackLine));
+    replay.trackName = unescapedTrackName(line.substr(std::strlen(kTrackLine)));
     if (!nextLine(text, pos, line) || !startsWith(line, kDigestLine) ||
         !parseDigest(line.substr(std::strlen(kDigestLine)), replay.digest)) {
         error = "line 3: expected '" + std::string(kDigestLine) + "' and 16 hex digits";
@@ -216,51 +267,13 @@ bool parseReplay(const std::string& text, Replay& replay, std::string& error)
 ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
 {
     replay = Replay{};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        const int why = errno;
-        error = why == ENOENT ? "no such file" : std::strerror(why);
-        return why == ENOENT ? ReplayReadError::Missing : ReplayReadError::Unreadable;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        error = "not a regular file";
-        return ReplayReadError::Unreadable;
-    }
-    // Read one byte past the limit, so that a file that grew since fstat is
-    // still found too large without trusting its size.
     std::string text;
-    text.resize(std::min<size_t>(static_cast<size_t>(info.st_size), kMaxReplayBytes) + 1);
-    size_t done = 0;
-    bool failed = false;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n == 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-        if (done == text.size() && text.size() <= kMaxReplayBytes) {
-            text.resize(std::min(text.size() * 2, kMaxReplayBytes + 1));
-        }
+    switch (readBoundedFile(path, kMaxReplayBytes, text, error)) {
+    case FileReadError::None: break;
+    case FileReadError::Missing: return ReplayReadError::Missing;
+    case FileReadError::Unreadable: return ReplayReadError::Unreadable;
+    case FileReadError::TooLarge: return ReplayReadError::TooLarge;
     }
-    ::close(fd);
-    if (failed) {
-        error = "read error";
-        return ReplayReadError::Unreadable;
-    }
-    if (done > kMaxReplayBytes) {
-        error = "larger than " + std::to_string(kMaxReplayBytes) + " bytes";
-        return ReplayReadError::TooLarge;
-    }
-    text.resize(done);
     if (!parseReplay(text, replay, error)) {
         return ReplayReadError::Malformed;
     }
@@ -273,10 +286,14 @@ bool writeReplayFile(const std::string& path, const Replay& replay)
         return false;
     }
     const std::string text = formatReplay(replay);
+    // The new file's name is short whatever the target's: a name as long as
+    // the folder allows could take no suffix.
+    const size_t slash = path.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     std::string tempPath;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        tempPath = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        tempPath = folder + ".velto-replay-" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
         fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0 && errno != EEXIST) {
             return false;
@@ -295,9 +312,8 @@ bool writeReplayFile(const std::string& path, const Replay& replay)
     return ok;
 }
 
-bool trackDigest(const std::string& path, uint64_t& digest)
+bool trackDigestOf(std::FILE* file, uint64_t& digest)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         return false;
     }
@@ -322,6 +338,16 @@ bool trackDigest(const std::string& path, uint64_t& digest)
         digest = XXH3_64bits_digest(state);
     }
     XXH3_freeState(state);
+    return ok;
+}
+
+bool trackDigest(const std::string& path, uint64_t& digest)
+{
+    std::FILE* file = openRegularStream(path);
+    if (file == nullptr) {
+        return false;
+    }
+    const bool ok = trackDigestOf(file, digest);
     std::fclose(file);
     return ok;
 }
@@ -336,8 +362,19 @@ std::string bestReplayPath(const std::string& trackPath)
 {
     const size_t slash = trackPath.find_last_of('/');
     const size_t dot = trackPath.find_last_of('.');
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) {
-        return trackPath.substr(0, dot) + ".replay";
+    const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const size_t nameEnd = dot != std::string::npos && dot > nameStart ? dot : trackPath.size();
+    const std::string stem = trackPath.substr(nameStart, nameEnd - nameStart);
+    const std::string suffix = ".replay";
+    if (stem.size() + suffix.size() <= kMaxFileNameBytes) {
+        return trackPath.substr(0, nameEnd) + suffix;
     }
-    return trackPath + ".replay";
+    // Too long a name for the suffix: the stem is cut (at a character's
+    // start) and told apart from others cut alike by a hash of all of it.
+    const std::string tag = "~" + digestText(XXH3_64bits(stem.data(), stem.size()));
+    size_t keep = kMaxFileNameBytes - suffix.size() - tag.size();
+    while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xc0) == 0x80) {
+        --keep;
+    }
+    return trackPath.substr(0, nameStart) + stem.substr(0, keep) + tag + suffix;
 }

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,11 @@ struct Replay {
     std::vector<KeyChange> changes; // strictly increasing steps
 };
 
+// The track name as the header line holds it: control characters, and a
+// backslash that would otherwise begin such an escape, as "\xHH", so that
+// every name reads back as it was written and the line stays one line.
+std::string escapedTrackName(const std::string& name);
+
 // "finished", "crashed" or "running".
 const char* replayResultName(int32_t result);
 
@@ -58,15 +64,25 @@ enum class ReplayReadError { None, Missing, Unreadable, TooLarge, Malformed };
 // Reads and parses the file at `path`, at most kMaxReplayBytes of it.
 ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error);
 
-// Writes the replay whole or not at all: into a new file beside `path`,
-// flushed, then renamed over it. False on any failure.
+// Writes the replay whole or not at all: into a new file (of a short name)
+// in the folder of `path`, flushed, then renamed over it. False on any
+// failure.
 bool writeReplayFile(const std::string& path, const Replay& replay);
 
 // The digest of the track file at `path`; false when it cannot be read or is
 // shorter than its best-time field.
 bool trackDigest(const std::string& path, uint64_t& digest);
+// The same over an open track file, read from its current position (its
+// start) to its end.
+bool trackDigestOf(std::FILE* file, uint64_t& digest);
+
+// The longest file name the replay files take: the usual limit of Linux
+// file systems, in bytes.
+inline constexpr size_t kMaxFileNameBytes = 255;
 
 // The best replay's place beside a track: "tracks/a.vlt" -> "tracks/a.replay".
+// A track whose name leaves no room for the suffix gets a replay name cut
+// to kMaxFileNameBytes, ending in "~" and 16 hex digits of the whole name.
 std::string bestReplayPath(const std::string& trackPath);
 
 // The file name of a path, without its folder.

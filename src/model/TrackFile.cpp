@@ -6,6 +6,7 @@
 // count in the file can never make it allocate more than the file backs.
 #include "model/TrackFile.h"
 
+#include "model/FileAccess.h"
 #include "model/Globals.h"
 
 #include <bit>
@@ -476,7 +477,8 @@ bool loadTrackStream(std::FILE* file, Cvector*& start, Cvector*& finish, int32_t
 bool loadTrack(const std::string& path, Cvector*& start, Cvector*& finish, int32_t& polygonCount,
                Cpolygons*& polygons, int32_t& appleCount, Capples*& apples, double& bestTime)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    // A FIFO or a device under a track's name is refused before it can block.
+    std::FILE* file = openRegularStream(path);
     const bool ok = loadTrackStream(file, start, finish, polygonCount, polygons, appleCount, apples,
                                     bestTime);
     if (file != nullptr) {

@@ -33,7 +33,8 @@ extern Cpolygons* polygonTail;      // last node of the list built
 extern Cpolygons* activePolygon;    // the node before it, or none
 extern Capples* activeApple;        // the last apple read, or none
 
-// Reads the whole file at `path`. The list shape follows `gameMode`: in the
+// Reads the whole file at `path`, which must be a regular file (a FIFO or a
+// device is refused at once rather than waited on). The list shape follows `gameMode`: in the
 // editor every polygon node is followed by an empty node (P polygons give
 // P + 1 nodes), in the game it is not. The pointer outputs and the counts are
 // cleared first; whatever was built stays in the caller's variables, also on

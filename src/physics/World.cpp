@@ -1,6 +1,8 @@
 #include "physics/World.h"
 
 #include "model/Globals.h"
+#include "model/FileAccess.h"
+#include "model/Replay.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
 #include "physics/EdgeGrid.h"
@@ -34,6 +36,7 @@ std::atomic<int32_t> stepCount{0};
 std::atomic<bool> clockWaiting{true};
 
 bool bruteForceContacts = false;
+void (*appleRemovalHook)() = nullptr;
 
 namespace {
 
@@ -110,6 +113,9 @@ void collectWith(const Cball& ball)
     {
         std::lock_guard<std::mutex> guard(sceneLock);
         trackApples = collectApples(trackApples, ball, applesLeft);
+        if (appleRemovalHook != nullptr) {
+            appleRemovalHook();
+        }
     }
     const double reach = ball.radius + kAppleRadius;
     appleGrid.visitCandidates(ball.position, reach, [&](uint32_t index) {
@@ -187,7 +193,7 @@ void moveWheel(Cball& wheel, double lockedAngle, double dt, int32_t& result, Cve
 
 }  // namespace
 
-bool buildWorld(const std::string& path)
+bool buildWorld(const std::string& path, uint64_t* digest)
 {
     freeWorld();
     gameMode = true;
@@ -199,7 +205,18 @@ bool buildWorld(const std::string& path)
     int32_t appleCount = 0;
     Capples* apples = nullptr;
     double best = -1.0;
-    if (!loadTrack(path, start, finish, polygonCount, polygons, appleCount, apples, best)) {
+    // The digest is taken from the very file the world is read from, so that
+    // a track rewritten meanwhile can never pass for the one built.
+    std::FILE* file = openRegularStream(path);
+    bool loaded = file != nullptr;
+    if (loaded && digest != nullptr) {
+        loaded = trackDigestOf(file, *digest) && std::fseek(file, 0, SEEK_SET) == 0;
+    }
+    loaded = loaded && loadTrackStream(file, start, finish, polygonCount, polygons, appleCount, apples, best);
+    if (file != nullptr) {
+        std::fclose(file);
+    }
+    if (!loaded) {
         delete start;
         delete finish;
         delete polygons;

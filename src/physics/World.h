@@ -66,13 +66,18 @@ extern std::atomic<bool> clockWaiting;
 // velto-sim --brute-force). Set it only while no step runs.
 extern bool bruteForceContacts;
 
+// A test seam: called by the step right after it has removed collected
+// apples, while it still holds sceneLock. Null in the game.
+extern void (*appleRemovalHook)();
+
 // Builds the world of a run from the track file at `path` (game list shape):
 // finish ball, border frame, two bikes at the start, clock reset, and every
 // value a step carries to the next (facing, brake lock, turn latch, the
 // contact response) back at its start value, so that a run depends on its
 // track and keys alone. Returns false, with nothing built, when the track cannot be read.
-// Shows no message.
-bool buildWorld(const std::string& path);
+// Shows no message. With `digest` given, it receives the track's digest
+// (model/Replay.h) taken from the same bytes as the world.
+bool buildWorld(const std::string& path, uint64_t* digest = nullptr);
 
 // Frees the world; safe after a failed buildWorld and when called twice.
 void freeWorld();

@@ -13,6 +13,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <bitset>
 #include <utility>
 
 namespace {
@@ -38,6 +39,11 @@ Uint32 buttonsHeld = 0;
 Uint32 pressesUnseen = 0;
 Uint32 releasesHeld = 0;
 int releaseX = 0, releaseY = 0;
+// Keys the same way: pressed (not by an auto-repeat) since the last frame,
+// and releases held back until a frame has seen the key down. A key held
+// over frames is released at once, as before.
+std::bitset<256> keysUnseen;
+std::bitset<256> keyReleasesHeld;
 // pumpMessage said Empty last time: the mode has run a frame since.
 bool frameRan = false;
 
@@ -138,6 +144,13 @@ void translateKey(const SDL_KeyboardEvent& key)
     }
     if (key.type == SDL_KEYDOWN) {
         pressKey(KeyboardSource, vk);
+        keyReleasesHeld.reset(static_cast<size_t>(vk));
+        if (!key.repeat) {
+            keysUnseen.set(static_cast<size_t>(vk));
+        }
+    } else if (keysUnseen.test(static_cast<size_t>(vk))) {
+        // A tap shorter than a frame: the next frame still sees it.
+        keyReleasesHeld.set(static_cast<size_t>(vk));
     } else {
         releaseKey(KeyboardSource, vk);
     }
@@ -163,6 +176,8 @@ void translateWindowEvent(const SDL_WindowEvent& event)
         // with Alt (Alt+Tab) and are dropped: let every key go here.
         clearKeys();
         forgetKeySources();
+        keysUnseen.reset();
+        keyReleasesHeld.reset();
         keyModifiers = KMOD_NONE;
         break;
     case SDL_WINDOWEVENT_CLOSE:
@@ -240,6 +255,21 @@ bool releaseHeldButtons()
     buttonsHeld &= ~releasesHeld;
     releasesHeld = 0;
     storeMouse(releaseX, releaseY);
+    return true;
+}
+
+// After a frame has seen the keys: the key releases held back take effect.
+bool releaseHeldKeys()
+{
+    if (keyReleasesHeld.none()) {
+        return false;
+    }
+    for (int vk = 1; vk < 256; ++vk) {
+        if (keyReleasesHeld.test(static_cast<size_t>(vk))) {
+            releaseKey(KeyboardSource, vk);
+        }
+    }
+    keyReleasesHeld.reset();
     return true;
 }
 
@@ -463,6 +493,8 @@ void closeRenderWindow()
     buttonsHeld = 0;
     pressesUnseen = 0;
     releasesHeld = 0;
+    keysUnseen.reset();
+    keyReleasesHeld.reset();
     frameRan = false;
     keyModifiers = KMOD_NONE;
 }
@@ -476,14 +508,19 @@ PumpResult pumpMessage()
     if (!videoStarted) {
         return PumpResult::Empty;
     }
-    if (std::exchange(frameRan, false) && releaseHeldButtons()) {
-        return PumpResult::Dispatched;
+    if (std::exchange(frameRan, false)) {
+        const bool buttons = releaseHeldButtons();
+        const bool keys = releaseHeldKeys();
+        if (buttons || keys) {
+            return PumpResult::Dispatched;
+        }
     }
     updateControllers();
     SDL_Event event;
     if (!SDL_PollEvent(&event)) {
         // The mode runs a frame now, which sees every press so far.
         pressesUnseen = 0;
+        keysUnseen.reset();
         frameRan = true;
         return PumpResult::Empty;
     }

@@ -6,6 +6,7 @@
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "game/GameWindow.h"
+#include "game/PanelLines.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -46,6 +47,7 @@ protected:
         stepResult = 0;
         physicsEnabled = false;
         restartStepClock();
+        clearPanelLines();
     }
 
     void TearDown() override
@@ -260,15 +262,46 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart", "R - replay   B - best run   G - ghost"}));
+                                                 "Enter - restart", "R - replay   G - ghost"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
     // The keys of replays and the ghost stand under the panel, not in it.
-    EXPECT_LT(find("R - replay   B - best run   G - ghost")->y + 16.0, -70.0);
+    EXPECT_LT(find("R - replay   G - ghost")->y + 16.0, -70.0);
 
     stepResult = StepFinished;
     frame(GameFinished);
     expectColour(find("Finished"), 0.1f, 0.6f, 0.1f, 0.7f);
     EXPECT_EQ(find("Best time!"), nullptr);
+}
+
+TEST_F(GameFrameTest, AddedLinesStandUnderThePanelsUntilARunStarts)
+{
+    setPanelLine("a", "first");
+    setPanelLine("b", "second");
+    setPanelLine("a", "first again");   // in place
+    stepResult = StepCrashed;
+    frame(GameCrashed);
+    const std::vector<std::string> shown = texts();
+    ASSERT_GE(shown.size(), 3u);
+    EXPECT_EQ(std::vector<std::string>(shown.end() - 3, shown.end()),
+              (std::vector<std::string>{"", "first again", "second"}));
+    EXPECT_LT(find("first again")->y + 16.0, find("R - replay   G - ghost")->y);
+    EXPECT_DOUBLE_EQ(find("second")->y, find("first again")->y - 20.0);
+    frame(GamePaused);
+    EXPECT_LT(find("first again")->y + 16.0, find("Space - resume")->y);
+
+    // News for this panel lands while it stands; once a run starts, the
+    // lines are gone and late news for the old panel is dropped.
+    const uint64_t panel = panelGeneration();
+    EXPECT_TRUE(setPanelLineFor(panel, "b", ""));
+    EXPECT_EQ(panelLines(), (std::vector<std::string>{"first again"}));
+    keyDown[VK_SPACE] = true;
+    EXPECT_EQ(frame(GamePaused), GameRunning);
+    EXPECT_TRUE(panelLines().empty());
+    EXPECT_FALSE(setPanelLineFor(panel, "c", "late"));
+    setPanelLine("a", "again");
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GameCrashed), GameRestart);
+    EXPECT_TRUE(panelLines().empty());
 }
 
 TEST_F(GameFrameTest, BestTimeAndFrameRateSitInTheirCorners)
@@ -389,7 +422,7 @@ TEST_F(GameFrameTest, AnEqualOrSlowerFinishIsNoBestTimeAFasterOneIsWrittenDrawnO
     EXPECT_NE(find("Best time!"), nullptr);
 }
 
-TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreReportedOnceAndTheGameGoesOn)
+TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreToldOnceAndTheGameGoesOn)
 {
     MessageRecorder recorder;
     std::filesystem::remove(path);
@@ -397,11 +430,10 @@ TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreReportedOnceAndThe
     stepCount = 321;
     stepResult = StepFinished;
     EXPECT_EQ(frame(GameRunning), GameFinished);
-    ASSERT_EQ(recorder.messages.size(), 2u);
+    ASSERT_EQ(recorder.messages.size(), 1u);
     EXPECT_EQ(recorder.messages[0].caption, "Error");
     EXPECT_EQ(recorder.messages[0].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
-    EXPECT_EQ(recorder.messages[1].text, "The replay could not be written beside the track file.");
-    EXPECT_EQ(recorder.messages[1].flags, static_cast<unsigned>(MB_ICONEXCLAMATION));
+    EXPECT_EQ(panelLines(), std::vector<std::string>{"The replay could not be written beside the track file."});
     EXPECT_NE(find("Best time!"), nullptr);
     EXPECT_EQ(frame(GameFinished), GameFinished);
     EXPECT_NE(find("Finished"), nullptr);
@@ -412,7 +444,7 @@ TEST_F(GameFrameTest, ABestTimeAndReplayThatCannotBeWrittenAreReportedOnceAndThe
 
     keyDown[VK_ESCAPE] = true;
     EXPECT_EQ(frame(GameFinished), GameQuit);
-    EXPECT_EQ(recorder.messages.size(), 2u);
+    EXPECT_EQ(recorder.messages.size(), 1u);
 }
 
 // What the physics thread does for one step.
@@ -483,7 +515,8 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
     EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
     EXPECT_TRUE(messages.messages.empty());
 
-    // B: no best run yet, a damaged one, one of another version of the track.
+    // B: no best run yet, a damaged one, one of another version of the
+    // track; each said in a line under the panel, no box over the game.
     const std::string best = (dir / "track.replay").string();
     Replay other = lastRunReplay();
     other.digest ^= 1;
@@ -496,16 +529,65 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
         }
         keyDown['B'] = true;
         EXPECT_EQ(frame(GameFinished), GameFinished);
-        ASSERT_FALSE(messages.messages.empty());
-        EXPECT_EQ(messages.messages.back().text, text);
+        EXPECT_EQ(panelLines(), std::vector<std::string>{text});
+        frame(GameFinished);
+        EXPECT_NE(find(text), nullptr);
     }
+    EXPECT_TRUE(messages.messages.empty());
     // Enter from watching starts a new run with the keyboard.
     std::ofstream(best, std::ios::binary) << formatReplay(lastRunReplay());
     keyDown['B'] = true;
     ASSERT_EQ(frame(GameFinished), GameWatching);
+    EXPECT_TRUE(panelLines().empty());
     keyDown[VK_RETURN] = true;
     EXPECT_EQ(frame(GameWatching), GameRestart);
     EXPECT_FALSE(replayDriving);
+}
+
+TEST_F(GameFrameTest, ReplaysAreNotWatchedOnATrackThatChangedSinceTheyWereRidden)
+{
+    keyDown[VK_UP] = true;
+    for (int i = 0; i < 150; ++i) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    const double endX = simMoto->position.x;
+    stepResult = StepFinished;
+    ASSERT_EQ(frame(GameRunning), GameFinished);   // kept as the best run
+    ASSERT_TRUE(std::filesystem::exists(dir / "track.replay"));
+
+    // The editor in another window rewrites the track with a small bump.
+    TestTrack bumped = track;
+    bumped.polygons.push_back({{130.0, -1.0}, {150.0, 4.0}, {170.0, -1.0}});
+    ASSERT_TRUE(writeTestTrack(path, bumped));
+    for (const auto& [key, text] : {std::pair{int{'B'}, "The replay is for another version of the track."},
+                                    std::pair{int{'R'}, "The track has changed since this run was ridden."}}) {
+        keyDown[key] = true;
+        EXPECT_EQ(frame(GameFinished), GameFinished) << key;
+        EXPECT_EQ(panelLines(), std::vector<std::string>{text});
+        EXPECT_EQ(simMoto->position.x, endX);   // the ridden world stays
+        EXPECT_EQ(stepCount.load(), 150);
+    }
+    EXPECT_FALSE(replayDriving);
+}
+
+TEST_F(GameFrameTest, TheEndPanelOffersTheBestRunOnlyWhenTheTrackHasOne)
+{
+    const std::string all = "R - replay   B - best run   G - ghost";
+    stepCount = 300;
+    stepResult = StepCrashed;
+    EXPECT_EQ(frame(GameRunning), GameCrashed);
+    frame(GameCrashed);
+    EXPECT_NE(find("R - replay   G - ghost"), nullptr);
+    EXPECT_EQ(find(all), nullptr);
+    stepResult = StepFinished;
+    EXPECT_EQ(frame(GameRunning), GameFinished);   // the first best run is written
+    frame(GameFinished);
+    EXPECT_NE(find(all), nullptr);
+    ASSERT_TRUE(restartRun());
+    stepResult = StepCrashed;
+    frame(GameCrashed);
+    EXPECT_NE(find(all), nullptr);
 }
 
 TEST_F(GameFrameTest, TheGhostRidesTheBestRunAndLeavesThePlayersRideAlone)

@@ -493,3 +493,60 @@ TEST_F(PhysicsThreadTest, ARecordedRideSoundsItsEngineSmoothlyAndFallsSilentWhen
     }
     EXPECT_LT(sound.rms(pauseStart + second * 3 / 10, pauseEnd), 1e-4);
 }
+
+TEST_F(PhysicsThreadTest, WatchingAgainWaitsForAStepStillRidingTheLastReplay)
+{
+    TestTrack track;
+    track.finishX = 400.0;
+    start(track);
+    keyDown[VK_UP] = true;
+    nextStepTime = queryPerformanceCounter();
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (state == GameRunning && std::chrono::steady_clock::now() < deadline) {
+        runFrames(50ms);
+    }
+    keyDown[VK_UP] = false;
+    ASSERT_EQ(state, GameFinished);
+    const int32_t ridden = stepCount.load();
+    // Frames that draw nothing need no scene lock; the test holds it to
+    // keep a step of the replay in flight.
+    frameSceneDrawer = nullptr;
+
+    keyDown['R'] = true;
+    state = gameFrame(state);
+    ASSERT_EQ(state, GameWatching);
+    for (int round = 0; round < 3; ++round) {
+        std::unique_lock<std::mutex> scene(sceneLock);
+        nextStepTime = queryPerformanceCounter() - perfFrequency;
+        state = gameFrame(state);   // lets the thread step
+        const auto end = std::chrono::steady_clock::now() + 2s;
+        while (clockWaiting.load() && std::chrono::steady_clock::now() < end) {
+            std::this_thread::yield();
+        }
+        ASSERT_FALSE(clockWaiting.load()) << "no step began";
+
+        // Esc ends watching, R begins it again, while that step still runs.
+        std::atomic<bool> begun{false};
+        std::thread player([&] {
+            keyDown[VK_ESCAPE] = true;
+            state = gameFrame(state);
+            keyDown['R'] = true;
+            state = gameFrame(state);
+            begun = true;
+        });
+        std::this_thread::sleep_for(30ms);
+        EXPECT_FALSE(begun.load());
+        EXPECT_FALSE(replayDriving.load()) << "the replay was handed over under a running step";
+        scene.unlock();
+        player.join();
+        ASSERT_EQ(state, GameWatching);
+    }
+    // The last watch rides to the end as the run did.
+    nextStepTime = queryPerformanceCounter();
+    const auto watchEnd = std::chrono::steady_clock::now() + 20s;
+    while (state == GameWatching && std::chrono::steady_clock::now() < watchEnd) {
+        runFrames(50ms);
+    }
+    EXPECT_EQ(state, GameFinished);
+    EXPECT_EQ(stepCount.load(), ridden);
+}

@@ -39,25 +39,47 @@ TEST(SoundSynthTest, EventsSoundOnceACrashStopsTheEngineUntilTheNextRunAndMuteSi
     level(synth, feed, 1.0);
     EXPECT_EQ(level(synth, feed, 0.2), 0.0);
 
+    feed.runsStarted = 1;
     feed.engineRunning = true;
     EXPECT_GT(level(synth, feed, 0.3), 0.03);
     feed.crashes = 1;
+    feed.endedRun = 1;
     EXPECT_GT(level(synth, feed, 0.2), 0.05);
     level(synth, feed, 2.0);
     EXPECT_LT(level(synth, feed, 0.2), 1e-4);   // the end panel has not shown yet
     feed.engineRunning = false;
     level(synth, feed, 0.05);
-    feed.engineRunning = true;                  // restarted
+    feed.runsStarted = 2;                       // restarted
+    feed.engineRunning = true;
     EXPECT_GT(level(synth, feed, 0.3), 0.03);
 
     feed.muted = true;
     level(synth, feed, 0.1);
     feed.finishes = 1;
+    feed.endedRun = 2;
     EXPECT_LT(level(synth, feed, 0.3), 1e-4);
     level(synth, feed, 5.0);
     feed.muted = false;
     feed.engineRunning = false;
     EXPECT_LT(level(synth, feed, 0.3), 1e-4);   // the finish was not kept for later
+    feed.runsStarted = 3;
     feed.engineRunning = true;
     EXPECT_GT(level(synth, feed, 0.3), 0.03);
+}
+
+TEST(SoundSynthTest, TheEngineSoundsInEveryRunHoweverShortlyTheEndPanelStood)
+{
+    SoundFeed feed;
+    SoundSynth synth;
+    synth.reset(feed, 48000);
+    feed.engineRunning = true;
+    for (uint32_t run = 1; run <= 3; ++run) {
+        feed.runsStarted = run;
+        level(synth, feed, 2.1);   // the last run's crash dies away
+        EXPECT_GT(level(synth, feed, 0.3), 0.03) << "run " << run;
+        // The run crashes and Enter, held, starts the next one before the
+        // synthesiser's next buffer: it never sees the engine stopped.
+        feed.crashes = run;
+        feed.endedRun = run;
+    }
 }

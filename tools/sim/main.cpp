@@ -13,6 +13,7 @@
 // track cannot be loaded, 2 for bad arguments or a bad key script or replay,
 // 3 when the output or the recorded replay cannot be written, 4 when a
 // replay does not hold for the track (one line on stderr says why).
+#include "model/FileAccess.h"
 #include "model/KeyScript.h"
 #include "model/Replay.h"
 
@@ -189,25 +190,14 @@ int main(int argc, char** argv)
         }
         changes = replay.changes;
     } else if (haveKeys) {
-        // A folder opens like a file and fails only when read, so the read
-        // itself is checked.
+        // The same bound and the same refusals as a replay: only a regular
+        // file of at most kMaxKeyScriptBytes is read.
         std::string text;
-        std::FILE* in = std::fopen(keysFile.c_str(), "rb");
-        bool read = in != nullptr;
-        if (read) {
-            char buffer[4096];
-            size_t n = 0;
-            while ((n = std::fread(buffer, 1, sizeof buffer, in)) > 0) {
-                text.append(buffer, n);
-            }
-            read = std::ferror(in) == 0;
-            std::fclose(in);
-        }
-        if (!read) {
-            std::fprintf(stderr, "velto-sim: cannot read the key script '%s'\n", keysFile.c_str());
+        std::string error;
+        if (readBoundedFile(keysFile, kMaxKeyScriptBytes, text, error) != FileReadError::None) {
+            std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
-        std::string error;
         if (!parseKeyScript(text, changes, error)) {
             std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
@@ -216,14 +206,14 @@ int main(int argc, char** argv)
 
     clearKeys();
     uint64_t digest = 0;
-    if (!buildWorld(trackFile) || !trackDigest(trackFile, digest)) {
+    if (!buildWorld(trackFile, &digest)) {
         std::fputs("Cant't load the track.\n", stderr);
         return 1;
     }
     if (isReplay) {
         if (replay.digest != digest) {
             std::fprintf(stderr, "velto-sim: %s is a replay of another track or another version of it (%s)\n",
-                         keysFile.c_str(), replay.trackName.c_str());
+                         keysFile.c_str(), escapedTrackName(replay.trackName).c_str());
             freeWorld();
             return 4;
         }
