@@ -237,6 +237,14 @@ bool startFitToRide()
         messageBox("Motorbike collides with some polygons", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);
         return false;
     }
+    // A bike wholly inside the ground touches no edge, yet cannot ride: the
+    // first step would crash it.
+    for (const Cball* ball : {editorMoto->frontWheel, editorMoto->rearWheel, editorMoto->head}) {
+        if (insideGround(editorPolygons, ball->position.x, ball->position.y)) {
+            messageBox("Motorbike is inside the ground", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);
+            return false;
+        }
+    }
     if (editorMoto->head->outsideRect(kEditorWorldLeft, kEditorWorldRight, kEditorWorldBottom,
                                       kEditorWorldTop)) {
         messageBox("Motorbike is out of bounds", "Error", MB_ICONEXCLAMATION | MB_TASKMODAL);

@@ -74,8 +74,9 @@ void doneEditor();
 // track. True when the editor may end: saved, or the player answered No.
 // A failed write reports "Cant't save the track." and changes nothing.
 bool saveTrack();
-// The bike at the start is clear of the polygons and its head inside the
-// world; otherwise the player is told which, and false returns.
+// The bike at the start is clear of the polygons, no wheel or head centre
+// lies inside the ground, and its head is inside the world; otherwise the
+// player is told which, and false returns.
 bool startFitToRide();
 // Takes appleCursor off the apple list (AppleMode only).
 void removeAppleCursor();

@@ -112,6 +112,12 @@ bool setupWorld()
     return true;
 }
 
+void switchTrack(const std::string& path)
+{
+    trackPath = path;
+    deletePolygonTiles(groundList);
+}
+
 bool writeBestTime(double time)
 {
     if (rewriteBestTime(trackPath, time)) {

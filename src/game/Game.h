@@ -43,6 +43,10 @@ void doneGame();
 // player has been told and nothing is built.
 bool setupWorld();
 
+// Makes `path` the track of the following runs: the next setupWorld reads
+// it, and the ground's display list is compiled anew from it.
+void switchTrack(const std::string& path);
+
 // Writes `time` (days) as the track's best time. When the file cannot be
 // written the player is told and false returns; the game goes on.
 bool writeBestTime(double time);

@@ -6,10 +6,14 @@
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "game/PanelLines.h"
+#include "game/TrackListView.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
+#include "model/ParTimes.h"
+#include "model/Replay.h"
 #include "model/RunTime.h"
 #include "net/HubService.h"
+#include "model/TrackFolder.h"
 #include "physics/World.h"
 #include "platform/Controllers.h"
 #include "platform/MessageBox.h"
@@ -21,6 +25,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <thread>
 
 int64_t perfFrequency = 0;
@@ -36,6 +41,7 @@ void (*frameSceneDrawer)() = drawScene;
 bool frameDrawing = true;
 std::vector<OverlayText>* frameTextLog = nullptr;
 void (*gameLoopHook)(int32_t state) = nullptr;
+bool firstHintPending = true;
 
 namespace {
 
@@ -45,6 +51,12 @@ constexpr int kKeyWatchBest = 'B';
 constexpr int kKeyGhost = 'G';
 // The hub's record as a second ghost, on the end and pause panels.
 constexpr int kKeyRecord = 'W';
+// Keys of the end and pause panels: the next track of the folder, the list.
+constexpr int kKeyNextTrack = 'N';
+constexpr int kKeyTrackList = 'T';
+
+// The panel that the track list returns to.
+int32_t listReturnState = GamePaused;
 
 // The end panel (Finished or Crashed) that watching returns to.
 int32_t watchReturnState = GameFinished;
@@ -128,6 +140,71 @@ void panelLinesFrom(double top)
         overlayText(text, 1.0f, 0.9f, 0.2f, 0.95f, 0.0, y, kPanelLineScale, true);
         y -= kPanelLineGap;
     }
+}
+
+// The game's keys in one line near the bottom, clear of the bike, which
+// the camera keeps at mid-height.
+void firstHint(double w, double h)
+{
+    const std::string hint = "Up - throttle   Down - brake   Left/Right - lean   Space - turn   Esc - pause";
+    const double scale = std::min(16.0, 16.0 * (w - 20.0) / std::max(1.0, textWidth(hint, 16.0)));
+    const double half = textWidth(hint, scale) / 2.0 + 8.0;
+    const double y = -h / 2.0 + 45.0;
+    if (frameDrawing) {
+        glColor4f(0.0f, 0.0f, 0.0f, 0.5f);
+        glBegin(GL_QUADS);
+        glVertex2d(-half, y - 7.0);
+        glVertex2d(half, y - 7.0);
+        glVertex2d(half, y + scale + 3.0);
+        glVertex2d(-half, y + scale + 3.0);
+        glEnd();
+    }
+    overlayText(hint, 1.0f, 1.0f, 1.0f, 0.9f, 0.0, y, scale, true);
+}
+
+bool anyKeyDown()
+{
+    for (const auto& key : keyDown) {
+        if (key.load()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// "+1.25 s", "-0.34 s", "0.00 s" for a difference in steps.
+std::string signedSeconds(int32_t steps)
+{
+    const int64_t magnitude = steps < 0 ? -int64_t{steps} : int64_t{steps};
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%lld.%02lld s", steps > 0 ? "+" : (steps < 0 ? "-" : ""),
+                  static_cast<long long>(magnitude / 100), static_cast<long long>(magnitude % 100));
+    return text;
+}
+
+// The par of the track being ridden, from its folder's index; -1 for none.
+int32_t parOfTrack(const std::string& path)
+{
+    uint64_t digest = 0;
+    if (!trackDigest(path, digest)) {
+        return -1;
+    }
+    return ParTimes::readFolder(folderOf(path)).parFor(fileNameOf(path), digest);
+}
+
+// N on a panel: the next readable track of the folder, as a restart on it;
+// after the last one the panel says so.
+int32_t rideNextTrack(int32_t s)
+{
+    const std::string next = nextReadableTrack(trackPath);
+    if (next.empty()) {
+        setPanelLine("next", "No track after this one in its folder");
+        return s;
+    }
+    switchTrack(next);
+    restartStepClock();
+    stepResult = StepRunning;
+    return GameRestart;
 }
 
 // Stops the run for the pause panel: no more steps, every key released, the
@@ -301,6 +378,9 @@ int32_t gameFrame(int32_t s)
         r = s;
     }
     const bool endPanel = s == GameFinished || s == GameCrashed;
+    if (firstHintPending && anyKeyDown()) {
+        firstHintPending = false;
+    }
     if (keyDown[kKeyGhost].exchange(false)) {
         ghostShown = !ghostShown;
     }
@@ -326,6 +406,10 @@ int32_t gameFrame(int32_t s)
             messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
             return GameQuit;
         }
+    }
+    if (s == GameRunning && r == GameFinished) {
+        // bestTime still holds the best before this run.
+        setPanelLine("finish", finishComparison(stepCount.load(), parOfTrack(trackPath), stepsOfRunTime(bestTime)));
     }
 
     if (!windowActive.load()) {
@@ -373,7 +457,7 @@ int32_t gameFrame(int32_t s)
 
     const std::string clock = formatRunTime(runTime);
     const double clockX = rightAligned(clock, w, 90.0, 20.0);
-    if (endPanel || s == GamePaused || s == GameWatchPaused) {
+    if (endPanel || s == GamePaused || s == GameWatchPaused || s == GameTrackList) {
         overlayText(clock, 1.0f, 1.0f, 1.0f, 0.5f, clockX, h / 2.0 - 20.0, 20.0, false);
     } else if (clockWaiting.load()) {
         overlayText(clock, 1.0f, 0.0f, 0.0f, 0.7f, clockX, h / 2.0 - 20.0, 20.0, false);
@@ -395,7 +479,8 @@ int32_t gameFrame(int32_t s)
             keys += "   W - record";
         }
         overlayText(keys, 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
-        panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
+        overlayText("N - next track   T - track list", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -110.0, 16.0, true);
+        panelLinesFrom(-135.0);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -403,12 +488,16 @@ int32_t gameFrame(int32_t s)
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
-        if (hubActive()) {
-            overlayText("W - world record", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
-            panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
-        } else {
-            panelLinesFrom(-90.0);
-        }
+        overlayText(hubActive() ? "N - next track   T - track list   W - world record" : "N - next track   T - track list",
+                    1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        panelLinesFrom(-115.0);
+    }
+    if (firstHintPending && (s == GameRunning || s == GamePaused)) {
+        firstHint(w, h);
+    }
+    ListAction listAction = ListAction::Stay;
+    if (s == GameTrackList) {
+        listAction = trackListFrame(w, h, overlayText, frameDrawing);
     }
 
     if (newBest) {
@@ -434,6 +523,12 @@ int32_t gameFrame(int32_t s)
             keyDown[VK_SPACE] = false;
             r = GameRunning;
             restartStepClock();
+        } else if (keyDown[kKeyNextTrack].exchange(false)) {
+            r = rideNextTrack(r);
+        } else if (keyDown[kKeyTrackList].exchange(false)) {
+            openTrackListView(trackPath);
+            listReturnState = r;
+            r = GameTrackList;
         }
     }
     if (endPanel) {
@@ -447,6 +542,24 @@ int32_t gameFrame(int32_t s)
             r = beginWatching(s, WatchSource::LastRun);
         } else if (keyDown[kKeyWatchBest].exchange(false)) {
             r = beginWatching(s, WatchSource::BestRun);
+        } else if (keyDown[kKeyNextTrack].exchange(false)) {
+            r = rideNextTrack(s);
+        } else if (keyDown[kKeyTrackList].exchange(false)) {
+            openTrackListView(trackPath);
+            listReturnState = s;
+            r = GameTrackList;
+        }
+    }
+    if (s == GameTrackList) {
+        if (listAction == ListAction::Back) {
+            closeTrackListView();
+            r = listReturnState;
+        } else if (listAction == ListAction::Ride) {
+            switchTrack(chosenTrack());
+            closeTrackListView();
+            restartStepClock();
+            stepResult = StepRunning;
+            r = GameRestart;
         }
     }
     if (watchingNow && r == s) {
@@ -476,6 +589,20 @@ int32_t gameFrame(int32_t s)
         clearPanelLines();
     }
     return r;
+}
+
+std::string finishComparison(int32_t steps, int32_t parSteps, int32_t bestSteps)
+{
+    std::string line;
+    if (parSteps > 0) {
+        std::string medal = medalName(medalFor(steps, parSteps));
+        medal[0] = static_cast<char>(medal[0] - 'a' + 'A');
+        line = medal + "   " + signedSeconds(steps - parSteps) + " vs par   " +
+               (bestSteps >= 0 ? signedSeconds(steps - bestSteps) + " vs best" : "first finish");
+    } else if (bestSteps >= 0) {
+        line = signedSeconds(steps - bestSteps) + " vs best";
+    }
+    return line;
 }
 
 void runGame()
@@ -534,6 +661,7 @@ void runGame()
     }
 
     stopPhysicsThread();
+    closeTrackListView();
     closeControllers();
     stopGameSound();
     closeRenderWindow();

@@ -26,7 +26,17 @@ enum : int32_t {
     GamePaused = 4,
     GameWatching = 5,      // a replay drives the bike (R or B on the end panel)
     GameWatchPaused = 6,   // the replay is held by Space
+    GameTrackList = 7,     // the track list (T on the end and pause panels)
 };
+
+// The first run after the program starts shows the game's keys in one line
+// until the first key is pressed; tests set it again.
+extern bool firstHintPending;
+
+// The end panel's line about a finish against the track's par and the
+// previous best time (`bestSteps` -1: none): "gold  -0.34 s vs par  -0.12 s
+// vs best". Empty when there is neither to compare with.
+std::string finishComparison(int32_t steps, int32_t parSteps, int32_t bestSteps);
 
 extern int64_t perfFrequency;               // counter ticks per second
 extern int64_t stepTicks;                   // ticks of one physics step

@@ -87,3 +87,26 @@ Cpolygons* Cpolygons::removeNode(Cpolygons* node, Cpolygons*& head)
     delete node;
     return result;
 }
+
+bool insideGround(const Cpolygons* list, double x, double y)
+{
+    // A ray from the point towards +x crosses the outline of the filled
+    // area an odd number of times exactly when the point is inside it. An
+    // edge counts when its ends lie on different sides of the ray's line,
+    // the lower end included and the upper one not, so a vertex on the ray
+    // is counted once.
+    bool inside = false;
+    for (const Cpolygons* node = list; node != nullptr && node->polygon != nullptr; node = node->next) {
+        const Cvertex* first = node->polygon->first;
+        for (const Cvertex* a = first; a != nullptr; a = a->next) {
+            const Cvertex* b = a->next != nullptr ? a->next : first;
+            if ((a->y > y) != (b->y > y)) {
+                const double crossX = a->x + (y - a->y) * (b->x - a->x) / (b->y - a->y);
+                if (x < crossX) {
+                    inside = !inside;
+                }
+            }
+        }
+    }
+    return inside;
+}

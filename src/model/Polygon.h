@@ -68,3 +68,8 @@ public:
     // in `listId`. Defined in gfx.
     static void drawPolygons(Cpolygons* list, unsigned int& listId);
 };
+
+// True when (x, y) lies in the solid ground that `list` fills: inside an odd
+// number of its polygons, as the odd-winding fill draws them. The walk stops
+// at the first node without a polygon (the editor's empty last node).
+bool insideGround(const Cpolygons* list, double x, double y);

@@ -70,10 +70,10 @@ unsigned keysHeld(const Pad& pad)
 {
     const auto button = [&pad](SDL_GameControllerButton b) { return (pad.buttons >> b) & 1u; };
     unsigned held = 0;
-    if (button(SDL_CONTROLLER_BUTTON_A) || pad.rightTrigger > kTriggerHalf) {
+    if (button(SDL_CONTROLLER_BUTTON_A) || button(SDL_CONTROLLER_BUTTON_DPAD_UP) || pad.rightTrigger > kTriggerHalf) {
         held |= HoldsUp;
     }
-    if (button(SDL_CONTROLLER_BUTTON_B) || pad.leftTrigger > kTriggerHalf) {
+    if (button(SDL_CONTROLLER_BUTTON_B) || button(SDL_CONTROLLER_BUTTON_DPAD_DOWN) || pad.leftTrigger > kTriggerHalf) {
         held |= HoldsDown;
     }
     if (button(SDL_CONTROLLER_BUTTON_DPAD_LEFT) || pad.stickSide < 0) {

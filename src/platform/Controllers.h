@@ -4,8 +4,8 @@
 // controllers plugged in or pulled out while the game runs come and go.
 // Each one presses the game's keys through platform/KeySources.h:
 //
-//   A, or right trigger past half            Up (throttle)
-//   B, or left trigger past half             Down (brake)
+//   A, d-pad up, or right trigger past half  Up (throttle; up in the track list)
+//   B, d-pad down, or left trigger past half Down (brake; down in the track list)
 //   d-pad left / right, or left stick x      Left / Right
 //     past -0.5 / +0.5 (held until it is
 //     back within -0.35 / +0.35)

@@ -492,6 +492,53 @@ TEST_F(EditorWindow, SavingIsRefusedUntilTheTrackIsFitToRide)
     std::filesystem::remove_all(dir);
 }
 
+// A game mode started by F5 ends at once and is counted.
+std::atomic<int> ridesStarted{0};
+void endRideAtOnce(int32_t)
+{
+    ++ridesStarted;
+    closeRequested = true;
+}
+
+TEST_F(EditorWindow, AStartInsideTheGroundIsRefusedForRidingAndSaving)
+{
+    const std::string dir = scratchFolder("buried");
+    answers.savePath = dir + "/buried.vlt";
+    ridesStarted = 0;
+    gameLoopHook = endRideAtOnce;
+
+    script.waitForWindow();
+    // One large polygon drawn around the new track's start: the bike lies
+    // wholly inside it and touches none of its edges.
+    script.click(-480, 200);
+    script.click(480, 200);
+    script.click(480, -300);
+    script.click(-480, -300);
+    script.click(-480, -300, 3);
+    script.wait(2);
+    script.then([] {
+        EXPECT_EQ(polygonCount, 1);
+        EXPECT_FALSE(editorMoto->touchesPolygons(editorPolygons));
+        EXPECT_TRUE(insideGround(editorPolygons, editorMoto->head->position.x, editorMoto->head->position.y));
+        EXPECT_EQ(warningPixels(readPicture(), 35), 0);
+    });
+    script.tap(VK_F5);
+    script.wait(3);
+    script.then([&] { answers.boxAnswers = {IDYES}; });
+    script.tap(VK_ESCAPE);
+    script.wait(2);
+    script.then([&] { answers.boxAnswers = {IDNO}; });
+    script.tap(VK_ESCAPE);
+    run();
+    gameLoopHook = nullptr;
+
+    EXPECT_EQ(ridesStarted.load(), 0);
+    EXPECT_EQ(answers.texts(), (std::vector<std::string>{"Motorbike is inside the ground", "Save track?",
+                                                         "Motorbike is inside the ground", "Save track?"}));
+    EXPECT_FALSE(std::filesystem::exists(answers.savePath));
+    std::filesystem::remove_all(dir);
+}
+
 TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
 {
     auto zoom = std::make_shared<double>();

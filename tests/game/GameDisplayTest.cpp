@@ -10,8 +10,11 @@
 #include "game/GameGhost.h"
 #include "game/GameSound.h"
 #include "game/GameWindow.h"
+#include "game/TrackListView.h"
 #include "gfx/DisplayLists.h"
 #include "model/Globals.h"
+#include "model/ParTimes.h"
+#include "model/Replay.h"
 #include "model/RunTime.h"
 #include "net/HubService.h"
 #include "physics/RunKeys.h"
@@ -23,10 +26,12 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -87,6 +92,10 @@ void sceneAndCapture()
 // Times of the loop's passes while a test wants them (main thread only).
 bool passTimesWanted = false;
 std::vector<std::chrono::steady_clock::time_point> passTimes;
+// The track being ridden and the list's selection, for the driver.
+std::string ridden;
+std::atomic<size_t> listSelected{0};
+std::atomic<bool> listAllRead{false};
 
 void loopHook(int32_t state)
 {
@@ -107,6 +116,12 @@ void loopHook(int32_t state)
         }
     }
     frameTexts.clear();
+    {
+        std::lock_guard<std::mutex> lock(published);
+        ridden = trackPath;
+    }
+    listSelected = trackListRows().selected;
+    listAllRead = trackListRows().allRead();
     for (auto& job : jobs) {
         job();
     }
@@ -151,6 +166,12 @@ void screenshot(const std::string& name)
     const std::string path = std::string(VELTO_BINARY_DIR) + "/tests/" + name;
     const int status = std::system(("import -window root " + path + " 2>/dev/null").c_str());
     (void)status;
+}
+
+bool riding(const fs::path& track)
+{
+    std::lock_guard<std::mutex> lock(published);
+    return ridden == track.string();
 }
 
 bool textsInclude(const std::string& text)
@@ -201,6 +222,7 @@ protected:
         modeHeight = 600;
         frameSceneDrawer = sceneAndCapture;
         frameTextLog = &frameTexts;
+        firstHintPending = false;
         gameLoopHook = loopHook;
         loopState = GameQuit;
         captureDone = false;
@@ -568,6 +590,167 @@ TEST_F(GameDisplayTest, AnUnreadableTrackEndsTheGameWithItsMessage)
     EXPECT_EQ(loopState.load(), GameQuit);
     EXPECT_EQ(stepCount.load(), 0);
 }
+
+TEST_F(GameDisplayTest, NextTrackTheTrackListAndMedals)
+{
+    // A folder of four: a shipped track, one that finishes at once, a file
+    // that is no track, and a flat ride with a slow best time.
+    const fs::path first = dir / "01-first-ride.vlt";
+    fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks/01-first-ride.vlt", first);
+    TestTrack quick;
+    quick.finishX = quick.startX + 221.0 / 3.0 + 40.0;
+    quick.finishY = quick.startY - 113.0 / 3.0;
+    const fs::path second = dir / "02-quick.vlt";
+    ASSERT_TRUE(writeTestTrack(second.string(), quick));
+    std::ofstream(dir / "03-broken.vlt") << "no track";
+    TestTrack flat;
+    flat.bestTime = runTimeOfSteps(3000);
+    const fs::path fourth = dir / "04-flat.vlt";
+    ASSERT_TRUE(writeTestTrack(fourth.string(), flat));
+    std::vector<ParTime> pars;
+    for (const auto& [track, par] : {std::pair{first, 1500}, {second, 100}, {fourth, 1000}}) {
+        uint64_t digest = 0;
+        ASSERT_TRUE(trackDigest(track.string(), digest));
+        pars.push_back({track.filename().string(), digest, par});
+    }
+    ASSERT_TRUE(writeParTimes((dir / kParFileName).string(), pars));
+    trackPath = first.string();
+    firstHintPending = true;
+    const std::string hint = "Up - throttle   Down - brake   Left/Right - lean   Space - turn   Esc - pause";
+
+    play([&] {
+        // The first run shows the keys until the first key is pressed.
+        ASSERT_TRUE(waitFor([&] { return textsInclude(hint); }));
+        screenshot("game-first-hint.png");
+        ASSERT_TRUE(startRiding());
+        tap(VK_LEFT);
+        EXPECT_TRUE(waitFor([&] { return !textsInclude(hint); }));
+
+        // N on the pause panel rides the next track, which finishes at once:
+        // gold against its par, and its first finish.
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return textsInclude("N - next track   T - track list"); }));
+        tap('N');
+        ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }));
+        EXPECT_TRUE(riding(second));
+        const std::string line = finishComparison(stepCount.load(), 100, -1);
+        EXPECT_EQ(line.rfind("Gold   ", 0), 0u) << line;
+        EXPECT_TRUE(waitFor([&] { return textsInclude(line); })) << line;
+        std::this_thread::sleep_for(200ms);
+        screenshot("game-finish-medal.png");
+
+        // N on the end panel passes over the file that is no track.
+        tap('N');
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        EXPECT_TRUE(waitFor([&] { return riding(fourth); }));
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        tap('N');
+        EXPECT_TRUE(waitFor([] { return textsInclude("No track after this one in its folder"); }));
+        EXPECT_EQ(loopState.load(), GamePaused);
+        screenshot("game-last-track.png");
+
+        // T opens the list on the track being ridden.
+        tap('T');
+        ASSERT_TRUE(waitFor([] { return loopState == GameTrackList; }));
+        ASSERT_TRUE(waitFor([] { return textsInclude("Tracks: 4   gold 1   silver 0   bronze 1"); }));
+        EXPECT_TRUE(textsInclude("cannot be read"));
+        EXPECT_TRUE(textsInclude("par 00:10:00   bronze"));
+        EXPECT_EQ(listSelected.load(), 3u);
+        std::this_thread::sleep_for(200ms);
+        screenshot("game-track-list.png");
+
+        // A controller's d-pad moves as the arrows do; the broken file
+        // cannot be ridden and says so.
+        std::atomic<int> pad{-1};
+        onMain([&] { pad = attachVirtualController(); });
+        ASSERT_TRUE(waitFor([] { return openControllerCount() == 1; }));
+        onMain([&] { setVirtualButton(pad, PadButton::DpadUp, true); });
+        EXPECT_TRUE(waitFor([] { return listSelected == 2; }));
+        onMain([&] { setVirtualButton(pad, PadButton::DpadUp, false); });
+        onMain([&] { detachVirtualController(pad); });
+        ASSERT_TRUE(waitFor([] { return openControllerCount() == 0; }));
+        tap(VK_RETURN);
+        EXPECT_TRUE(waitFor([] { return textsInclude("03-broken cannot be read"); }));
+        EXPECT_EQ(loopState.load(), GameTrackList);
+        tap(VK_UP);
+        tap(VK_UP);
+        EXPECT_TRUE(waitFor([] { return listSelected == 0; }));
+        std::this_thread::sleep_for(200ms);
+        screenshot("game-track-list-first.png");
+
+        // Esc goes back to the panel it came from; Enter rides the choice.
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        tap('T');
+        ASSERT_TRUE(waitFor([] { return loopState == GameTrackList; }));
+        tap(VK_HOME);
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        EXPECT_TRUE(waitFor([&] { return riding(first); }));
+        EXPECT_TRUE(waitFor([] { return sceneApplesLeft == 3; }));
+    });
+    EXPECT_EQ(storedBestTime(second.string()) > 0.0, true) << "the finish wrote its best time";
+}
+
+// The list over the shipped pack, and over 500 tracks: from T to the end of
+// the list's first frame, and the costliest frame of the list while the
+// selection runs down the whole list, a picture for every row (its processor
+// time is what the list itself costs, whatever else the machine runs).
+TEST_F(GameDisplayTest, TheTrackListOpensQuicklyAndStaysSmooth)
+{
+    std::vector<fs::path> pack;
+    for (const auto& entry : fs::directory_iterator(fs::path(VELTO_BINARY_DIR) / "tracks")) {
+        if (entry.path().extension() == ".vlt") {
+            pack.push_back(entry.path());
+        }
+    }
+    std::sort(pack.begin(), pack.end());
+    ASSERT_GE(pack.size(), 24u);
+    for (size_t tracks : {pack.size(), size_t{500}}) {
+        const fs::path folder = dir / std::to_string(tracks);
+        fs::create_directories(folder);
+        for (size_t i = 0; i < tracks; ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "%03zu-", i);
+            fs::copy_file(pack[i % pack.size()], folder / (name + pack[i % pack.size()].filename().string()));
+        }
+        fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks" / kParFileName, folder / kParFileName);
+        trackPath = (folder / ("000-" + pack[0].filename().string())).string();
+        double openMs = -1.0;
+        double openCpuMs = -1.0;
+        ListFrameCost cost;
+        deadline = std::chrono::steady_clock::now() + 90s;
+        play([&] {
+            ASSERT_TRUE(startRiding());
+            tap(VK_ESCAPE);
+            ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+            tap('T');
+            ASSERT_TRUE(waitFor([] { return loopState == GameTrackList && lastListOpenMillis() >= 0.0; }));
+            openMs = lastListOpenMillis();
+            openCpuMs = lastListOpenCpuMillis();
+            // Down held: one row a frame, a picture for every row.
+            const size_t last = tracks - 1;
+            while (listSelected < last && loopState == GameTrackList) {
+                const int before = framesDrawn;
+                key(VK_DOWN, true);
+                waitFor([&] { return framesDrawn > before; }, 2000ms);
+                key(VK_DOWN, false);
+            }
+            EXPECT_TRUE(waitFor([] { return listAllRead.load(); }, 20000ms));
+            onMain([&] { cost = listFrameCost(); });
+            EXPECT_TRUE(waitFor([&] { return cost.frames > 0; }));
+            screenshot(tracks == 500 ? "game-track-list-500.png" : "game-track-list-pack.png");
+        });
+        std::printf("track list of %zu tracks: opened in %.1f ms (%.1f ms of processor time); its costliest frame "
+                    "while moving down it took %.1f ms (%.1f ms of processor time) over %d frames\n",
+                    tracks, openMs, openCpuMs, cost.maxWallMs, cost.maxCpuMs, cost.frames);
+#if !defined(__SANITIZE_ADDRESS__)
+        EXPECT_GE(openCpuMs, 0.0);
+        EXPECT_LT(openCpuMs, 100.0) << tracks << " tracks";
+        EXPECT_LT(cost.maxCpuMs, 30.0) << tracks << " tracks";
+#endif
+    }
 
 namespace {
 

@@ -34,6 +34,7 @@ protected:
         trackPath = path;
         gameMode = true;
         showFPS = false;
+        firstHintPending = false;
         modeWidth = 800;
         modeHeight = 600;
         ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
@@ -246,7 +247,7 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
 {
     frame(GamePaused);
     EXPECT_EQ(texts(), (std::vector<std::string>{"00:00:00", "", "Paused", "Esc  -  exit", "Enter - restart",
-                                                 "Space - resume"}));
+                                                 "Space - resume", "N - next track   T - track list"}));
     expectColour(find("Paused"), 0.1f, 0.1f, 0.8f, 0.7f);
     EXPECT_DOUBLE_EQ(find("Paused")->y, 20.0);
     EXPECT_DOUBLE_EQ(find("Paused")->scale, 30.0);
@@ -262,7 +263,8 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart", "R - replay   G - ghost"}));
+                                                 "Enter - restart", "R - replay   G - ghost",
+                                                 "N - next track   T - track list"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
     // The keys of replays and the ghost stand under the panel, not in it.
     EXPECT_LT(find("R - replay   G - ghost")->y + 16.0, -70.0);

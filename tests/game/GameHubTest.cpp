@@ -122,13 +122,16 @@ protected:
         return gameFrame(state);
     }
 
-    // The panel's hub lines of the last frame (drawn below the key hints).
+    // The hub's panel lines of the last frame, among the panel's others.
     std::vector<std::string> hubLines() const
     {
         std::vector<std::string> lines;
         for (const auto& item : log) {
-            if (item.y < -100.0) {
-                lines.push_back(item.text);
+            for (const char* start : {"World", "Record ghost", "No record", "record refused", "hub ", "run refused"}) {
+                if (item.y < -100.0 && item.text.rfind(start, 0) == 0) {
+                    lines.push_back(item.text);
+                    break;
+                }
             }
         }
         return lines;

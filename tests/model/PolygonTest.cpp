@@ -127,3 +127,36 @@ TEST(Polygon, MillionVertexChainAndNodeListFreeWithoutRecursion)
     }
     delete head;
 }
+
+TEST(Polygon, InsideGroundFollowsTheOddWindingFill)
+{
+    // Three nested squares: ground, a hole in it, ground again in the hole;
+    // then the editor's empty last node, and a polygon after it that the
+    // walk never reaches.
+    auto box = [](double r) {
+        auto* p = new Cpolygon();
+        p->addVertex(-r, -r);
+        p->addVertex(r, -r);
+        p->addVertex(r, r);
+        p->addVertex(-r, r);
+        return p;
+    };
+    Cpolygons* head = nullptr;
+    std::vector<Cpolygons*> nodes = makeList({true, true, true, false, true}, head);
+    for (int i = 0; i < 3; ++i) {
+        delete nodes[i]->polygon;
+        nodes[i]->polygon = box(300.0 - 100.0 * i);
+    }
+    delete nodes[4]->polygon;
+    nodes[4]->polygon = box(1000.0);
+
+    EXPECT_TRUE(insideGround(head, 250.0, 0.0));     // the outer ring
+    EXPECT_FALSE(insideGround(head, 150.0, 20.0));   // the hole
+    EXPECT_TRUE(insideGround(head, 0.0, 0.0));       // ground inside the hole
+    EXPECT_FALSE(insideGround(head, 500.0, 0.0));    // beyond the walk's end
+    EXPECT_FALSE(insideGround(head, -350.0, 0.0));
+    // On the level of a vertex the ray crosses the outline once, not twice.
+    EXPECT_TRUE(insideGround(head, 250.0, 100.0));
+    EXPECT_FALSE(insideGround(nullptr, 0.0, 0.0));
+    delete head;
+}

@@ -1,5 +1,9 @@
-// velto-trackgen OUTDIR: writes the shipped track pack into OUTDIR, one
-// ".vlt" file per track, after checking every design.
+// velto-trackgen OUTDIR [--proofs REPLAYDIR]: writes the shipped track pack
+// into OUTDIR, one ".vlt" file per track, after checking every design. With
+// REPLAYDIR (the pack's proof runs, NAME.replay) it also writes the par
+// index OUTDIR/par-times.txt (model/ParTimes.h): each track's par is its
+// proof run's time rounded up to a whole second. A proof run that does not
+// finish the track as written gives it no par, and fails the run.
 //
 // A track whose file already holds the same track (everything but the best
 // time) is left as it is, so that a rebuild keeps the best times of a player
@@ -10,12 +14,16 @@
 // EDGES edges (for tests and benchmarks; not part of the pack) to FILE.
 #include "Tracks.h"
 
+#include "model/ParTimes.h"
+#include "model/Replay.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -57,6 +65,13 @@ int writeBig(const std::string& edgesText, const std::string& seedText, const st
     return status;
 }
 
+// The par of a track from its proof run: the run's time, rounded up to a
+// whole second.
+int32_t parOfProof(int32_t steps)
+{
+    return (steps + 99) / 100 * 100;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -64,10 +79,13 @@ int main(int argc, char** argv)
     if (argc == 5 && std::string(argv[1]) == "--big") {
         return writeBig(argv[2], argv[3], argv[4]);
     }
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: velto-trackgen OUTDIR\n       velto-trackgen --big EDGES SEED FILE\n");
+    const bool withPars = argc == 4 && std::string(argv[2]) == "--proofs";
+    if (argc != 2 && !withPars) {
+        std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]\n"
+                             "       velto-trackgen --big EDGES SEED FILE\n");
         return 2;
     }
+    std::vector<ParTime> pars;
     const std::filesystem::path dir(argv[1]);
     std::error_code error;
     std::filesystem::create_directories(dir, error);
@@ -87,12 +105,35 @@ int main(int argc, char** argv)
         }
         if (sameTrack(contents(fresh), contents(path))) {
             std::filesystem::remove(fresh, error);
-            continue;
+        } else {
+            std::filesystem::rename(fresh, path, error);
+            if (error) {
+                std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), path.c_str());
+                std::filesystem::remove(fresh, error);
+                status = 1;
+                continue;
+            }
         }
-        std::filesystem::rename(fresh, path, error);
-        if (error) {
-            std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), path.c_str());
-            std::filesystem::remove(fresh, error);
+        if (withPars) {
+            const std::string proof = (std::filesystem::path(argv[3]) / (design.name + ".replay")).string();
+            Replay replay;
+            std::string problem;
+            uint64_t digest = 0;
+            if (readReplayFile(proof, replay, problem) != ReplayReadError::None) {
+                std::fprintf(stderr, "%s: no par: %s\n", design.name.c_str(), problem.c_str());
+                status = 1;
+            } else if (!trackDigest(path, digest) || replay.digest != digest || replay.result != ReplayFinished) {
+                std::fprintf(stderr, "%s: no par: the proof run does not finish this track\n", design.name.c_str());
+                status = 1;
+            } else {
+                pars.push_back(ParTime{design.name + ".vlt", digest, parOfProof(replay.steps)});
+            }
+        }
+    }
+    if (withPars) {
+        const std::string index = (dir / kParFileName).string();
+        if (contents(index) != formatParTimes(pars) && !writeParTimes(index, pars)) {
+            std::fprintf(stderr, "velto-trackgen: cannot write %s\n", index.c_str());
             status = 1;
         }
     }
