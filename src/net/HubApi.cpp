@@ -14,6 +14,8 @@ using json = nlohmann::json;
 constexpr size_t kMaxJsonReply = size_t{64} << 10;
 constexpr size_t kMaxReplayReply = size_t{2} << 20;
 constexpr long kDefaultRetry = 30;
+// The hub's table of tracks: a few hundred bytes a track.
+constexpr size_t kMaxTrackTable = size_t{8} << 20;
 
 json parseObject(const std::string& text)
 {
@@ -168,6 +170,23 @@ std::string printableText(const std::string& text, size_t limit)
     return out;
 }
 
+bool parseDigestHex(const std::string& text, uint64_t& digest)
+{
+    if (text.size() != 16) {
+        return false;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        const int d = c >= '0' && c <= '9' ? c - '0' : (c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1);
+        if (d < 0) {
+            return false;
+        }
+        value = value * 16 + static_cast<uint64_t>(d);
+    }
+    digest = value;
+    return true;
+}
+
 std::string digestHex(uint64_t digest)
 {
     char text[17];
@@ -317,6 +336,36 @@ RecordReplay fetchRunReplay(const HubAccount& account, uint64_t digest, int32_t 
     record.outcome = HubOutcome::Done;
     record.text = reply.body;
     return record;
+}
+
+TrackRecords fetchTrackRecords(const HubAccount& account, const HubTimeouts& timeouts,
+                               const std::atomic<bool>* cancel)
+{
+    TrackRecords table;
+    const HttpReply reply = httpExchange(get(account.url + "/api/tracks", kMaxTrackTable), timeouts, cancel);
+    if (reply.outcome != HttpReply::Outcome::Answered || reply.status != 200) {
+        table.outcome = failureOutcome(reply, HubOutcome::Garbage, table.retryAfter, table.message);
+        return table;
+    }
+    const json value = json::parse(reply.body, nullptr, false);
+    if (!value.is_array()) {
+        table.outcome = HubOutcome::Garbage;
+        return table;
+    }
+    for (const json& track : value) {
+        uint64_t digest = 0;
+        const std::string hex = stringField(track, "digest");
+        RecordTop top;
+        top.holder = printableText(stringField(track, "record_holder"), 24);
+        if (!parseDigestHex(hex, digest) || !intField(track, "record_steps", top.steps) || top.steps < 1 ||
+            top.holder.empty()) {
+            continue;   // no record yet, or an entry we cannot use
+        }
+        top.outcome = HubOutcome::Done;
+        table.records[digest] = top;
+    }
+    table.outcome = HubOutcome::Done;
+    return table;
 }
 
 std::string submitLine(const SubmitResult& result)

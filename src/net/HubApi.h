@@ -16,6 +16,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <string>
 
 struct HubAccount {
@@ -40,6 +41,7 @@ std::string printableText(const std::string& text, size_t limit = 60);
 
 // The 16 lower-case hex digits of a digest, as replays and the hub write it.
 std::string digestHex(uint64_t digest);
+bool parseDigestHex(const std::string& text, uint64_t& digest);
 
 struct RegisterResult {
     bool ok = false;
@@ -100,6 +102,17 @@ struct RecordReplay {
 // The replay of the run at `rank` (1 is the record).
 RecordReplay fetchRunReplay(const HubAccount& account, uint64_t digest, int32_t rank, const HubTimeouts& timeouts,
                             const std::atomic<bool>* cancel);
+
+// The records of every track the hub holds: GET /api/tracks. Tracks without
+// a record are left out of `records`.
+struct TrackRecords {
+    HubOutcome outcome = HubOutcome::Unreachable;
+    std::map<uint64_t, RecordTop> records;
+    long retryAfter = -1;
+    std::string message;
+};
+TrackRecords fetchTrackRecords(const HubAccount& account, const HubTimeouts& timeouts,
+                               const std::atomic<bool>* cancel);
 
 // The end panel's line for a sent run: "World: 3rd of 57 \x97 record
 // 00:21:35 by NAME", or why it has no rank.

@@ -37,6 +37,10 @@ long nextRetry = 60;            // the wait after the next failure
 std::map<uint64_t, std::string> submitLines;
 std::deque<uint64_t> recordQueue;
 std::map<uint64_t, HubRecord> records;
+bool tableWanted = false;
+HubRecordState tableState = HubRecordState::None;
+std::string tableWhy;
+std::map<uint64_t, RecordTop> table;
 
 // After an exchange that failed: try again later, waiting longer each time.
 void retryLater(long seconds)
@@ -167,17 +171,36 @@ void fetchRecord(uint64_t digest)
     records[digest] = record;
 }
 
+void fetchTable()
+{
+    TrackRecords fetched = fetchTrackRecords(account, currentTimeouts(), &stopping);
+    std::lock_guard<std::mutex> guard(lock);
+    if (fetched.outcome == HubOutcome::Done) {
+        tableState = HubRecordState::Ready;
+        table = std::move(fetched.records);
+    } else {
+        tableState = HubRecordState::Failed;
+        tableWhy = recordProblemLine(fetched.outcome, fetched.retryAfter, fetched.message);
+    }
+}
+
 void workerLoop()
 {
     for (;;) {
         uint64_t recordDigest = 0;
         bool haveRecord = false;
         bool flush = false;
+        bool fetchTheTable = false;
         {
             std::unique_lock<std::mutex> guard(lock);
             for (;;) {
                 if (stopping.load()) {
                     return;
+                }
+                if (tableWanted) {
+                    tableWanted = false;
+                    fetchTheTable = true;
+                    break;
                 }
                 if (!recordQueue.empty()) {
                     recordDigest = recordQueue.front();
@@ -196,6 +219,9 @@ void workerLoop()
                     wake.wait(guard);
                 }
             }
+        }
+        if (fetchTheTable) {
+            fetchTable();
         }
         if (haveRecord) {
             fetchRecord(recordDigest);
@@ -224,6 +250,9 @@ bool hubStart(const HubFiles& where)
     submitLines.clear();
     recordQueue.clear();
     records.clear();
+    tableWanted = false;
+    tableState = HubRecordState::None;
+    table.clear();
     stopping = false;
     running = true;
     worker = std::thread(workerLoop);
@@ -294,6 +323,40 @@ HubRecord hubRecord(uint64_t digest)
     std::lock_guard<std::mutex> guard(lock);
     const auto it = records.find(digest);
     return it == records.end() ? HubRecord{} : it->second;
+}
+
+void hubRequestTrackRecords()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!running) {
+            return;
+        }
+        tableWanted = true;
+        if (tableState != HubRecordState::Ready) {
+            tableState = HubRecordState::Fetching;
+        }
+    }
+    wake.notify_all();
+}
+
+HubRecordState hubTrackRecordsState(std::string& why)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    why = tableWhy;
+    return tableState;
+}
+
+bool hubTrackRecord(uint64_t digest, int32_t& steps, std::string& holder)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    const auto it = table.find(digest);
+    if (it == table.end()) {
+        return false;
+    }
+    steps = it->second.steps;
+    holder = it->second.holder;
+    return true;
 }
 
 void hubSetTimeouts(const HubTimeouts& value)

@@ -39,6 +39,14 @@ struct HubRecord {
 void hubRequestRecord(uint64_t digest);
 HubRecord hubRecord(uint64_t digest);
 
+// The world records of all the hub's tracks, for the track list: asked for
+// when the list opens, looked up by digest while it shows.
+void hubRequestTrackRecords();
+// The state of the table, and why it failed ("hub unreachable", ...).
+HubRecordState hubTrackRecordsState(std::string& why);
+// The record of one track; false when the table has none for it.
+bool hubTrackRecord(uint64_t digest, int32_t& steps, std::string& holder);
+
 // Timeouts of the exchanges (connect 3 s, whole 10 s); tests shorten them.
 void hubSetTimeouts(const HubTimeouts& timeouts);
 // Seconds before runs that could not be sent are tried again in the same

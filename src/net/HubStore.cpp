@@ -24,26 +24,6 @@ std::string join(const std::string& folder, const char* name)
     return folder.empty() ? std::string(name) : folder + "/" + name;
 }
 
-bool parseHex(const std::string& text, uint64_t& value)
-{
-    if (text.size() != 16) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        int digit;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else {
-            return false;
-        }
-        value = value * 16 + static_cast<uint64_t>(digit);
-    }
-    return true;
-}
-
 } // namespace
 
 std::string HubFiles::settings() const
@@ -190,7 +170,7 @@ std::vector<OutboxEntry> listOutbox(const HubFiles& files)
     for (fs::directory_iterator it(files.outbox(), error), end; !error && it != end; it.increment(error)) {
         const fs::path path = it->path();
         uint64_t digest = 0;
-        if (path.extension() != ".replay" || !parseHex(path.stem().string(), digest)) {
+        if (path.extension() != ".replay" || !parseDigestHex(path.stem().string(), digest)) {
             continue;
         }
         std::error_code timeError;

@@ -817,6 +817,9 @@ TEST_F(GameDisplayTest, AHubThatAnswersLateNeverHoldsAFrameAndTheRecordRacesBesi
             answer.delayMs = 3000;
         } else if (request.target.find("/times") != std::string::npos) {
             answer.body = R"([{"rank":1,"player":"Ann","steps":)" + std::to_string(record.steps) + "}]";
+        } else if (request.target == "/api/tracks") {
+            answer.body = R"([{"digest":")" + digestHex(record.digest) + R"(","record_steps":)" +
+                          std::to_string(record.steps) + R"(,"record_holder":"Ann"}])";
         } else {
             answer.body = formatReplay(record);
         }
@@ -874,6 +877,10 @@ TEST_F(GameDisplayTest, AHubThatAnswersLateNeverHoldsAFrameAndTheRecordRacesBesi
         tap('W');
         ASSERT_TRUE(waitFor([] { return textStartsWith("Record ghost: "); }));
         screenshot("hub-pause-panel.png");
+        // The track list: the world record beside the best time.
+        tap('T');
+        ASSERT_TRUE(waitFor([] { return textStartsWith("world 00:"); }));
+        screenshot("hub-track-list.png");
     });
     hubStop();
     EXPECT_TRUE(bothGhosts);

@@ -10,6 +10,7 @@
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "game/GameWindow.h"
+#include "game/TrackListView.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "net/HubCommand.h"
@@ -20,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <sstream>
@@ -304,4 +306,54 @@ TEST_F(GameHubTest, ARealHubRanksTheBestRunWhileFramesGoOnAndItsRecordRacesHere)
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(lines[1], "Record ghost: " + time + " by Bob");
     EXPECT_TRUE(recordGhostReady(lastRunReplay().digest));
+}
+
+namespace {
+
+std::vector<std::string> listTexts;
+
+void keepText(const std::string& text, float, float, float, float, double, double, double, bool)
+{
+    listTexts.push_back(text);
+}
+
+bool listShows(const std::string& text)
+{
+    return std::find(listTexts.begin(), listTexts.end(), text) != listTexts.end();
+}
+
+} // namespace
+
+TEST_F(GameHubTest, TheTrackListShowsTheWorldRecordBesideTheBestWhenAHubIsSet)
+{
+    uint64_t digest = 0;
+    ASSERT_TRUE(trackDigest(path, digest));
+    StubHub hub([&](const StubRequest& request) {
+        StubAnswer answer;
+        if (request.target == "/api/tracks") {
+            answer.body = R"([{"digest":")" + digestHex(digest) +
+                          R"(","name":"t.vlt","author":"Ann","finishers":3,"record_steps":2135,)"
+                          R"("record_time":"00:21:35","record_holder":"Ann"},)"
+                          R"({"digest":"0123456789abcdef","record_steps":null,"record_holder":null}])";
+        }
+        return answer;
+    });
+    openTrackListView(path);
+    listTexts.clear();
+    trackListFrame(800.0, 600.0, keepText, false);
+    EXPECT_FALSE(listShows("world")) << "no hub, no column";
+    closeTrackListView();
+
+    startHub(hub.url());
+    openTrackListView(path);
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    do {
+        listTexts.clear();
+        trackListFrame(800.0, 600.0, keepText, false);
+        std::this_thread::sleep_for(5ms);
+    } while (!listShows("world 00:21:35 by Ann") && std::chrono::steady_clock::now() < end);
+    EXPECT_TRUE(listShows("world"));
+    EXPECT_TRUE(listShows("00:21:35"));
+    EXPECT_TRUE(listShows("world 00:21:35 by Ann"));
+    closeTrackListView();
 }
