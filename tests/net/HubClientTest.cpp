@@ -16,7 +16,12 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <csignal>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+extern char** environ;
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -458,4 +463,36 @@ TEST_F(HubEndToEndTest, AStalledHubTimesOutAndIsTriedAgainWhenItAnswers)
     EXPECT_TRUE(waitFor([&] { return hubSubmitLine(run.replay.digest).rfind("World: 1st of 1", 0) == 0; }, 20000ms))
         << hubSubmitLine(run.replay.digest);
     EXPECT_TRUE(listOutbox(files).empty());
+}
+
+// The game killed while it sends: the run stays in the outbox and goes at the
+// next start.
+TEST_F(HubServiceTest, ARunSentWhenTheGameIsKilledGoesAtTheNextStart)
+{
+    std::atomic<bool> stall{true};
+    StubHub hub([&](const StubRequest& request) {
+        StubAnswer answer = request.target == "/api/runs" ? json(201, kRanked) : json(200, "[]");
+        answer.delayMs = stall ? 20000 : 0;
+        return answer;
+    });
+    registerOn(hub.url());
+    ASSERT_TRUE(putOutbox(files, run.replay, run.trackPath));
+
+    const std::string sender = std::string(VELTO_BINARY_DIR) + "/tests/velto-hub-sender";
+    const std::string folder = files.folder;
+    const char* argv[] = {sender.c_str(), folder.c_str(), nullptr};
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, sender.c_str(), nullptr, nullptr, const_cast<char* const*>(argv), environ), 0);
+    const bool seen = waitFor([&] { return !hub.requests().empty(); });
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(seen);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    ASSERT_EQ(listOutbox(files).size(), 1u);
+
+    stall = false;
+    ASSERT_TRUE(hubStart(files));
+    EXPECT_TRUE(waitFor([&] { return listOutbox(files).empty(); }, 25000ms));
+    EXPECT_EQ(hubSubmitLine(run.replay.digest), "World: 3rd of 57");
 }

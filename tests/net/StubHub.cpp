@@ -1,5 +1,8 @@
 #include "StubHub.h"
 
+#ifndef _GNU_SOURCE
+#define _GNU_SOURCE
+#endif
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -139,8 +142,11 @@ void StubHub::serve()
             }
             const StubAnswer answer = handler_(request);
             const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(answer.delayMs);
-            while (!stop_.load() && std::chrono::steady_clock::now() < until) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            // A client that hangs up meanwhile is not waited for.
+            bool gone = false;
+            while (!stop_.load() && !gone && std::chrono::steady_clock::now() < until) {
+                pollfd peer{fd, POLLRDHUP, 0};
+                gone = poll(&peer, 1, 5) > 0 && (peer.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
             }
             if (!answer.raw.empty()) {
                 writeAll(fd, answer.raw);
