@@ -8,6 +8,7 @@
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -30,6 +31,14 @@ HubFiles files;
 HubAccount account;
 HubTimeouts timeouts;
 long retryDelay = 60;
+
+// Best runs handed over by the main thread, put into the outbox here so
+// that no frame waits for the disk either.
+struct Handed {
+    Replay replay;
+    std::string trackPath;
+};
+std::vector<Handed> handed;
 
 bool flushWanted = false;
 Clock::time_point flushAt;      // the earliest time of the next flush
@@ -184,9 +193,26 @@ void fetchTable()
     }
 }
 
+// Puts the runs handed over into the outbox, before anything is sent.
+void putHanded()
+{
+    std::vector<Handed> runs;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        runs.swap(handed);
+    }
+    for (const Handed& run : runs) {
+        std::lock_guard<std::mutex> sending(sendLock);
+        if (!putOutbox(files, run.replay, run.trackPath)) {
+            setSubmitLine(run.replay.digest, "run not kept for the hub: its folder cannot be written");
+        }
+    }
+}
+
 void workerLoop()
 {
     for (;;) {
+        putHanded();
         uint64_t recordDigest = 0;
         bool haveRecord = false;
         bool flush = false;
@@ -194,8 +220,8 @@ void workerLoop()
         {
             std::unique_lock<std::mutex> guard(lock);
             for (;;) {
-                if (stopping.load()) {
-                    return;
+                if (stopping.load() || !handed.empty()) {
+                    break;
                 }
                 if (tableWanted) {
                     tableWanted = false;
@@ -219,6 +245,10 @@ void workerLoop()
                     wake.wait(guard);
                 }
             }
+        }
+        if (stopping.load()) {
+            putHanded();   // a run handed over just before the end is kept
+            return;
         }
         if (fetchTheTable) {
             fetchTable();
@@ -248,6 +278,7 @@ bool hubStart(const HubFiles& where)
     flushAt = Clock::now();
     nextRetry = retryDelay;
     submitLines.clear();
+    handed.clear();
     recordQueue.clear();
     records.clear();
     tableWanted = false;
@@ -281,19 +312,18 @@ bool hubActive()
 
 bool hubSubmitBest(const Replay& replay, const std::string& trackPath)
 {
-    if (!hubActive()) {
-        return false;
-    }
-    std::lock_guard<std::mutex> sending(sendLock);
-    const bool kept = putOutbox(files, replay, trackPath);
     {
         std::lock_guard<std::mutex> guard(lock);
-        submitLines[replay.digest] = kept ? "World: sending..." : "run not kept for the hub: the folder cannot be written";
-        flushWanted = kept || flushWanted;
+        if (!running) {
+            return false;
+        }
+        handed.push_back(Handed{replay, trackPath});
+        submitLines[replay.digest] = "World: sending...";
+        flushWanted = true;
         flushAt = Clock::now();
     }
     wake.notify_all();
-    return kept;
+    return true;
 }
 
 std::string hubSubmitLine(uint64_t digest)

@@ -21,7 +21,9 @@ void hubStop();
 // A hub is set and the thread runs.
 bool hubActive();
 
-// A new best run: into the outbox (with its track), then sent. Main thread.
+// A new best run, handed to the hub's thread, which puts it into the outbox
+// (with a copy of its track) and sends it; a run handed over is put into the
+// outbox even when the game ends at once. False when no hub is set.
 bool hubSubmitBest(const Replay& replay, const std::string& trackPath);
 
 // The end panel's line for the run last sent on a track: empty while none
