@@ -110,8 +110,11 @@ bool readHubAccount(const std::string& path, HubAccount& account)
         if (end == std::string::npos) {
             end = text.size();
         }
-        const std::string line = text.substr(start, end - start);
+        std::string line = text.substr(start, end - start);
         start = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();   // a file saved with CR LF line ends
+        }
         const size_t equals = line.find('=');
         if (equals == std::string::npos) {
             continue;
@@ -128,7 +131,9 @@ bool readHubAccount(const std::string& path, HubAccount& account)
     }
     std::string url;
     std::string why;
-    if (!normaliseHubUrl(read.url, url, why) || read.name.empty() || read.token.empty()) {
+    // Name and token go into HTTP headers: printable ASCII only.
+    if (!normaliseHubUrl(read.url, url, why) || read.name.empty() || read.token.empty() ||
+        printableText(read.name, 256) != read.name || printableText(read.token, 1024) != read.token) {
         return false;
     }
     read.url = url;

@@ -389,6 +389,7 @@ protected:
     void SetUp() override
     {
         HubServiceTest::SetUp();
+        NEEDS_REAL_HUB();
         ASSERT_TRUE(hub.running());
         // The first track of the pack and its proof run, which finishes.
         run.trackPath = (dir / "01-first-ride.vlt").string();

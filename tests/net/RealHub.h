@@ -6,6 +6,14 @@
 #include <string>
 #include <sys/types.h>
 
+// Tests that need one begin with this: velto-hub is not built with
+// ThreadSanitizer, where they are skipped.
+#ifdef VELTO_REAL_HUB
+#define NEEDS_REAL_HUB()
+#else
+#define NEEDS_REAL_HUB() GTEST_SKIP() << "velto-hub is not built in this configuration"
+#endif
+
 class RealHub {
 public:
     RealHub();
