@@ -8,7 +8,7 @@ here=$(dirname "$(readlink -f "$0")")
 shipped=$(readlink -f "$here/../lib/velto")
 if [ -w "$shipped" ] && [ -w "$shipped/tracks" ]; then
   cd "$shipped"
-  exec ./velto
+  exec ./velto "$@"
 fi
 home="${XDG_DATA_HOME:-$HOME/.local/share}/velto"
 mkdir -p "$home/tracks"
@@ -25,4 +25,4 @@ for track in "$shipped"/tracks/*.vlt; do
   [ -e "$copy" ] || { cp "$track" "$copy" && chmod u+w "$copy"; }
 done
 cd "$home"
-exec ./velto
+exec ./velto "$@"
