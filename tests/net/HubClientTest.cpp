@@ -250,24 +250,6 @@ TEST_F(HubServiceTest, AnUnknownTrackGoesFirstThenTheRunIsRankedAndLeavesTheOutb
     EXPECT_EQ(seen[3].target, "/api/tracks/" + digestHex(run.replay.digest) + "/times?limit=1");
 }
 
-TEST_F(HubServiceTest, ARunWaitsForAHubThatIsDownAndGoesAtTheNextStart)
-{
-    registerOn("http://127.0.0.1:" + std::to_string(closedPort()));
-    ASSERT_TRUE(hubStart(files));
-    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
-    EXPECT_EQ(waitForAnswer(), "hub unreachable, will retry");
-    hubStop();
-    ASSERT_EQ(listOutbox(files).size(), 1u);
-
-    StubHub hub([](const StubRequest& request) {
-        return request.target == "/api/runs" ? json(201, kRanked) : json(200, "[]");
-    });
-    registerOn(hub.url());
-    ASSERT_TRUE(hubStart(files));
-    EXPECT_TRUE(waitFor([&] { return listOutbox(files).empty(); }));
-    EXPECT_EQ(hubSubmitLine(run.replay.digest), "World: 3rd of 57");
-}
-
 TEST_F(HubServiceTest, BusyHubsAreAskedAgainAfterTheirRetryAfter)
 {
     std::atomic<int> asked{0};
