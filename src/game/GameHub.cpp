@@ -19,6 +19,8 @@ namespace {
 const char* const kWorldLine = "world";
 const char* const kRecordLine = "record";
 
+bool sending = true;
+
 // The run of this end panel went to the hub.
 bool submitted = false;
 uint64_t submittedDigest = 0;
@@ -74,10 +76,15 @@ bool raceOnPanel(const Replay& replay, bool& sameTrack)
 
 } // namespace
 
+void setHubSending(bool on)
+{
+    sending = on;
+}
+
 void hubRunEnded(bool newBest)
 {
     submitted = false;
-    if (!newBest || !hubActive() || !lastRunWasRecorded()) {
+    if (!sending || !newBest || !hubActive() || !lastRunWasRecorded()) {
         return;
     }
     submitted = hubSubmitBest(lastRunReplay(), trackPath) || !hubSubmitLine(lastRunReplay().digest).empty();

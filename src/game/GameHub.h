@@ -5,6 +5,10 @@
 #pragma once
 
 
+// Whether new best runs go to the hub (they do, unless the editor's test
+// ride, whose track is a scratch copy, turns it off while it rides).
+void setHubSending(bool on);
+
 // The first frame that sees a run's end: a new best that was recorded goes
 // to the hub, and this end panel will tell what the hub said.
 void hubRunEnded(bool newBest);

@@ -9,6 +9,7 @@
 #include "game/Game.h"
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
+#include "game/GameHub.h"
 #include "game/GameWindow.h"
 #include "game/TrackListView.h"
 #include "model/Globals.h"
@@ -124,6 +125,11 @@ protected:
         return gameFrame(state);
     }
 
+    bool find(const std::string& text) const
+    {
+        return std::any_of(log.begin(), log.end(), [&](const OverlayText& item) { return item.text == text; });
+    }
+
     // The hub's panel lines of the last frame, among the panel's others.
     std::vector<std::string> hubLines() const
     {
@@ -195,6 +201,19 @@ TEST_F(GameHubTest, ANewBestGoesOutAndTheEndPanelTellsItsRankWhenTheAnswerComes)
     ASSERT_TRUE(restartRun());
     const size_t asked = hub.requests().size();
     ASSERT_EQ(ride(), GameFinished);
+    EXPECT_TRUE(hubLines().empty());
+
+    // Nor does a new best on the editor's test ride, whose track is a scratch copy.
+    TestTrack track;
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    keyDown[VK_RETURN] = true;
+    ASSERT_EQ(frame(GameFinished), GameRestart);
+    ASSERT_TRUE(restartRun());
+    setHubSending(false);
+    ASSERT_EQ(ride(), GameFinished);
+    setHubSending(true);
+    EXPECT_TRUE(find("Best time!"));
     EXPECT_TRUE(hubLines().empty());
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(hub.requests().size(), asked);
