@@ -3,12 +3,12 @@
 #   make test   install what is missing, build, run every test
 #               (plain, then under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                then the two-thread game code under ThreadSanitizer)
-# Extra targets: make build, make bench, make fuzz, make thumbnails, make clean.
+# Extra targets: make build, make bench, make fuzz, make thumbnails, make hub-load, make clean.
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails
+.PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails hub-load
 
 deps:
 	@tools/install-deps.sh
@@ -47,6 +47,13 @@ test-tsan:
 
 bench: build
 	build/bench/velto-bench
+
+# The hub under load on loopback, on SQLite and a throwaway PostgreSQL
+# cluster: HUB_LOAD_ARGS="--clients 32 --seconds 10" by default.
+hub-load: test-deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake --build build -j $(JOBS) --target velto-hub-load
+	build/velto-hub-load $(or $(HUB_LOAD_ARGS),--clients 32 --seconds 10)
 
 fuzz: test-deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_FUZZ=ON >/dev/null

@@ -9,6 +9,10 @@
 
 #include <benchmark/benchmark.h>
 
+#ifdef VELTO_BENCH_MODULE_DIR
+#include <dlfcn.h>
+#endif
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -289,6 +293,53 @@ void BM_BuildGrid(benchmark::State& state)
     freeWorld();
 }
 
+#ifdef VELTO_BENCH_MODULE_DIR
+// A build of the core loaded as a module (bench/modules/StepEntry.cpp):
+// "own" with the core's own transcendental functions, "library" with the C
+// library's.
+struct CoreModule {
+    bool (*begin)(const char*) = nullptr;
+    int32_t (*step)(bool) = nullptr;
+    void (*end)() = nullptr;
+};
+
+const CoreModule* coreModule(const std::string& variant)
+{
+    static CoreModule modules[2];
+    static bool loaded[2] = {false, false};
+    const int i = variant == "own" ? 0 : 1;
+    if (!loaded[i]) {
+        loaded[i] = true;
+        const std::string path = std::string(VELTO_BENCH_MODULE_DIR) + "/velto_bench_" + variant + ".so";
+        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle != nullptr) {
+            modules[i].begin = reinterpret_cast<bool (*)(const char*)>(dlsym(handle, "veltoModuleBegin"));
+            modules[i].step = reinterpret_cast<int32_t (*)(bool)>(dlsym(handle, "veltoModuleStep"));
+            modules[i].end = reinterpret_cast<void (*)()>(dlsym(handle, "veltoModuleEnd"));
+        }
+    }
+    const CoreModule& m = modules[i];
+    return m.begin != nullptr && m.step != nullptr && m.end != nullptr ? &m : nullptr;
+}
+
+// Steps per second of one build of the physics, ridden as runSteps rides.
+void runModuleSteps(benchmark::State& state, const std::string& path, const std::string& variant)
+{
+    const CoreModule* module = coreModule(variant);
+    if (module == nullptr || !module->begin(path.c_str())) {
+        state.SkipWithError(("cannot load the " + variant + " module or build the world").c_str());
+        return;
+    }
+    int64_t steps = 0;
+    for (auto _ : state) {
+        ++steps;
+        benchmark::DoNotOptimize(module->step(steps % 2000 == 0));
+    }
+    state.SetItemsProcessed(state.iterations());
+    module->end();
+}
+#endif
+
 }  // namespace
 
 BENCHMARK(BM_BuildWorld)->Unit(benchmark::kMillisecond);
@@ -313,6 +364,22 @@ int main(int argc, char** argv)
                                          });
         }
     }
+#ifdef VELTO_BENCH_MODULE_DIR
+    // The same rides with the core's own math and with the C library's,
+    // interleaved so that both meet the same machine load.
+    std::vector<std::string> mathNames = {"big"};
+    for (const TrackDesign& design : trackPack()) {
+        mathNames.push_back(design.name);
+    }
+    for (const std::string& name : mathNames) {
+        for (const char* variant : {"library", "own"}) {
+            benchmark::RegisterBenchmark(("BM_StepMath/" + name + "/" + variant).c_str(),
+                                         [name, variant](benchmark::State& state) {
+                                             runModuleSteps(state, benchTrackPath(name), variant);
+                                         });
+        }
+    }
+#endif
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

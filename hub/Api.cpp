@@ -214,6 +214,15 @@ void Api::handle(HttpRequest&& request, Respond respond)
 {
     bool answered = false;
     HttpResponse response;
+    if (options_.behindProxy) {
+        const std::string* forwarded = request.header("x-forwarded-for");
+        if (forwarded != nullptr && !forwarded->empty()) {
+            const size_t comma = forwarded->rfind(',');
+            std::string last = comma == std::string::npos ? *forwarded : forwarded->substr(comma + 1);
+            last.erase(0, last.find_first_not_of(' '));
+            request.remote = last.substr(0, 64);
+        }
+    }
     try {
         if (const int wait = byAddress_.take(request.remote)) {
             response = limited(wait, "too many requests from this address");
@@ -308,6 +317,27 @@ HttpResponse Api::health()
     return jsonResponse(200, body);
 }
 
+std::optional<PlayerRecord> Api::lookUpPlayer(const std::string& name)
+{
+    const std::string key = nameKey(name);
+    {
+        std::lock_guard<std::mutex> lock(playersLock_);
+        auto found = players_.find(key);
+        if (found != players_.end()) {
+            return found->second;
+        }
+    }
+    auto record = store_.findPlayer(name);
+    if (record) {
+        std::lock_guard<std::mutex> lock(playersLock_);
+        if (players_.size() >= 100000) {
+            players_.clear();
+        }
+        players_.emplace(key, *record);
+    }
+    return record;
+}
+
 bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal)
 {
     const std::string* name = request.header("x-velto-player");
@@ -319,7 +349,7 @@ bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpRes
     // The hash is compared whether or not the player exists, so that the
     // answer's time does not tell names apart.
     static const std::string nobody(32, '\0');
-    auto found = validPlayerName(*name) ? store_.findPlayer(*name) : std::nullopt;
+    auto found = validPlayerName(*name) ? lookUpPlayer(*name) : std::nullopt;
     const bool match = sameHash(tokenHash(*token), found ? found->tokenHash : nobody);
     if (!found || !match) {
         refusal = errorResponse(403, "unknown player or wrong token");

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <unordered_map>
 #include <string>
 
 namespace hub {
@@ -24,6 +26,9 @@ struct ApiOptions {
     double playerRate = 2.0;     // uploads a second per player
     double playerBurst = 20.0;
     int retryAfterBusy = 2;      // seconds, with 503
+    // Behind a reverse proxy on this machine, a client's address is the
+    // last one the proxy added to X-Forwarded-For.
+    bool behindProxy = false;
 };
 
 class Api : public HttpHandler {
@@ -61,6 +66,11 @@ private:
     ApiOptions options_;
     RateLimiter byAddress_;
     RateLimiter byPlayer_;
+    // Players by name key. A player's token never changes, so a record
+    // once read stays true, for every hub on the database.
+    std::optional<PlayerRecord> lookUpPlayer(const std::string& name);
+    std::mutex playersLock_;
+    std::unordered_map<std::string, PlayerRecord> players_;
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
 };

@@ -59,6 +59,7 @@ bool HttpClient::connect(std::string& error)
         close();
         return false;
     }
+    peerClosed_ = false;
     return true;
 }
 
@@ -80,6 +81,9 @@ bool HttpClient::sendRaw(const std::string& bytes)
 
 bool HttpClient::closedByPeer(double seconds)
 {
+    if (fd_ < 0) {
+        return peerClosed_;
+    }
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
     while (std::chrono::steady_clock::now() < end) {
         pollfd p{fd_, POLLIN, 0};
@@ -155,6 +159,7 @@ bool HttpClient::readResponse(ClientResponse& response, std::string& error)
     const auto connection = response.headers.find("connection");
     if (connection != response.headers.end() && connection->second == "close") {
         close();
+        peerClosed_ = true;
     }
     return true;
 }

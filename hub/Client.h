@@ -32,7 +32,8 @@ public:
     bool connect(std::string& error);
     bool sendRaw(const std::string& bytes);
     bool readResponse(ClientResponse& response, std::string& error);
-    // True when the server closed the connection within the timeout.
+    // True when the server closed the connection within the timeout, or
+    // announced its end with its last answer.
     bool closedByPeer(double seconds);
     void close();
 
@@ -41,6 +42,7 @@ private:
     uint16_t port_;
     double timeout_;
     int fd_ = -1;
+    bool peerClosed_ = false;
     std::string pending_;
 };
 

@@ -33,12 +33,14 @@ constexpr size_t kHeaderLimit = 16 * 1024;
 struct HttpServer::Impl {
     ServerOptions options;
     HttpHandler& handler;
-    net::io_context ioc;
-    tcp::acceptor acceptor;
-    net::signal_set signals;
+    // Sessions still waiting when the server stops end with the io_context
+    // and leave() on their way: the counts must outlive it.
     std::mutex mutex;
     size_t connections = 0;
     std::map<std::string, size_t> perAddress;
+    net::io_context ioc;
+    tcp::acceptor acceptor;
+    net::signal_set signals;
 
     Impl(const ServerOptions& o, HttpHandler& h)
         : options(o), handler(h), ioc(std::max(1, o.threads)), acceptor(net::make_strand(ioc)), signals(ioc, SIGINT, SIGTERM)

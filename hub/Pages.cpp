@@ -17,7 +17,7 @@ main { max-width: 60em; margin: 1em auto; padding: 0 1em; }
 table { border-collapse: collapse; width: 100%; background: #fff; }
 th, td { text-align: left; padding: 0.35em 0.7em; border-bottom: 1px solid #ddd; }
 th { background: #e6e0d2; }
-td.num { text-align: right; font-variant-numeric: tabular-nums; }
+td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
 svg.outline { width: 100%; max-height: 28em; background: #fff; border: 1px solid #ccc; }
 svg .sky { fill: #cfe6f5; }
 svg .ground { fill: #8a6a45; stroke: #4b3621; }
@@ -105,7 +105,7 @@ std::string renderIndex(const std::vector<TrackSummary>& tracks)
     if (tracks.empty()) {
         return b + "<p class=\"muted\">No tracks yet.</p>\n";
     }
-    b += "<table><tr><th>Track</th><th>Author</th><th>Record</th><th>Holder</th><th>Finishers</th></tr>\n";
+    b += "<table><tr><th>Track</th><th>Author</th><th class=\"num\">Record</th><th>Holder</th><th class=\"num\">Finishers</th></tr>\n";
     for (const TrackSummary& t : tracks) {
         b += "<tr><td><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a></td><td>" +
              playerLink(t.author) + "</td>";
@@ -132,7 +132,7 @@ std::string renderTrack(const TrackSummary& track, const std::string& svg, const
     if (times.empty()) {
         return b + "<p class=\"muted\">Nobody has finished this track yet.</p>\n";
     }
-    b += "<table><tr><th>Rank</th><th>Player</th><th>Time</th><th>Date</th><th>Replay</th></tr>\n";
+    b += "<table><tr><th class=\"num\">Rank</th><th>Player</th><th class=\"num\">Time</th><th>Date</th><th>Replay</th></tr>\n";
     for (const TimeEntry& e : times) {
         const std::string rank = std::to_string(e.rank);
         b += "<tr><td class=\"num\">" + rank + "</td><td>" + playerLink(e.player) + "</td><td class=\"num\">" +
@@ -150,7 +150,7 @@ std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun
     if (runs.empty()) {
         b += "<p class=\"muted\">No finished runs yet.</p>\n";
     } else {
-        b += "<table><tr><th>Track</th><th>Time</th><th>Rank</th><th>Date</th></tr>\n";
+        b += "<table><tr><th>Track</th><th class=\"num\">Time</th><th class=\"num\">Rank</th><th>Date</th></tr>\n";
         for (const PlayerRun& r : runs) {
             b += "<tr><td><a href=\"/tracks/" + r.digest + "\">" + escapeHtml(r.trackName) +
                  "</a></td><td class=\"num\">" + timeText(r.steps) + "</td><td class=\"num\">" +

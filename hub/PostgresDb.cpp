@@ -4,6 +4,8 @@
 
 #include <libpq-fe.h>
 
+#include <map>
+
 namespace hub {
 namespace {
 
@@ -77,21 +79,16 @@ public:
                 formats[i] = p.kind == Param::Blob ? 1 : 0;
             }
         }
-        PGresult* res = PQexecParams(conn_, sql.c_str(), static_cast<int>(params.size()), nullptr, values.data(),
-                                     lengths.data(), formats.data(), 0);
-        const ExecStatusType status = PQresultStatus(res);
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            std::string why = PQresultErrorMessage(res);
-            PQclear(res);
-            // A broken connection is opened again for the next statement.
-            if (PQstatus(conn_) == CONNECTION_BAD) {
-                PQreset(conn_);
-            }
-            while (!why.empty() && why.back() == '\n') {
-                why.pop_back();
-            }
-            throw DatabaseError("postgres: " + why);
+        // Each statement is prepared once per connection, so that the
+        // server parses and plans it once.
+        auto prepared = statements_.find(sql);
+        if (prepared == statements_.end()) {
+            const std::string name = "s" + std::to_string(statements_.size());
+            PQclear(check(PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(params.size()), nullptr)));
+            prepared = statements_.emplace(sql, name).first;
         }
+        PGresult* res = check(PQexecPrepared(conn_, prepared->second.c_str(), static_cast<int>(params.size()),
+                                             values.data(), lengths.data(), formats.data(), 0));
         std::vector<Row> rows;
         const int n = PQntuples(res);
         const int cols = PQnfields(res);
@@ -117,6 +114,27 @@ public:
         return rows;
     }
 
+    // The result, or DatabaseError with the server's message.
+    PGresult* check(PGresult* res)
+    {
+        const ExecStatusType status = PQresultStatus(res);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            return res;
+        }
+        std::string why = res != nullptr ? PQresultErrorMessage(res) : PQerrorMessage(conn_);
+        PQclear(res);
+        // A broken connection is opened again, without its prepared
+        // statements, for the next statement.
+        if (PQstatus(conn_) == CONNECTION_BAD) {
+            PQreset(conn_);
+            statements_.clear();
+        }
+        while (!why.empty() && why.back() == '\n') {
+            why.pop_back();
+        }
+        throw DatabaseError("postgres: " + why);
+    }
+
     void begin(bool /*write*/) override { query("BEGIN", {}); }
     void commit() override { query("COMMIT", {}); }
     void rollback() noexcept override
@@ -130,10 +148,12 @@ public:
     const char* nextRunSeq() const override { return "nextval('run_seq')"; }
     std::vector<std::string> extraSchema() const override { return {"CREATE SEQUENCE IF NOT EXISTS run_seq"}; }
     // Hubs starting together take turns at the schema.
+    bool writesInWith() const override { return true; }
     void lockSchema() override { query("SELECT pg_advisory_xact_lock(8470)", {}); }
 
 private:
     PGconn* conn_ = nullptr;
+    std::map<std::string, std::string> statements_;
 };
 
 }  // namespace

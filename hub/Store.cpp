@@ -182,21 +182,22 @@ std::vector<TrackSummary> Store::tracksBy(int64_t author)
     return out;
 }
 
+// One statement, so that the entry and its rank come from one snapshot.
 Standing Store::standingOf(Connection& conn, const std::string& digest, int64_t player)
 {
     Standing s;
-    auto own = conn.query("SELECT steps, seq FROM runs WHERE track = $1 AND player = $2",
-                          {Param::text(digest), Param::integer(player)});
-    if (own.empty()) {
+    auto rows = conn.query(
+        "SELECT r.steps,"
+        " (SELECT COUNT(*) FROM runs o WHERE o.track = r.track AND (o.steps < r.steps OR (o.steps = r.steps AND o.seq < r.seq))),"
+        " (SELECT COUNT(*) FROM runs o WHERE o.track = r.track)"
+        " FROM runs r WHERE r.track = $1 AND r.player = $2",
+        {Param::text(digest), Param::integer(player)});
+    if (rows.empty()) {
         return s;
     }
-    s.steps = static_cast<int32_t>(toInt(own[0][0]));
-    const int64_t seq = toInt(own[0][1]);
-    auto counts = conn.query("SELECT (SELECT COUNT(*) FROM runs WHERE track = $1 AND (steps < $2 OR (steps = $2 AND seq < $3))),"
-                             " (SELECT COUNT(*) FROM runs WHERE track = $1)",
-                             {Param::text(digest), Param::integer(s.steps), Param::integer(seq)});
-    s.rank = toInt(counts[0][0]) + 1;
-    s.of = toInt(counts[0][1]);
+    s.steps = static_cast<int32_t>(toInt(rows[0][0]));
+    s.rank = toInt(rows[0][1]) + 1;
+    s.of = toInt(rows[0][2]);
     return s;
 }
 
@@ -204,16 +205,39 @@ Standing Store::submitRun(const std::string& digest, int64_t player, int32_t ste
                           int64_t now)
 {
     Database::Lease conn(db_);
-    Transaction tx(*conn, true);
+    // A run no faster than the player's entry changes nothing: answered
+    // from a read, without taking the write lock.
+    {
+        Standing s = standingOf(*conn, digest, player);
+        if (s.of > 0 && s.steps <= steps) {
+            return s;
+        }
+    }
     // Only a faster run replaces the entry; the submission number orders ties.
-    auto kept = conn->query("INSERT INTO runs (track, player, steps, replay, submitted, seq)"
-                            " VALUES ($1, $2, $3, $4, $5, " +
-                                std::string(conn->nextRunSeq()) +
-                                ") ON CONFLICT (track, player) DO UPDATE SET steps = excluded.steps,"
-                                " replay = excluded.replay, submitted = excluded.submitted, seq = excluded.seq"
-                                " WHERE excluded.steps < runs.steps RETURNING seq",
-                            {Param::text(digest), Param::integer(player), Param::integer(steps), Param::text(replay),
-                             Param::integer(now)});
+    const std::string upsert = "INSERT INTO runs (track, player, steps, replay, submitted, seq)"
+                               " VALUES ($1, $2, $3, $4, $5, " +
+                               std::string(conn->nextRunSeq()) +
+                               ") ON CONFLICT (track, player) DO UPDATE SET steps = excluded.steps,"
+                               " replay = excluded.replay, submitted = excluded.submitted, seq = excluded.seq"
+                               " WHERE excluded.steps < runs.steps RETURNING seq";
+    const std::vector<Param> params = {Param::text(digest), Param::integer(player), Param::integer(steps),
+                                       Param::text(replay), Param::integer(now)};
+    if (conn->writesInWith()) {
+        // One statement, committed on its own: the other players' entries
+        // as the write found them give the rank.
+        auto rows = conn->query("WITH up AS (" + upsert +
+                                    ") SELECT (SELECT seq FROM up),"
+                                    " (SELECT COUNT(*) FROM runs o WHERE o.track = $1 AND o.player <> $2 AND"
+                                    " (o.steps < $3 OR (o.steps = $3 AND o.seq < (SELECT seq FROM up)))),"
+                                    " (SELECT COUNT(*) FROM runs o WHERE o.track = $1 AND o.player <> $2)",
+                                params);
+        if (rows.empty() || !rows[0][0]) {
+            return standingOf(*conn, digest, player);
+        }
+        return Standing{true, steps, toInt(rows[0][1]) + 1, toInt(rows[0][2]) + 1};
+    }
+    Transaction tx(*conn, true);
+    auto kept = conn->query(upsert, params);
     Standing s = standingOf(*conn, digest, player);
     tx.commit();
     s.stored = !kept.empty();

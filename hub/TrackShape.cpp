@@ -120,11 +120,15 @@ std::string trackSvg(const TrackShape& shape)
         }
     }
     svg += "\"/>\n";
+    // Marks stay visible on a large track; an apple is never drawn smaller
+    // than it is.
+    const double mark = std::max(40.0, std::max(width, height) / 60.0);
+    const std::string appleRadius = number(std::max(20.0, mark / 2.0));
     for (size_t i = 0; i < shape.apples.size() && i < 10000; ++i) {
         const auto& a = shape.apples[i];
-        svg += "<circle class=\"apple\" cx=\"" + number(a.first) + "\" cy=\"" + number(-a.second) + "\" r=\"20\"/>\n";
+        svg += "<circle class=\"apple\" cx=\"" + number(a.first) + "\" cy=\"" + number(-a.second) + "\" r=\"" +
+               appleRadius + "\"/>\n";
     }
-    const double mark = std::max(40.0, std::max(width, height) / 60.0);
     svg += "<circle class=\"start\" cx=\"" + number(shape.start.first) + "\" cy=\"" + number(-shape.start.second) +
            "\" r=\"" + number(mark) + "\"><title>start</title></circle>\n";
     svg += "<circle class=\"finish\" cx=\"" + number(shape.finish.first) + "\" cy=\"" + number(-shape.finish.second) +

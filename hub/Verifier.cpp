@@ -4,6 +4,7 @@
 #include "physics/ReplayRide.h"
 #include "physics/World.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -202,6 +203,15 @@ bool Verifier::spawn(Worker& w)
     w.pid = pid;
     w.in = toWorker[1];
     w.out = fromWorker[0];
+    // A worker says it is ready once started, so that a ride's time limit
+    // never counts the start of its process.
+    char ready[6] = {};
+    if (readAll(w.out, ready, sizeof ready, std::chrono::steady_clock::now() + std::chrono::seconds(30)) != 0 ||
+        std::memcmp(ready, "ready\n", sizeof ready) != 0) {
+        std::fprintf(stderr, "velto-hub: a verifier did not start\n");
+        stop(w, true);
+        return false;
+    }
     return true;
 }
 
@@ -249,7 +259,9 @@ VerifyOutcome Verifier::ride(Worker& w, const VerifyJob& job)
         r = readAll(w.out, reason.data(), reason.size(), deadline);
     }
     if (r != 0) {
+        // Killed and replaced at once, so that the next ride finds it ready.
         stop(w, true);
+        spawn(w);
         out.kind = r == -2 ? VerifyOutcome::Overtime : VerifyOutcome::Failed;
         out.reason = r == -2 ? "checking the ride took too long" : "the verifier stopped";
         return out;
@@ -265,6 +277,7 @@ VerifyOutcome Verifier::ride(Worker& w, const VerifyJob& job)
 void Verifier::run(int /*index*/)
 {
     Worker w;
+    spawn(w);
     for (;;) {
         VerifyJob job;
         {
@@ -291,6 +304,9 @@ void Verifier::run(int /*index*/)
 int runVerifyWorker()
 {
     std::signal(SIGPIPE, SIG_IGN);
+    if (!writeAll(1, "ready\n", 6)) {
+        return 0;
+    }
     for (;;) {
         std::vector<long long> n;
         if (readHeader(0, n, {}) != 0) {

@@ -27,7 +27,7 @@ void usage(std::FILE* to)
 {
     std::fputs("usage: velto-hub [--listen HOST:PORT] [--db FILE|postgresql://...] [--workers N] [--queue N]\n"
                "                 [--threads N] [--connections N] [--cache DIR] [--address-rate R] [--player-rate R]\n"
-               "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S]\n"
+               "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S] [--behind-proxy]\n"
                "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64\n",
                to);
 }
@@ -85,6 +85,12 @@ int main(int argc, char** argv)
             return 0;
         }
 #endif
+        if (arg == "--behind-proxy") {
+            // Every connection comes from the proxy: the per-address limits
+            // apply to the addresses it forwards instead.
+            api.behindProxy = true;
+            continue;
+        }
         if (i + 1 >= argc) {
             return bad("unknown option or missing value: " + arg);
         }
@@ -122,7 +128,7 @@ int main(int argc, char** argv)
             server.requestSeconds = v;
         } else if (arg == "--idle-timeout" && number(value, 0.1, 3600, v)) {
             server.idleSeconds = v;
-        } else if (arg == "--verify-timeout" && number(value, 0.1, 3600, v)) {
+        } else if (arg == "--verify-timeout" && number(value, 0.01, 3600, v)) {
             verifySeconds = v;
         } else {
             return bad("bad option or value: " + arg + " " + value);
@@ -145,6 +151,9 @@ int main(int argc, char** argv)
         std::filesystem::create_directories(cache, ec);
     }
     api.cacheDir = cache;
+    if (api.behindProxy) {
+        server.maxConnectionsPerAddress = server.maxConnections;
+    }
 
     int status = 0;
     try {

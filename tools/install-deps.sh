@@ -17,8 +17,10 @@ if [ "${1:-}" = "--test" ]; then
   packages+=(xvfb xauth xdotool x11-utils imagemagick clang libclang-rt-14-dev postgresql chromium)
 fi
 # openbox comes without its recommendations, which would pull in GTK3.
+# The determinism check's cross builds: arm64 under qemu-user, Windows under
+# wine64 (without wine's recommendations, which add fonts and 32-bit wine).
 bare=()
-[ "${1:-}" = "--test" ] && bare=(openbox)
+[ "${1:-}" = "--test" ] && bare=(openbox qemu-user g++-aarch64-linux-gnu g++-mingw-w64-x86-64 wine64)
 
 missing=()
 for p in "${packages[@]}"; do dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p"); done

@@ -19,12 +19,9 @@ bool haveLastRun = false;
 bool lastRunRecorded = false;
 bool bestStored = false;
 
-// The panel line that replays speak through.
-const char* const kReplayLine = "replay";
-
 void tell(const char* text)
 {
-    setPanelLine(kReplayLine, text);
+    setPanelLine(kReplayPanelLine, text);
 }
 
 const char* otherTrackText(WatchSource source)
@@ -98,6 +95,10 @@ bool replayToWatch(WatchSource source, Replay& replay)
             tell("This track has no best run to watch yet.");
             return false;
         }
+        if (read == ReplayReadError::EarlierPhysics) {
+            tell("The best run was recorded by an earlier physics and can't be watched.");
+            return false;
+        }
         if (read != ReplayReadError::None) {
             tell("The replay can't be read.");
             return false;
@@ -121,7 +122,7 @@ bool startWatching(Replay&& replay, WatchSource source)
     watched = std::move(replay);
     replayPlayer.begin(&watched.changes);
     replayDriving = true;
-    clearPanelLine(kReplayLine);
+    clearPanelLine(kReplayPanelLine);
     return true;
 }
 

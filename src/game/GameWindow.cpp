@@ -338,8 +338,8 @@ int32_t endWatching()
 
 // R or B on the end panel: the world is rebuilt as at a restart and the
 // replay drives it. Returns the next state: `s` when there is nothing to
-// watch, or the track just rebuilt is not the replay's (the panel says
-// why), Quit when the track can no longer be read.
+// watch, Paused when the track just rebuilt is not the replay's (a panel
+// says why in either case), Quit when the track can no longer be read.
 int32_t beginWatching(int32_t s, WatchSource source)
 {
     Replay replay;
@@ -352,7 +352,9 @@ int32_t beginWatching(int32_t s, WatchSource source)
         return GameQuit;
     }
     if (!watching) {
-        return s;
+        // The track changed as it was read: the ride on the panel is gone,
+        // and a new run of the track as it is now waits on the pause panel.
+        return GamePaused;
     }
     restartStepClock();
     return GameWatching;

@@ -68,7 +68,8 @@ void restartStepClock();
 bool restartRun();
 
 // Seams for tests that run frames without a window. frameSceneDrawer is
-// called inside sceneLock in place of drawing the scene (default drawScene);
+// called inside sceneLock in place of drawing the scene (default drawScene;
+// null draws nothing and takes no lock);
 // with frameDrawing false no GL call is made by gameFrame; when frameTextLog
 // is set every overlay text of a frame is appended to it.
 struct OverlayText {

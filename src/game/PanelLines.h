@@ -16,6 +16,10 @@
 #include <string>
 #include <vector>
 
+// The key of messages about watching and keeping replays: one line, the
+// latest message.
+inline constexpr const char* kReplayPanelLine = "replay";
+
 // Sets the line of `key` to `text`; an empty text removes it.
 void setPanelLine(const std::string& key, const std::string& text);
 void clearPanelLine(const std::string& key);

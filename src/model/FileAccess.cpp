@@ -4,10 +4,53 @@
 #include <cerrno>
 #include <cstring>
 
+#ifdef _WIN32
+#include "model/FileSeam.h"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#ifdef _WIN32
+// Windows has no FIFOs to wait on: a regular file is anything that is not a
+// folder or a device.
+std::FILE* openRegularStream(const std::string& path)
+{
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()),
+                                      nullptr, 0);
+    if (n <= 0) {
+        return nullptr;
+    }
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, path.data(), static_cast<int>(path.size()), wide.data(), n);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return nullptr;
+    }
+    return _wfopen(wide.c_str(), L"rb");
+}
+
+FileReadError readBoundedFile(const std::string& path, size_t maxBytes, std::string& text, std::string& error)
+{
+    switch (fileseam::readFileUpTo(path, maxBytes + 1, text, error)) {
+    case fileseam::ReadStatus::Missing: return FileReadError::Missing;
+    case fileseam::ReadStatus::Unreadable: return FileReadError::Unreadable;
+    case fileseam::ReadStatus::Ok: break;
+    }
+    if (text.size() > maxBytes) {
+        text.clear();
+        error = "larger than " + std::to_string(maxBytes) + " bytes";
+        return FileReadError::TooLarge;
+    }
+    return FileReadError::None;
+}
+#else
 int openRegularFile(const std::string& path)
 {
     // Without O_NONBLOCK the open of a FIFO waits for a writer.
@@ -94,3 +137,4 @@ FileReadError readBoundedFile(const std::string& path, size_t maxBytes, std::str
     text.resize(done);
     return FileReadError::None;
 }
+#endif

@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <string>
 
+#ifndef _WIN32
 // Opens `path` for reading when it is a regular file: the descriptor, or -1
 // with errno set (ENOENT for a missing file, EINVAL for anything that is not
 // a regular file).
 int openRegularFile(const std::string& path);
+#endif
 
 // The same as a stream ("rb"), or null.
 std::FILE* openRegularStream(const std::string& path);

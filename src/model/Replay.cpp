@@ -12,9 +12,13 @@
 #include <cstring>
 #include <limits>
 
+#ifdef _WIN32
+#include "model/FileSeam.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -22,6 +26,7 @@ constexpr const char* kVersionLine = "# velto replay ";
 constexpr const char* kTrackLine = "# track: ";
 constexpr const char* kDigestLine = "# digest: ";
 constexpr const char* kResultLine = "# result: ";
+constexpr const char* kClosingLine = "# end";
 
 // The next line of `text` from `pos`, without its line end (LF or CRLF).
 bool nextLine(const std::string& text, size_t& pos, std::string& line)
@@ -161,6 +166,7 @@ std::string unescapedTrackName(const std::string& text)
     return name;
 }
 
+#ifndef _WIN32
 bool writeAll(int fd, const std::string& bytes)
 {
     size_t done = 0;
@@ -176,6 +182,7 @@ bool writeAll(int fd, const std::string& bytes)
     }
     return true;
 }
+#endif
 
 } // namespace
 
@@ -217,10 +224,12 @@ std::string formatReplay(const Replay& replay)
         text += keyScriptLine(change);
         text += '\n';
     }
+    text += kClosingLine;
+    text += '\n';
     return text;
 }
 
-bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+ReplayReadError parseReplayText(const std::string& text, Replay& replay, std::string& error)
 {
     replay = Replay{};
     size_t pos = 0;
@@ -229,39 +238,62 @@ bool parseReplay(const std::string& text, Replay& replay, std::string& error)
     if (!nextLine(text, pos, line) || !startsWith(line, kVersionLine) ||
         !parseCount(line.substr(std::strlen(kVersionLine)), version)) {
         error = "line 1: not a replay (expected '" + std::string(kVersionLine) + "N')";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    if (version != kReplayVersion) {
+    if (version != kReplayVersion && version != kEarlierPhysicsReplayVersion) {
         error = "line 1: replay version " + std::to_string(version) + " is not " +
                 std::to_string(kReplayVersion);
-        return false;
+        return ReplayReadError::Malformed;
     }
     if (!nextLine(text, pos, line) || !startsWith(line, kTrackLine) ||
         line.size() == std::strlen(kTrackLine)) {
         error = "line 2: expected '" + std::string(kTrackLine) + "NAME'";
-        return false;
+        return ReplayReadError::Malformed;
     }
     replay.trackName = unescapedTrackName(line.substr(std::strlen(kTrackLine)));
     if (!nextLine(text, pos, line) || !startsWith(line, kDigestLine) ||
         !parseDigest(line.substr(std::strlen(kDigestLine)), replay.digest)) {
         error = "line 3: expected '" + std::string(kDigestLine) + "' and 16 hex digits";
-        return false;
+        return ReplayReadError::Malformed;
     }
     if (!nextLine(text, pos, line) || !startsWith(line, kResultLine) ||
         !parseResult(line.substr(std::strlen(kResultLine)), replay.result, replay.steps)) {
         error = "line 4: expected '" + std::string(kResultLine) + "RESULT steps: N time: MM:SS:HH'";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    if (!parseKeyScript(text, replay.changes, error)) {
-        return false;
+    if (version == kEarlierPhysicsReplayVersion) {
+        error = kEarlierPhysicsText;
+        return ReplayReadError::EarlierPhysics;
+    }
+    // The closing line and its line end end the text; nothing follows them.
+    size_t closing = std::string::npos;
+    for (const char* end : {"\n", "\r\n"}) {
+        const std::string tail = "\n" + std::string(kClosingLine) + end;
+        if (text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0) {
+            closing = text.size() - tail.size() + 1;
+        }
+    }
+    if (closing == std::string::npos || closing < pos) {
+        error = "the replay does not end with its closing line '" + std::string(kClosingLine) +
+                "': it is cut short or has text after it";
+        replay.changes.clear();
+        return ReplayReadError::Malformed;
+    }
+    if (!parseKeyScript(text.substr(0, closing), replay.changes, error)) {
+        return ReplayReadError::Malformed;
     }
     if (!replay.changes.empty() &&
         replay.changes.back().step >= static_cast<uint64_t>(std::max<int32_t>(replay.steps, 1))) {
         error = "a key change at step " + std::to_string(replay.changes.back().step) +
                 " lies beyond the run's " + std::to_string(replay.steps) + " steps";
-        return false;
+        return ReplayReadError::Malformed;
     }
-    return true;
+    return ReplayReadError::None;
+}
+
+bool parseReplay(const std::string& text, Replay& replay, std::string& error)
+{
+    return parseReplayText(text, replay, error) == ReplayReadError::None;
 }
 
 ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error)
@@ -274,12 +306,15 @@ ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::str
     case FileReadError::Unreadable: return ReplayReadError::Unreadable;
     case FileReadError::TooLarge: return ReplayReadError::TooLarge;
     }
-    if (!parseReplay(text, replay, error)) {
-        return ReplayReadError::Malformed;
-    }
-    return ReplayReadError::None;
+    return parseReplayText(text, replay, error);
 }
 
+#ifdef _WIN32
+bool writeReplayFile(const std::string& path, const Replay& replay)
+{
+    return !path.empty() && fileseam::replaceFileWith(path, formatReplay(replay));
+}
+#else
 bool writeReplayFile(const std::string& path, const Replay& replay)
 {
     if (path.empty()) {
@@ -311,6 +346,7 @@ bool writeReplayFile(const std::string& path, const Replay& replay)
     }
     return ok;
 }
+#endif
 
 bool trackDigestOf(std::FILE* file, uint64_t& digest)
 {
@@ -354,7 +390,11 @@ bool trackDigest(const std::string& path, uint64_t& digest)
 
 std::string fileNameOf(const std::string& path)
 {
+#ifdef _WIN32
+    const size_t slash = path.find_last_of("/\\");
+#else
     const size_t slash = path.find_last_of('/');
+#endif
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 

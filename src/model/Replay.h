@@ -2,16 +2,25 @@
 // with a header of comment lines, so that `velto-sim TRACK --keys FILE` rides
 // a replay like any other script:
 //
-//   # velto replay 1
+//   # velto replay 2
 //   # track: 01-first-ride.vlt
 //   # digest: 5f3a0c19e2d4b786
 //   # result: finished steps: 856 time: 00:08:56
 //   0 U
 //   20 R
 //   ...
+//   # end
+//
+// The closing line, with its line end, is the last thing in the file, so
+// that a file cut short anywhere is refused instead of read as a shorter
+// ride.
 //
 // The physics is deterministic, so the track and the keys of every step give
-// the ride bit for bit. The digest names the track's content: a 64-bit XXH3
+// the ride bit for bit, on every machine. Version 2 is the first version of
+// that physics; a version 1 replay was recorded by an earlier physics (with
+// the C library's transcendental functions) and is told apart, never ridden.
+//
+// The digest names the track's content: a 64-bit XXH3
 // hash of the track file without its first 8 bytes (the best time, which
 // changes as the track is played). It is identity, not security.
 //
@@ -27,7 +36,10 @@
 #include <string>
 #include <vector>
 
-inline constexpr int kReplayVersion = 1;
+inline constexpr int kReplayVersion = 2;
+// The versions written by an earlier physics, which no longer ride as they
+// did.
+inline constexpr int kEarlierPhysicsReplayVersion = 1;
 // A replay of an hour's riding with a key change every step is about 4 MB.
 inline constexpr size_t kMaxReplayBytes = size_t{8} << 20;
 
@@ -53,13 +65,22 @@ const char* replayResultName(int32_t result);
 // The whole replay as text, header first.
 std::string formatReplay(const Replay& replay);
 
-// Parses a replay. False with `error` set when the header is missing or
-// malformed (version, track, digest, result line, in this order) or a key
-// line is bad; key changes beyond `steps` are refused as well.
-bool parseReplay(const std::string& text, Replay& replay, std::string& error);
+// Why a replay could not be read.
+enum class ReplayReadError { None, Missing, Unreadable, TooLarge, Malformed, EarlierPhysics };
 
-// Why a replay file could not be read.
-enum class ReplayReadError { None, Missing, Unreadable, TooLarge, Malformed };
+// The one-line reason given for ReplayReadError::EarlierPhysics.
+inline constexpr const char* kEarlierPhysicsText = "recorded by an earlier physics";
+
+// Parses a replay. Malformed with `error` set when the header is missing or
+// malformed (version, track, digest, result line, in this order), a key
+// line is bad or the closing line is not the last; key changes beyond
+// `steps` are refused as well. EarlierPhysics (with kEarlierPhysicsText as
+// the error) for a replay of an earlier physics; its header is still read
+// into `replay`, its keys are not.
+ReplayReadError parseReplayText(const std::string& text, Replay& replay, std::string& error);
+
+// parseReplayText (...) == ReplayReadError::None.
+bool parseReplay(const std::string& text, Replay& replay, std::string& error);
 
 // Reads and parses the file at `path`, at most kMaxReplayBytes of it.
 ReplayReadError readReplayFile(const std::string& path, Replay& replay, std::string& error);

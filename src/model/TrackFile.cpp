@@ -19,9 +19,13 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include "model/FileSeam.h"
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 TrackBounds trackBounds;
 Cpolygons* polygonTail = nullptr;
@@ -187,10 +191,31 @@ bool readTrack(TrackReader& in, Cvector*& start, Cvector*& finish, int32_t& poly
     return true;
 }
 
-// Buffered writer over a file descriptor; remembers the first failure.
+// Where TrackWriter's bytes go: false on failure.
+using ByteSink = std::function<bool(const unsigned char* bytes, size_t size)>;
+
+#ifndef _WIN32
+bool writeToFd(int fd, const unsigned char* bytes, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+#endif
+
+// Buffered writer into a sink (a file descriptor); remembers the first failure.
 class TrackWriter {
 public:
-    explicit TrackWriter(int fd) : fd_(fd) { buffer_.reserve(kChunk); }
+    explicit TrackWriter(ByteSink sink) : sink_(std::move(sink)) { buffer_.reserve(kChunk); }
 
     void writeDouble(double value)
     {
@@ -212,18 +237,7 @@ public:
 
     bool flush()
     {
-        size_t done = 0;
-        while (ok_ && done < buffer_.size()) {
-            const ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
-            if (n < 0) {
-                if (errno == EINTR) {
-                    continue;
-                }
-                ok_ = false;
-            } else {
-                done += static_cast<size_t>(n);
-            }
-        }
+        ok_ = ok_ && sink_(buffer_.data(), buffer_.size());
         buffer_.clear();
         return ok_;
     }
@@ -241,7 +255,7 @@ private:
         }
     }
 
-    int fd_;
+    ByteSink sink_;
     std::vector<unsigned char> buffer_;
     bool ok_ = true;
 };
@@ -304,6 +318,7 @@ bool writeBody(TrackWriter& out, double bestTime, const Cvector& start, const Cv
     return out.flush();
 }
 
+#ifndef _WIN32
 // Writes a whole body to an open file and makes it durable.
 using BodyWriter = std::function<bool(int fd)>;
 
@@ -436,6 +451,7 @@ bool saveInPlace(const std::string& target, int fd, const BodyWriter& body)
     }
     return ok;
 }
+#endif
 
 } // namespace
 
@@ -487,6 +503,34 @@ bool loadTrack(const std::string& path, Cvector*& start, Cvector*& finish, int32
     return ok;
 }
 
+#ifdef _WIN32
+bool writeTrack(const std::string& path, double bestTime, const Cvector& start, const Cvector& finish,
+                int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
+                const Capples* apples)
+{
+    if (path.empty() || !listsHoldCounts(polygonCount, polygons, appleCount, apples)) {
+        return false;
+    }
+    std::string bytes;
+    TrackWriter out([&bytes](const unsigned char* data, size_t size) {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+    return writeBody(out, bestTime, start, finish, polygonCount, polygons, appleCount, apples) &&
+           fileseam::replaceFileWith(path, bytes);
+}
+
+bool rewriteBestTime(const std::string& path, double time)
+{
+    unsigned char bytes[8];
+    uint64_t bits = std::bit_cast<uint64_t>(time);
+    for (unsigned char& b : bytes) {
+        b = static_cast<unsigned char>(bits & 0xFF);
+        bits >>= 8;
+    }
+    return fileseam::overwriteFileStart(path, bytes, sizeof bytes);
+}
+#else
 bool writeTrack(const std::string& path, double bestTime, const Cvector& start, const Cvector& finish,
                 int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
                 const Capples* apples)
@@ -497,7 +541,7 @@ bool writeTrack(const std::string& path, double bestTime, const Cvector& start, 
         return false;
     }
     const BodyWriter body = [&](int fd) {
-        TrackWriter out(fd);
+        TrackWriter out([fd](const unsigned char* data, size_t size) { return writeToFd(fd, data, size); });
         return writeBody(out, bestTime, start, finish, polygonCount, polygons, appleCount, apples) &&
                ::fsync(fd) == 0;
     };
@@ -558,3 +602,4 @@ bool rewriteBestTime(const std::string& path, double time)
     ok = (::close(fd) == 0) && ok;
     return ok;
 }
+#endif

@@ -2,9 +2,14 @@
 //
 // x grows to the right, y upwards, in world units. Angles are in degrees,
 // counter-clockwise positive. Every operation works in place on doubles, in
-// a fixed order of arithmetic, because the physics must replay bit for bit.
+// a fixed order of arithmetic and with the core's own sine, cosine and arc
+// tangent, because the physics must replay bit for bit on every machine.
 // None of them allocates.
 #pragma once
+
+#include "model/ArcTangent.h"
+#include "model/SinCos.h"
+#include "model/SquareRoot.h"
 
 #include <cmath>
 
@@ -47,14 +52,15 @@ public:
         const double x0 = x;
         const double y0 = y;
         const double t = kPi * deg / 180.0;
-        const double s = std::sin(t);
-        const double c = std::cos(t);
+        double s = 0.0;
+        double c = 0.0;
+        vmath::sinCos(t, s, c);
         x = c * x0 - s * y0;
         y = x0 * s + c * y0;
     }
 
     double dot(const Cvector& v) const { return x * v.x + y * v.y; }
-    double length() const { return std::sqrt(x * x + y * y); }
+    double length() const { return vmath::sqrt(x * x + y * y); }
     // The counter-clockwise turn in degrees that takes (0, 1) into this
     // direction: (1, 0) gives -90, (0, -1) gives 180, the zero vector 0.
     double angle() const
@@ -62,7 +68,7 @@ public:
         if (x == 0.0) {
             return y < 0.0 ? 180.0 : 0.0;
         }
-        return -std::atan2(x, y) * 180.0 / kPi;
+        return -vmath::atan2(x, y) * 180.0 / kPi;
     }
 };
 

@@ -1,5 +1,7 @@
 #include "physics/Balls.h"
 
+#include "model/SquareRoot.h"
+
 #include <cmath>
 
 double contactBacktrack = 0.0;
@@ -147,7 +149,7 @@ int Cball::collideCorner(const Cvector& corner, const Cvector& other) const
     if (disc < 0.0) {
         return 0;
     }
-    const double t = std::sqrt(disc) + p;
+    const double t = vmath::sqrt(disc) + p;
     if (t <= 0.0) {
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "physics/EdgeGrid.h"
 
 #include "physics/Balls.h"
+#include "model/SquareRoot.h"
 
 #include <algorithm>
 #include <cmath>
@@ -119,7 +120,7 @@ void CedgeGrid::divide(const Bounds& bounds, double reach)
     // About one cell per edge, none smaller than a wheel.
     double cell = kMinCellSize;
     if (!edges_.empty()) {
-        cell = std::max(cell, std::sqrt(width * height / static_cast<double>(edges_.size())));
+        cell = std::max(cell, vmath::sqrt(width * height / static_cast<double>(edges_.size())));
     }
     cell = std::max({cell, width / kMaxCellsPerAxis, height / kMaxCellsPerAxis});
     area_ = {minX, maxX, minY, maxY};

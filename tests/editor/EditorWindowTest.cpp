@@ -553,8 +553,8 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
     script.wait(2);
     script.then([zoom] {
         EXPECT_EQ(viewZoom, *zoom * 8);
-        // Pressed and released between two frames: the key is not seen at
-        // all, the click is (a quick tap still starts a polygon).
+        // Pressed and released between two frames: the next frame still
+        // sees the key, as it sees the click (a quick tap starts a polygon).
         injectKey(VK_SUBTRACT, true);
         injectKey(VK_SUBTRACT, false);
         const Pixel p = toPixel(0, -200);
@@ -563,7 +563,7 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
     });
     script.wait(2);
     script.then([&, zoom] {
-        EXPECT_EQ(viewZoom, *zoom * 8);
+        EXPECT_EQ(viewZoom, *zoom * 4);
         EXPECT_TRUE(drawingPolygon);
         // A quick right click ends it again.
         injectMouseButton(3, true, 10, 10);

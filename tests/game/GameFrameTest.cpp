@@ -639,6 +639,61 @@ TEST_F(GameFrameTest, TheGhostRidesTheBestRunAndLeavesThePlayersRideAlone)
     }
 }
 
+TEST_F(GameFrameTest, ABestRunOfAnEarlierPhysicsIsToldApartAndTheNextBestRunReplacesIt)
+{
+    MessageRecorder messages;
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    keyDown[VK_UP] = true;
+    while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    const double best = storedBestTime(path);
+    ASSERT_GT(best, 0.0);
+
+    // The same run as the earlier physics wrote it: version 1, no closing line.
+    const std::string replayPath = (dir / "track.replay").string();
+    std::string earlier = formatReplay(lastRunReplay());
+    earlier.replace(0, std::string("# velto replay 2").size(), "# velto replay 1");
+    earlier.resize(earlier.size() - std::string("# end\n").size());
+    std::ofstream(replayPath, std::ios::binary) << earlier;
+
+    // No ghost, the best time kept, and B says why in a line, not in a box.
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(ghostReady());
+    EXPECT_EQ(storedBestTime(path), best);
+    keyDown[VK_UP] = true;
+    while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    keyDown['B'] = true;
+    EXPECT_EQ(frame(GameFinished), GameFinished);
+    EXPECT_EQ(panelLines(),
+              std::vector<std::string>{"The best run was recorded by an earlier physics and can't be watched."});
+    EXPECT_TRUE(messages.messages.empty());
+
+    // The next best run writes its replay in the place of the old one.
+    ASSERT_TRUE(rewriteBestTime(path, best * 2.0));
+    ASSERT_TRUE(restartRun());
+    keyDown[VK_UP] = true;
+    while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    EXPECT_EQ(storedBestTime(path), best);
+    Replay written;
+    std::string error;
+    EXPECT_EQ(readReplayFile(replayPath, written, error), ReplayReadError::None) << error;
+    ASSERT_TRUE(restartRun());
+    EXPECT_TRUE(ghostReady());
+}
+
 TEST_F(GameFrameTest, RestartOnAnUnreadableTrackEndsWithTheMessage)
 {
     MessageRecorder recorder;

@@ -56,6 +56,31 @@ TEST_F(InputTest, InjectedKeysSetAndClearTheirCodes)
     EXPECT_EQ(countDown(), 0);
 }
 
+TEST_F(InputTest, AKeyTappedBetweenTwoFramesIsSeenByTheNextFrameAHeldOneLetsGoAtOnce)
+{
+    // A quick Ctrl+Z: all four events before a frame runs.
+    injectKey(VK_CONTROL, true);
+    injectKey('Z', true);
+    injectKey('Z', false);
+    injectKey(VK_CONTROL, false);
+    drainEvents();   // ends where a frame runs
+    EXPECT_TRUE(keyDown['Z']);
+    EXPECT_TRUE(keyDown[VK_CONTROL]);
+    drainEvents();
+    EXPECT_EQ(countDown(), 0);
+
+    // A key a frame has seen, auto-repeated, is up as soon as it is let go.
+    injectKey(VK_RETURN, true);
+    drainEvents();
+    injectKey(VK_RETURN, true, true);
+    injectKey(VK_RETURN, false);
+    pumpMessage();
+    pumpMessage();
+    EXPECT_FALSE(keyDown[VK_RETURN]);
+    drainEvents();
+    EXPECT_EQ(countDown(), 0);
+}
+
 TEST_F(InputTest, AltKeysAndF10AreSystemKeys)
 {
     injectKey(VK_MENU, true);

@@ -16,7 +16,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -95,11 +97,13 @@ protected:
         return dir.writeTrack(name + ".vlt", readTrackText(kData + name + ".track"));
     }
 
-    SimRun run(const std::string& args)
+    // `shell` goes before the command, in the same shell (limits, timeout).
+    // `traceLines`: every output line but the result line is a trace line.
+    SimRun run(const std::string& args, const std::string& shell = "", bool traceLines = true)
     {
         SimRun r;
         const std::string errFile = dir.file("stderr.txt");
-        const std::string command = quote(kSim) + " " + args + " 2>" + quote(errFile);
+        const std::string command = shell + quote(kSim) + " " + args + " 2>" + quote(errFile);
         FILE* pipe = popen(command.c_str(), "r");
         if (pipe == nullptr) {
             ADD_FAILURE() << "cannot run " << command;
@@ -115,7 +119,7 @@ protected:
         std::ifstream err(errFile);
         r.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
 
-        std::istringstream lines(r.out);
+        std::istringstream lines(traceLines ? r.out : std::string());
         std::string line;
         while (std::getline(lines, line)) {
             if (line.rfind("result:", 0) == 0) {
@@ -452,6 +456,33 @@ TEST_F(SimTest, BadArgumentsAndScriptsAreRefusedBeforeTheTrackIsRead)
     EXPECT_EQ(r.rows[4][Facing], -1.0);
 }
 
+TEST_F(SimTest, KeyScriptsAndReplaysAreReadOnlyFromRegularFilesWithinTheirBound)
+{
+    const std::string flat = quote(track("flat"));
+    const std::string fifo = dir.file("pipe.replay");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string big = dir.file("big.keys");
+    ASSERT_EQ(::truncate(dir.write("big.keys", "0 U\n").c_str(), 9 << 20), 0);   // sparse
+    // A hang or a memory blow-up shows as a timeout's 124 or an abort (a
+    // sanitizer's reservations need more address space than that limit).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const std::string bounded = "timeout 20 ";
+#else
+    const std::string bounded = "ulimit -v 400000; timeout 20 ";
+#endif
+    for (const auto& [args, why] :
+         {std::pair{flat + " --keys /dev/zero", "not a regular file"},
+          std::pair{flat + " --keys " + quote(fifo), "not a regular file"},
+          std::pair{flat + " --replay " + quote(fifo), "not a regular file"},
+          std::pair{flat + " --keys " + quote(big), "larger than 8388608 bytes"}}) {
+        const SimRun r = run(args, bounded);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_NE(r.err.find(why), std::string::npos) << args << " -> " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}
+
 TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
 {
     const std::string rock = quote(track("rock"));
@@ -461,7 +492,7 @@ TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
     ASSERT_EQ(keys.status, 0) << keys.err;
     std::ifstream in(recorded);
     const std::string replay((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(replay.substr(0, replay.find("# digest")), "# velto replay 1\n# track: rock.vlt\n");
+    EXPECT_EQ(replay.substr(0, replay.find("# digest")), "# velto replay 2\n# track: rock.vlt\n");
     EXPECT_NE(replay.find("\n# result: running steps: 900 time: 00:09:00\n0\n50 RU\n300\n"), std::string::npos)
         << replay;
 
@@ -480,6 +511,37 @@ TEST_F(SimTest, ARecordedRideReplaysAndAReplayThatDoesNotHoldExitsFour)
         EXPECT_EQ(r.status, 4) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
+
+    // The same keys recorded by the earlier physics: told apart, not ridden.
+    std::string earlier = replay.substr(0, replay.size() - std::string("# end\n").size());
+    earlier.replace(0, std::string("# velto replay 2").size(), "# velto replay 1");
+    const SimRun old = run(rock + " --trace --replay " + quote(dir.write("earlier.replay", earlier)));
+    EXPECT_EQ(old.status, 4) << old.err;
+    EXPECT_EQ(old.out, "");
+    EXPECT_EQ(std::count(old.err.begin(), old.err.end(), '\n'), 1) << old.err;
+    EXPECT_NE(old.err.find("recorded by an earlier physics"), std::string::npos) << old.err;
+}
+
+TEST_F(SimTest, DigestIsOneLineForTheWholeRide)
+{
+    const std::string rock = quote(track("rock"));
+    const std::string hill = " --keys " + quote(kData + "hill.keys");
+    const SimRun digest = run(rock + hill + " --max-steps 600 --digest", "", false);
+    ASSERT_EQ(digest.status, 0) << digest.err;
+    ASSERT_EQ(digest.out.size(), 17u) << digest.out;
+    EXPECT_EQ(digest.out.find_first_not_of("0123456789abcdef"), 16u) << digest.out;
+
+    // The digest after each step, the last one the whole ride's.
+    const SimRun steps = run(rock + hill + " --max-steps 600 --step-digests", "", false);
+    ASSERT_EQ(steps.status, 0) << steps.err;
+    EXPECT_EQ(std::count(steps.out.begin(), steps.out.end(), '\n'), 601) << steps.out.substr(0, 200);
+    EXPECT_NE(steps.out.find("\n600 " + digest.out), std::string::npos);
+
+    // One more step, another key or another track: another digest.
+    EXPECT_NE(run(rock + hill + " --max-steps 601 --digest", "", false).out, digest.out);
+    EXPECT_NE(run(rock + " --keys " + quote(kData + "drive.keys") + " --max-steps 600 --digest", "", false).out, digest.out);
+    EXPECT_NE(run(quote(track("hill")) + hill + " --max-steps 600 --digest", "", false).out, digest.out);
+    EXPECT_EQ(run(rock + hill + " --max-steps 600 --digest", "", false).out, digest.out);
 }
 
 TEST_F(SimTest, UnreadableTrackIsReportedOnStderrOnly)

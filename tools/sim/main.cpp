@@ -2,17 +2,22 @@
 // game's physics thread does, driven by a key script.
 //
 //   velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]
-//             [--brute-force]
+//             [--digest] [--step-digests] [--brute-force]
 //
 // --record writes the replay of the ride; --replay rides a replay and checks
 // that it names this track and ends as its header says.
+// --digest prints, instead of the result line, one line of 16 hex digits:
+// the digest of the whole run, every step's bike state bit for bit
+// (physics/RunDigest.h). --step-digests prints the step count and the digest
+// so far after each step, to find the first step where two rides part.
 // --brute-force tests every edge of the track in each contact pass instead of
 // asking the broad phase; the trace is the same bit for bit, only slower.
 //
 // Exit status: 0 when the simulation ran (whatever its result), 1 when the
 // track cannot be loaded, 2 for bad arguments or a bad key script or replay,
 // 3 when the output or the recorded replay cannot be written, 4 when a
-// replay does not hold for the track (one line on stderr says why).
+// replay does not hold for the track or was recorded by an earlier physics
+// (one line on stderr says why).
 #include "model/FileAccess.h"
 #include "model/KeyScript.h"
 #include "model/Replay.h"
@@ -20,6 +25,7 @@
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "physics/ReplayRide.h"
+#include "physics/RunDigest.h"
 #include "physics/World.h"
 
 #include <algorithm>
@@ -36,7 +42,7 @@ constexpr int32_t kDefaultMaxSteps = 360000;
 void usage()
 {
     std::fputs("usage: velto-sim TRACK [--keys FILE | --replay FILE] [--record FILE] [--max-steps N] [--trace]"
-               " [--brute-force]\n",
+               " [--digest] [--step-digests] [--brute-force]\n",
                stderr);
 }
 
@@ -99,22 +105,32 @@ void printTrace(int32_t result)
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-// Writes the trace lines and keeps the run's own keys, as changes, for --record.
+// After each step: the run's digest, the trace and step digest lines, and
+// the run's own keys, as changes, for --record.
 class SimObserver : public RideObserver {
 public:
-    SimObserver(bool trace, Replay* record) : trace_(trace), record_(record) {}
+    SimObserver(bool trace, bool stepDigests, Replay* record)
+        : trace_(trace), stepDigests_(stepDigests), record_(record)
+    {
+    }
     void afterStep(uint64_t step, uint8_t keys, int32_t result) override
     {
         if (record_ != nullptr && (step == 0 || record_->changes.back().keys != keys)) {
             record_->changes.push_back(KeyChange{step, keys});
         }
+        digest.addStep(result);
         if (trace_) {
             printTrace(result);
         }
+        if (stepDigests_) {
+            std::printf("%d %016llx\n", stepCount.load(), static_cast<unsigned long long>(digest.value()));
+        }
     }
+    RunDigest digest;
 
 private:
     bool trace_;
+    bool stepDigests_;
     Replay* record_;
 };
 
@@ -131,12 +147,18 @@ int main(int argc, char** argv)
     bool haveRecord = false;
     bool haveSteps = false;
     bool trace = false;
+    bool digestOnly = false;
+    bool stepDigests = false;
     int32_t maxSteps = kDefaultMaxSteps;
 
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--trace") {
             trace = true;
+        } else if (arg == "--digest") {
+            digestOnly = true;
+        } else if (arg == "--step-digests") {
+            stepDigests = true;
         } else if (arg == "--brute-force") {
             bruteForceContacts = true;
         } else if (arg == "--keys" || arg == "--replay" || arg == "--record" || arg == "--max-steps") {
@@ -184,7 +206,13 @@ int main(int argc, char** argv)
     Replay replay;
     if (isReplay) {
         std::string error;
-        if (readReplayFile(keysFile, replay, error) != ReplayReadError::None) {
+        const ReplayReadError read = readReplayFile(keysFile, replay, error);
+        if (read == ReplayReadError::EarlierPhysics) {
+            std::fprintf(stderr, "velto-sim: %s: %s; it does not ride on this version\n", keysFile.c_str(),
+                         error.c_str());
+            return 4;
+        }
+        if (read != ReplayReadError::None) {
             std::fprintf(stderr, "velto-sim: %s: %s\n", keysFile.c_str(), error.c_str());
             return 2;
         }
@@ -227,16 +255,22 @@ int main(int argc, char** argv)
     static char outputBuffer[1 << 16];
     std::setvbuf(stdout, outputBuffer, _IOFBF, sizeof outputBuffer);
 
+    // The run's own keys, as changes, for --record.
     Replay record;
     record.trackName = fileNameOf(trackFile);
     record.digest = digest;
-    SimObserver observer(trace, haveRecord ? &record : nullptr);
+    SimObserver observer(trace, stepDigests, haveRecord ? &record : nullptr);
     const RideEnd end = rideKeys(changes, maxSteps, &observer);
     const int32_t result = end.result;
+    const RunDigest& runDigest = observer.digest;
 
     const int32_t steps = stepCount.load();
-    std::printf("result: %s steps: %d time: %s\n", replayResultName(result), steps,
-                formatRunTime(runTimeOfSteps(steps)).c_str());
+    if (digestOnly) {
+        std::printf("%016llx\n", static_cast<unsigned long long>(runDigest.value()));
+    } else {
+        std::printf("result: %s steps: %d time: %s\n", replayResultName(result), steps,
+                    formatRunTime(runTimeOfSteps(steps)).c_str());
+    }
     std::fflush(stdout);
     freeWorld();
     if (std::ferror(stdout)) {

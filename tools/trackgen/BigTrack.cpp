@@ -4,6 +4,8 @@
 // pebbles buried in the ground as holes of the fill.
 #include "Tracks.h"
 
+#include "model/SinCos.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -64,7 +66,7 @@ TrackDesign bigTrack(int edges, uint32_t seed)
                 continue;
             }
             const double ease = std::min(1.0, (x - kLeft - kClearStart) / 600.0);
-            const double roll = ease * (20.0 * std::sin(x / 170.0 + f) + 20.0);
+            const double roll = ease * (20.0 * vmath::sin(x / 170.0 + f) + 20.0);
             const double dice = random.uniform(0.0, 1.0);
             if (ease < 1.0) {
                 slab.push_back({x, base + roll});
@@ -90,7 +92,7 @@ TrackDesign bigTrack(int edges, uint32_t seed)
         // hanging low over caves.
         for (int i = perLine; i >= 0; --i) {
             const double x = kLeft + spacing * i;
-            const double cave = std::max(0.0, std::sin(x / 900.0 + 2.0 * f)) * 110.0;
+            const double cave = std::max(0.0, vmath::sin(x / 900.0 + 2.0 * f)) * 110.0;
             slab.push_back({x, base - kSlab - cave - random.uniform(0.0, 6.0)});
         }
         t.polygons.push_back(std::move(slab));
@@ -111,7 +113,7 @@ TrackDesign bigTrack(int edges, uint32_t seed)
         std::vector<Point> pebble;
         for (int k = 0; k < sides; ++k) {
             const double a = 2.0 * 3.14159265358979323846 * k / sides;
-            pebble.push_back({cx + r * std::cos(a), cy + r * std::sin(a)});
+            pebble.push_back({cx + r * vmath::cos(a), cy + r * vmath::sin(a)});
         }
         t.polygons.push_back(std::move(pebble));
         left -= sides;

@@ -1,5 +1,7 @@
 #include "TrackShapes.h"
 
+#include "model/SinCos.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -27,7 +29,7 @@ Profile& Profile::hills(double x, double height, int waves, int samplesPerWave)
     for (int i = 1; i <= n; ++i) {
         const double t = static_cast<double>(i) / n;
         const double phase = t * waves * 2.0 * kPi;
-        points.push_back({a.x + (x - a.x) * t, a.y + height * (1.0 - std::cos(phase)) / 2.0});
+        points.push_back({a.x + (x - a.x) * t, a.y + height * (1.0 - vmath::cos(phase)) / 2.0});
     }
     return *this;
 }
@@ -62,8 +64,8 @@ std::vector<Point> rock(double x, double y, double rx, double ry, int samples)
     for (int i = 0; i < samples; ++i) {
         const double a = 2.0 * kPi * i / samples;
         // A little unevenness, the same for every build.
-        const double wobble = 1.0 + 0.08 * std::sin(3.0 * a + 1.0);
-        outline.push_back({x + rx * wobble * std::cos(a), y + ry * wobble * std::sin(a)});
+        const double wobble = 1.0 + 0.08 * vmath::sin(3.0 * a + 1.0);
+        outline.push_back({x + rx * wobble * vmath::cos(a), y + ry * wobble * vmath::sin(a)});
     }
     return outline;
 }

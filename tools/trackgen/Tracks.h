@@ -1,6 +1,8 @@
 // The shipped track pack, as geometry: each track is a list of polygons
 // (odd winding: a polygon inside another is a hole), apples, a start and a
 // finish, plus a route of waypoints that the key-script search follows.
+// Curves use the core's own sine and cosine (model/SinCos.h), so that every
+// machine generates the same bytes and the proof replays' track digests hold.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,22 @@
+// The C library's sine, cosine, arc tangent and logarithm under the names of
+// the core's own: the physics as it was computed before it had its own, for
+// the side-by-side cost measure in velto-bench. Never part of the core.
+#include "model/ArcTangent.h"
+#include "model/Logarithm.h"
+#include "model/SinCos.h"
+
+#include <cmath>
+
+namespace vmath {
+
+double sin(double x) { return std::sin(x); }
+double cos(double x) { return std::cos(x); }
+void sinCos(double x, double& s, double& c)
+{
+    s = std::sin(x);
+    c = std::cos(x);
+}
+double atan2(double y, double x) { return std::atan2(y, x); }
+double log(double x) { return std::log(x); }
+
+} // namespace vmath
