@@ -482,7 +482,7 @@ int32_t gameFrame(int32_t s)
         }
         overlayText(keys, 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
         overlayText("N - next track   T - track list", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -110.0, 16.0, true);
-        panelLinesFrom(-135.0);
+        panelLinesFrom(-110.0 - kPanelLineGap - 5.0);
     }
     if (s == GamePaused) {
         panelBackground();
@@ -492,7 +492,7 @@ int32_t gameFrame(int32_t s)
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
         overlayText(hubActive() ? "N - next track   T - track list   W - world record" : "N - next track   T - track list",
                     1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
-        panelLinesFrom(-115.0);
+        panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
     }
     if (firstHintPending && (s == GameRunning || s == GamePaused)) {
         firstHint(w, h);

@@ -183,6 +183,55 @@ Cpolygons* readPicture(Picture& picture)
     return polygons;
 }
 
+// The ground with every vertex closer than `spacing` to the last one kept
+// left out, and polygons that shrink below three vertices dropped: a
+// picture a few hundred pixels wide needs no more, and a track of many
+// thousand edges tessellates at once.
+Cpolygons* thinnedGround(const Cpolygons* ground, double spacing)
+{
+    Cpolygons* head = nullptr;
+    Cpolygons* tail = nullptr;
+    const double reach = spacing * spacing;
+    for (const Cpolygons* node = ground; node != nullptr; node = node->next) {
+        if (node->polygon == nullptr || node->polygon->first == nullptr) {
+            continue;
+        }
+        auto* polygon = new Cpolygon();
+        Cvertex* last = nullptr;
+        for (const Cvertex* v = node->polygon->first; v != nullptr; v = v->next) {
+            if (last != nullptr) {
+                const double dx = v->x - last->x;
+                const double dy = v->y - last->y;
+                if (dx * dx + dy * dy < reach) {
+                    continue;
+                }
+            }
+            auto* kept = new Cvertex(v->x, v->y);
+            if (last == nullptr) {
+                polygon->first = kept;
+            } else {
+                last->next = kept;
+            }
+            last = kept;
+            ++polygon->count;
+        }
+        if (polygon->count < 3) {
+            delete polygon;
+            continue;
+        }
+        auto* added = new Cpolygons();
+        added->polygon = polygon;
+        if (tail == nullptr) {
+            head = added;
+        } else {
+            tail->next = added;
+            added->prev = tail;
+        }
+        tail = added;
+    }
+    return head;
+}
+
 // The picture of the selected track in the rectangle (window pixels).
 void drawPicture(const std::string& path, double left, double bottom, double right, double top)
 {
@@ -213,9 +262,11 @@ void drawPicture(const std::string& path, double left, double bottom, double rig
     glScaled(zoom, zoom, 1.0);
     glTranslated(-cx, -cy, 0.0);
     if (ground != nullptr) {
-        textureRepeat = groundTexture != nullptr ? groundTexture->Width() : 1;
-        Cpolygons::drawPolygons(ground, picture.list);
+        Cpolygons* thinned = thinnedGround(ground, 1.0 / zoom);
         delete ground;
+        textureRepeat = groundTexture != nullptr ? groundTexture->Width() : 1;
+        Cpolygons::drawPolygons(thinned, picture.list);
+        delete thinned;
     } else if (picture.list != 0) {
         glCallList(picture.list);
     }

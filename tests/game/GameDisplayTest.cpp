@@ -5,6 +5,7 @@
 // touches the window or GL runs on the main thread through the loop hook.
 #include "GameTestSupport.h"
 #include "StubHub.h"
+#include "Tracks.h"
 
 #include "game/Game.h"
 #include "game/GameGhost.h"
@@ -693,10 +694,11 @@ TEST_F(GameDisplayTest, NextTrackTheTrackListAndMedals)
     EXPECT_EQ(storedBestTime(second.string()) > 0.0, true) << "the finish wrote its best time";
 }
 
-// The list over the shipped pack, and over 500 tracks: from T to the end of
-// the list's first frame, and the costliest frame of the list while the
-// selection runs down the whole list, a picture for every row (its processor
-// time is what the list itself costs, whatever else the machine runs).
+// The list over the shipped pack, and over 500 tracks (the last a big one):
+// from T to the end of the list's first frame, and the costliest frame of the
+// list while the selection runs down the whole list, a picture for every row
+// (its processor time is what the list itself costs, whatever else the
+// machine runs).
 TEST_F(GameDisplayTest, TheTrackListOpensQuicklyAndStaysSmooth)
 {
     std::vector<fs::path> pack;
@@ -715,7 +717,12 @@ TEST_F(GameDisplayTest, TheTrackListOpensQuicklyAndStaysSmooth)
             std::snprintf(name, sizeof name, "%03zu-", i);
             fs::copy_file(pack[i % pack.size()], folder / (name + pack[i % pack.size()].filename().string()));
         }
-        fs::copy_file(fs::path(VELTO_BINARY_DIR) / "tracks" / kParFileName, folder / kParFileName);
+        if (tracks == 500) {
+            // The last one a track of 100,000 edges: its picture is thinned
+            // to what the picture's pixels show before it is tessellated.
+            fs::remove(folder / ("499-" + pack[499 % pack.size()].filename().string()));
+            ASSERT_TRUE(writeDesign(bigTrack(100000, 7), (folder / "499-big.vlt").string()));
+        }
         trackPath = (folder / ("000-" + pack[0].filename().string())).string();
         double openMs = -1.0;
         double openCpuMs = -1.0;
@@ -748,7 +755,8 @@ TEST_F(GameDisplayTest, TheTrackListOpensQuicklyAndStaysSmooth)
 #if !defined(__SANITIZE_ADDRESS__)
         EXPECT_GE(openCpuMs, 0.0);
         EXPECT_LT(openCpuMs, 100.0) << tracks << " tracks";
-        EXPECT_LT(cost.maxCpuMs, 30.0) << tracks << " tracks";
+        // The big track's first frame reads it twice (its row, its picture).
+        EXPECT_LT(cost.maxCpuMs, tracks == 500 ? 100.0 : 30.0) << tracks << " tracks";
 #endif
     }
 }

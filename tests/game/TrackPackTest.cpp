@@ -17,6 +17,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <sys/wait.h>
@@ -228,4 +229,16 @@ TEST(TrackPack, TracksShipWithNoBestTimeAndRegeneratingKeepsAPlayersBestTimes)
     EXPECT_EQ(LoadedTrack(dir.file(pack[0].name + ".vlt")).best, 0.0001);
     EXPECT_EQ(LoadedTrack(dir.file(pack[1].name + ".vlt")).best, -1.0);
     EXPECT_FALSE(std::filesystem::exists(dir.file(pack[0].name + ".vlt.new")));
+
+    // A track renumbered in the pack: its old file goes, and its best time
+    // and best run move to the new name. A player's own track stays.
+    ASSERT_TRUE(writeDesign(pack[2], dir.file("99-old-name.vlt"), 0.0003));
+    std::ofstream(dir.file("99-old-name.replay")) << "best run";
+    ASSERT_TRUE(writeDesign(changed, dir.file("98-own.vlt"), 0.0004));
+    run(generate, status);
+    ASSERT_EQ(status, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("99-old-name.vlt")));
+    EXPECT_EQ(LoadedTrack(dir.file(pack[2].name + ".vlt")).best, 0.0003);
+    EXPECT_TRUE(std::filesystem::exists(dir.file(pack[2].name + ".replay")));
+    EXPECT_EQ(LoadedTrack(dir.file("98-own.vlt")).best, 0.0004);
 }

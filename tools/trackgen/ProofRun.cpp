@@ -88,7 +88,7 @@ std::vector<KeyChange> shiftedChanges(const std::vector<KeyChange>& changes, con
     return shifted;
 }
 
-double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed)
+double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed, int maxShift)
 {
     // mt19937's output is fixed by the standard; the distribution is ours,
     // so the offsets are the same with every library.
@@ -98,7 +98,7 @@ double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t s
     std::vector<int> offsets(replay.changes.size());
     for (int t = 0; t < kShiftTries; ++t) {
         for (int& offset : offsets) {
-            offset = static_cast<int>(random() % (2 * kMaxShift + 1)) - kMaxShift;
+            offset = static_cast<int>(random() % static_cast<uint32_t>(2 * maxShift + 1)) - maxShift;
         }
         if (rideChanges(trackFile, shiftedChanges(replay.changes, offsets), maxSteps).result == StepFinished) {
             ++finished;
@@ -389,12 +389,12 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
     return keyRuleBreach(replay.changes, replay.steps).empty();
 }
 
-bool polishProofRun(const std::string& trackFile, Replay& replay, int passes)
+bool polishProofRun(const std::string& trackFile, Replay& replay, int passes, int maxShift)
 {
     // Judged on other shifts than shiftShare's own, so that the polish
     // cannot simply learn the measure's draws.
     constexpr uint32_t kPolishSeed = 4242u;
-    double best = shiftShare(trackFile, replay, kPolishSeed);
+    double best = shiftShare(trackFile, replay, kPolishSeed, maxShift);
     bool improved = false;
     for (int pass = 0; pass < passes; ++pass) {
         bool moved = false;
@@ -416,7 +416,7 @@ bool polishProofRun(const std::string& trackFile, Replay& replay, int passes)
                 if (!keyRuleBreach(candidate.changes, candidate.steps).empty()) {
                     continue;
                 }
-                const double share = shiftShare(trackFile, candidate, kPolishSeed);
+                const double share = shiftShare(trackFile, candidate, kPolishSeed, maxShift);
                 if (share > best) {
                     best = share;
                     replay = candidate;

@@ -28,6 +28,9 @@ inline constexpr uint64_t kMinKeyHold = 9;
 inline constexpr double kMaxChangesPerSecond = 5.0;
 inline constexpr int kShiftTries = 50;
 inline constexpr int kMaxShift = 2;
+// A person's timing: every key change off by up to 5 steps (50 ms) either
+// way. The pack's difficulty is the shift share at this shift.
+inline constexpr int kPersonShift = 5;
 
 struct RideResult {
     int32_t result = 0;   // StepRunning, StepFinished or StepCrashed
@@ -45,14 +48,17 @@ RideResult rideChanges(const std::string& trackFile, const std::vector<KeyChange
 std::string keyRuleBreach(const std::vector<KeyChange>& changes, int32_t steps);
 
 // The key changes with every step moved by an offset from `offsets` (one per
-// change, in [-kMaxShift, kMaxShift]), kept at step 0 or later, in step order.
+// change), kept at step 0 or later, in step order.
 std::vector<KeyChange> shiftedChanges(const std::vector<KeyChange>& changes, const std::vector<int>& offsets);
 
 // The share (0 to 1) of kShiftTries shifted rides of `replay` on the track
 // file that finish, each within a few seconds more than the replay's own
-// steps. The random offsets come from `seed`: the same replay always gets
-// the same share. The pack is measured with the default seed.
-double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed = 12345u);
+// steps, every key change moved by a random whole number of steps in
+// [-maxShift, maxShift]. The random offsets come from `seed`: the same
+// replay always gets the same share. The pack is measured with the default
+// seed.
+double shiftShare(const std::string& trackFile, const Replay& replay, uint32_t seed = 12345u,
+                  int maxShift = kMaxShift);
 
 // How the rider searches. Keys change only every `segment` steps (at least
 // kMinKeyHold); `changeCost` weighs each change against progress.
@@ -78,5 +84,6 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
 // Moves single key changes of a finishing `replay` by a few steps where that
 // makes it tolerate more shift (judged with other random shifts than the
 // default measure's), keeping the key rules and the finish; at most
-// `passes` rounds over all changes. True when it moved any.
-bool polishProofRun(const std::string& trackFile, Replay& replay, int passes = 3);
+// `passes` rounds over all changes. True when it moved any. The shift share
+// judged is the one at `maxShift`.
+bool polishProofRun(const std::string& trackFile, Replay& replay, int passes = 3, int maxShift = kMaxShift);

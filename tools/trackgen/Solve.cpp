@@ -6,11 +6,15 @@
 //       tolerates most shift, polishes its timing, and writes it as the replay OUTDIR/NAME.replay.
 //   velto-tracksolve --segment S OUTDIR [NAME...]
 //       the same with only the settings that hold keys S steps (10, 20, 30).
-//   velto-tracksolve --polish REPLAYDIR [NAME...]
-//       polishes the timing of the replays REPLAYDIR/NAME.replay in place.
+//   velto-tracksolve [--shift S] --polish REPLAYDIR [NAME...]
+//       polishes the timing of the replays REPLAYDIR/NAME.replay in place,
+//       judged by the shift share at S steps (default 2; 5 is a person's
+//       timing).
 //   velto-tracksolve --measure REPLAYDIR [NAME...]
 //       rides the replays REPLAYDIR/NAME.replay and prints, per track, its
-//       edges, proof time, key changes a second and shift share.
+//       edges, proof time, key changes a second and shift shares: every key
+//       change moved by up to 2 steps, and by up to 5 steps (a person's
+//       timing, the pack's difficulty).
 //
 // A development tool: the replays it writes are checked in as
 // tests/data/tracks/NAME.replay. Exit status 1 when a track has no run.
@@ -40,15 +44,19 @@ size_t edgesOf(const TrackDesign& design)
     return edges;
 }
 
-void printLine(const TrackDesign& design, const Replay& replay, double share)
+void printLine(const TrackDesign& design, const Replay& replay, double share, double personShare = -1.0)
 {
     int changes = 0;
     for (size_t i = 1; i < replay.changes.size(); ++i) {
         changes += replay.changes[i].keys != replay.changes[i - 1].keys ? 1 : 0;
     }
     const double seconds = replay.steps * kStepSeconds;
-    std::printf("%-24s edges %5zu  time %6.2f s  changes/s %4.2f  shift share %3.0f %%\n", design.name.c_str(),
+    std::printf("%-24s edges %5zu  time %6.2f s  changes/s %4.2f  shift share +-2: %3.0f %%", design.name.c_str(),
                 edgesOf(design), seconds, seconds > 0.0 ? changes / seconds : 0.0, share * 100.0);
+    if (personShare >= 0.0) {
+        std::printf("  +-5: %3.0f %%", personShare * 100.0);
+    }
+    std::printf("\n");
     std::fflush(stdout);
 }
 
@@ -73,6 +81,17 @@ int main(int argc, char** argv)
     int onlySegment = 0;
     if (argc >= 3 && std::strcmp(argv[1], "--segment") == 0) {
         onlySegment = std::atoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
+    // --shift S: the polish judges the shift share at S steps.
+    int polishShift = kMaxShift;
+    if (argc >= 3 && std::strcmp(argv[1], "--shift") == 0) {
+        polishShift = std::atoi(argv[2]);
+        if (polishShift < 1 || polishShift > 50) {
+            std::fprintf(stderr, "velto-tracksolve: --shift takes 1 to 50 steps\n");
+            return 2;
+        }
         argv += 2;
         argc -= 2;
     }
@@ -112,11 +131,11 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s: %s\n", replayFile.c_str(), error.c_str());
                 status = 1;
             } else {
-                if (polish && polishProofRun(trackFile, replay) && !writeReplayFile(replayFile, replay)) {
+                if (polish && polishProofRun(trackFile, replay, 3, polishShift) && !writeReplayFile(replayFile, replay)) {
                     std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), replayFile.c_str());
                     status = 1;
                 }
-                printLine(design, replay, shiftShare(trackFile, replay));
+                printLine(design, replay, shiftShare(trackFile, replay), shiftShare(trackFile, replay, 12345u, kPersonShift));
                 const std::string breach = keyRuleBreach(replay.changes, replay.steps);
                 if (!breach.empty()) {
                     std::printf("%-24s breaks a key rule: %s\n", design.name.c_str(), breach.c_str());

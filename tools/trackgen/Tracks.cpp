@@ -73,6 +73,10 @@ std::vector<TrackDesign> trackPack()
     for (TrackDesign& design : harderTracks()) {
         pack.push_back(std::move(design));
     }
+    // The numbers that start the names give the order, as the game's next
+    // track and its list follow file names.
+    std::stable_sort(pack.begin(), pack.end(),
+                     [](const TrackDesign& a, const TrackDesign& b) { return a.name < b.name; });
     return pack;
 }
 

@@ -24,7 +24,8 @@ struct TrackDesign {
     bool sharpCorners = false;   // spikes and slivers are the track's idea
 };
 
-// Every track of the pack, from the first gentle ride to the hardest.
+// Every track of the pack, from the first gentle ride to the hardest, in
+// name order (the names start with the track's number).
 std::vector<TrackDesign> trackPack();
 
 // The pack's first tracks, easy to medium (FirstTracks.cpp).

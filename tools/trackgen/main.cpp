@@ -17,7 +17,9 @@
 #include "model/ParTimes.h"
 #include "model/Replay.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -70,6 +72,45 @@ int writeBig(const std::string& edgesText, const std::string& seedText, const st
 int32_t parOfProof(int32_t steps)
 {
     return (steps + 99) / 100 * 100;
+}
+
+// A pack track that was renumbered leaves its old file behind: a track file
+// of OUTDIR that the pack does not name but whose track is one of the pack's
+// goes, its best time and best run passed to the new name when that has none.
+void retireRenamedTracks(const std::filesystem::path& dir, const std::vector<std::string>& packNames)
+{
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(dir, error); !error && it != std::filesystem::directory_iterator();
+         it.increment(error)) {
+        const std::filesystem::path old = it->path();
+        const std::string name = old.filename().string();
+        if (old.extension() != ".vlt" ||
+            std::find(packNames.begin(), packNames.end(), name) != packNames.end()) {
+            continue;
+        }
+        const std::string oldTrack = contents(old.string());
+        for (const std::string& packName : packNames) {
+            const std::filesystem::path current = dir / packName;
+            std::string fresh = contents(current.string());
+            if (!sameTrack(oldTrack, fresh)) {
+                continue;
+            }
+            std::error_code ignored;
+            double best = -1.0;
+            std::memcpy(&best, fresh.data(), sizeof best);
+            if (best == -1.0) {
+                fresh.replace(0, 8, oldTrack, 0, 8);
+                std::ofstream(current, std::ios::binary | std::ios::trunc) << fresh;
+                const std::filesystem::path oldRun = std::filesystem::path(old).replace_extension(".replay");
+                const std::filesystem::path newRun = std::filesystem::path(current).replace_extension(".replay");
+                if (std::filesystem::exists(oldRun) && !std::filesystem::exists(newRun)) {
+                    std::filesystem::rename(oldRun, newRun, ignored);
+                }
+            }
+            std::filesystem::remove(old, ignored);
+            break;
+        }
+    }
 }
 
 }  // namespace
@@ -130,6 +171,11 @@ int main(int argc, char** argv)
             }
         }
     }
+    std::vector<std::string> packNames;
+    for (const TrackDesign& design : trackPack()) {
+        packNames.push_back(design.name + ".vlt");
+    }
+    retireRenamedTracks(dir, packNames);
     if (withPars) {
         const std::string index = (dir / kParFileName).string();
         if (contents(index) != formatParTimes(pars) && !writeParTimes(index, pars)) {
