@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libxxhash-dev
   libboost-dev nlohmann-json3-dev libsqlite3-dev libpq-dev libssl-dev
+  libcurl4-openssl-dev ca-certificates
 )
 # --test: what the test suite needs besides. --package: what make package and
 # make package-test need: the test display tools, ImageMagick for the icons,

@@ -4,6 +4,8 @@
 #include "editor/EditorWindow.h"
 #include "editor/TestRide.h"
 #include "game/GameWindow.h"
+#include "net/HubCommand.h"
+#include "net/HubService.h"
 #include "platform/MenuDialog.h"
 #include "platform/RenderWindow.h"
 
@@ -11,6 +13,10 @@
 
 #include <cfenv>
 #include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -28,11 +34,20 @@ void hideStartDialog()
 int main(int argc, char** argv)
 {
     // `velto --version` answers on the console and opens no window; any
-    // other command line is ignored.
+    // other command line than the hub's is ignored.
     if (asksForVersion(argc, argv)) {
         std::fputs(versionLine("velto").c_str(), stdout);
         return 0;
     }
+    // The hub's files live in the folder the program starts in, beside Velto.dat.
+    // The game changes the current folder later, so it is held as a full path.
+    std::error_code noFolder;
+    const HubFiles hubFiles{std::filesystem::current_path(noFolder).string()};
+    const int status = runHubCommand(std::vector<std::string>(argv + 1, argv + argc), hubFiles, std::cout, std::cerr);
+    if (status >= 0) {
+        return status;
+    }
+
     // Floating-point exceptions stay masked for the whole run: a division by
     // zero gives an infinity, never a signal.
     fedisableexcept(FE_ALL_EXCEPT);
@@ -55,10 +70,14 @@ int main(int argc, char** argv)
     startDialog = &MenuDialog;
     setStartDialogHider(hideStartDialog);
 
+    // Only when the player registered on a hub; it sends what waits first.
+    hubStart(hubFiles);
+
     handlers.FormCreate();
     MenuDialog.show();
     MenuDialog.run();
     handlers.FormDestroy();
+    hubStop();
 
     setTestRideSettings(nullptr);
     setStartDialogHider(nullptr);

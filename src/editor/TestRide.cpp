@@ -1,6 +1,7 @@
 #include "editor/TestRide.h"
 
 #include "editor/Editor.h"
+#include "game/GameHub.h"
 #include "game/GameWindow.h"
 #include "gfx/Tessellator.h"
 #include "model/Globals.h"
@@ -114,7 +115,10 @@ bool runTestRide()
     fullscreen = settings.fullscreen;
     showFPS = settings.showFPS;
     trackPath = path;
+    // A ride leaves nothing behind, on a hub neither.
+    setHubSending(false);
     runGame();
+    setHubSending(true);
     gameMode = false;
     fullscreen = false;
     showFPS = editorShowFPS;

@@ -1,6 +1,7 @@
 #include "game/Game.h"
 
 #include "game/GameGhost.h"
+#include "game/GameHub.h"
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "gfx/DisplayLists.h"
@@ -95,6 +96,7 @@ bool setupWorld()
 {
     // The ghost is ridden first, in the world it then leaves to the run.
     prepareGhost();
+    hubRunStarting();
     uint64_t digest = 0;
     if (!buildWorld(trackPath, &digest)) {
         messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);

@@ -71,12 +71,15 @@ const GhostPath& ghostPath()
     return ghost;
 }
 
-void drawGhost(int32_t step)
+namespace {
+
+// One ghost bike in a tint, as it was after `step` steps.
+void drawPath(const GhostPath& path, int32_t step, float red, float green, float blue)
 {
-    if (!ready || !ghostShown || ghost.poses.empty()) {
+    if (path.poses.empty()) {
         return;
     }
-    const int32_t last = static_cast<int32_t>(ghost.poses.size()) - 1;
+    const int32_t last = static_cast<int32_t>(path.poses.size()) - 1;
     const int32_t index = std::clamp(step, 0, last);
     float alpha = kGhostAlpha;
     if (step > last) {
@@ -85,7 +88,7 @@ void drawGhost(int32_t step)
             return;
         }
     }
-    const GhostPose& pose = ghost.poses[static_cast<size_t>(index)];
+    const GhostPose& pose = path.poses[static_cast<size_t>(index)];
     if (!ghostBike) {
         ghostBike = std::make_unique<Cmoto>(0.0, 0.0);
     }
@@ -98,7 +101,7 @@ void drawGhost(int32_t step)
     bike.rearWheel->angle = pose.rearAngle;
     bike.head->position.setXY(pose.headX, pose.headY);
 
-    glColor4f(0.7f, 0.85f, 1.0f, alpha);
+    glColor4f(red, green, blue, alpha);
     bindTexture(wheelTexture);
     bike.drawWheels();
     bindTexture(springTexture);
@@ -106,4 +109,46 @@ void drawGhost(int32_t step)
     bindTexture(bikeTexture);
     bike.drawFrame(pose.facing);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+}
+
+GhostPath recordGhost;
+uint64_t recordGhostDigest = 0;
+bool recordReady = false;
+
+} // namespace
+
+void drawGhost(int32_t step)
+{
+    if (ready && ghostShown) {
+        drawPath(ghost, step, 0.7f, 0.85f, 1.0f);
+    }
+    if (recordReady) {
+        drawPath(recordGhost, step, 1.0f, 0.75f, 0.2f);
+    }
+}
+
+bool computeRecordGhost(const std::string& path, const Replay& record)
+{
+    recordReady = computeGhostPath(path, record, recordGhost) && record.result == ReplayFinished;
+    recordGhostDigest = record.digest;
+    if (!recordReady) {
+        recordGhost.poses.clear();
+    }
+    return recordReady;
+}
+
+void clearRecordGhost()
+{
+    recordReady = false;
+    recordGhost.poses.clear();
+}
+
+bool recordGhostReady(uint64_t digest)
+{
+    return recordReady && recordGhostDigest == digest;
+}
+
+const GhostPath& recordGhostPath()
+{
+    return recordGhost;
 }

@@ -21,7 +21,19 @@ bool ghostReady();
 // The ghost's path (empty without a ghost).
 const GhostPath& ghostPath();
 
-// Draws the ghost as it was after `step` steps, with the wheel, spring and
-// bike textures the scene uses. After the ghost's run has ended it stays
-// where it ended and fades. Inside the scene's world transform.
+// Draws the ghosts as they were after `step` steps, with the wheel, spring
+// and bike textures the scene uses: the player's own (when shown) and the
+// hub's record (when raced), each in its tint. After a ghost's run has ended
+// it stays where it ended and fades. Inside the scene's world transform.
 void drawGhost(int32_t step);
+
+// The hub's record as a second ghost. Computing rides `record` on the track
+// at `path` (model/Replay.h), in the world of physics/World.h, which it
+// frees: call it while no step runs, and build the run's world afterwards.
+// False, with no record ghost, when the ride does not finish as the record
+// says.
+bool computeRecordGhost(const std::string& path, const Replay& record);
+void clearRecordGhost();
+// A record ghost for the track with this digest is ready.
+bool recordGhostReady(uint64_t digest);
+const GhostPath& recordGhostPath();

@@ -140,3 +140,14 @@ const Replay& lastRunReplay()
 {
     return lastRun;
 }
+
+bool lastRunWasRecorded()
+{
+    return haveLastRun && lastRunRecorded;
+}
+
+bool currentRunDigest(uint64_t& digest)
+{
+    digest = runDigest;
+    return true;
+}

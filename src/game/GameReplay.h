@@ -60,3 +60,7 @@ int32_t watchedSteps();
 
 // The run just ridden, kept by endRun; empty changes when none.
 const Replay& lastRunReplay();
+// The run kept by endRun was recorded whole.
+bool lastRunWasRecorded();
+// The digest of the track the current run's world was built from.
+bool currentRunDigest(uint64_t& digest);

@@ -2,6 +2,7 @@
 
 #include "game/Game.h"
 #include "game/GameGhost.h"
+#include "game/GameHub.h"
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "game/PanelLines.h"
@@ -11,6 +12,7 @@
 #include "model/ParTimes.h"
 #include "model/Replay.h"
 #include "model/RunTime.h"
+#include "net/HubService.h"
 #include "model/TrackFolder.h"
 #include "physics/World.h"
 #include "platform/Controllers.h"
@@ -47,6 +49,8 @@ namespace {
 constexpr int kKeyWatchRun = 'R';
 constexpr int kKeyWatchBest = 'B';
 constexpr int kKeyGhost = 'G';
+// The hub's record as a second ghost, on the end and pause panels.
+constexpr int kKeyRecord = 'W';
 // Keys of the end and pause panels: the next track of the folder, the list.
 constexpr int kKeyNextTrack = 'N';
 constexpr int kKeyTrackList = 'T';
@@ -394,6 +398,16 @@ int32_t gameFrame(int32_t s)
     // The same frame keeps the run for watching and writes a best run's replay.
     if (s == GameRunning && (r == GameFinished || r == GameCrashed)) {
         endRun(r, stepCount.load(), newBest);
+        hubRunEnded(newBest);
+    }
+    if (endPanel || s == GamePaused) {
+        if (keyDown[kKeyRecord].exchange(false)) {
+            hubRecordKey();
+        }
+        if (!hubPanelFrame()) {
+            messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
+            return GameQuit;
+        }
     }
     if (s == GameRunning && r == GameFinished) {
         // bestTime still holds the best before this run.
@@ -462,8 +476,11 @@ int32_t gameFrame(int32_t s)
         }
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
-        overlayText(bestRunStored() ? "R - replay   B - best run   G - ghost" : "R - replay   G - ghost", 1.0f, 1.0f,
-                    1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        std::string keys = bestRunStored() ? "R - replay   B - best run   G - ghost" : "R - replay   G - ghost";
+        if (hubActive()) {
+            keys += "   W - record";
+        }
+        overlayText(keys, 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
         overlayText("N - next track   T - track list", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -110.0, 16.0, true);
         panelLinesFrom(-110.0 - kPanelLineGap - 5.0);
     }
@@ -473,7 +490,8 @@ int32_t gameFrame(int32_t s)
         overlayText("Esc  -  exit", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -10.0, 20.0, true);
         overlayText("Enter - restart", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -30.0, 20.0, true);
         overlayText("Space - resume", 0.0f, 0.0f, 0.0f, 0.7f, 0.0, -50.0, 20.0, true);
-        overlayText("N - next track   T - track list", 1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
+        overlayText(hubActive() ? "N - next track   T - track list   W - world record" : "N - next track   T - track list",
+                    1.0f, 1.0f, 1.0f, 0.8f, 0.0, -90.0, 16.0, true);
         panelLinesFrom(-90.0 - kPanelLineGap - 5.0);
     }
     if (firstHintPending && (s == GameRunning || s == GamePaused)) {

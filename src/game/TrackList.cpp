@@ -53,7 +53,7 @@ bool readTrack(TrackRow& row)
 
 } // namespace
 
-const std::vector<TrackColumn>& trackColumns()
+const std::vector<TrackColumn>& trackColumns(bool world)
 {
     static const std::vector<TrackColumn> columns = {
         {"track", 20, [](const TrackRow& row) { return row.name; }},
@@ -61,7 +61,15 @@ const std::vector<TrackColumn>& trackColumns()
         {"par", 9, parText},
         {"medal", 6, medalText},
     };
-    return columns;
+    static const std::vector<TrackColumn> withWorld = {
+        columns[0],
+        columns[1],
+        {"world", 9,
+         [](const TrackRow& row) { return row.worldSteps >= 0 ? formatRunTime(runTimeOfSteps(row.worldSteps)) : ""; }},
+        columns[2],
+        columns[3],
+    };
+    return world ? withWorld : columns;
 }
 
 void TrackList::clear()

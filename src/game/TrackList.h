@@ -26,6 +26,7 @@ struct TrackRow {
     uint64_t digest = 0;
     int32_t parSteps = -1;     // -1 = no par
     Medal medal = Medal::None; // of the best time against the par
+    int32_t worldSteps = -1;   // the hub's record, when a hub is set and has one
 };
 
 // A column of the list: its heading, its width in characters and its text
@@ -35,8 +36,9 @@ struct TrackColumn {
     int width;
     std::string (*text)(const TrackRow& row);
 };
-// Track, best, par, medal.
-const std::vector<TrackColumn>& trackColumns();
+// Track, best, par, medal; with `world` (a hub is set) the hub's record
+// stands beside the best.
+const std::vector<TrackColumn>& trackColumns(bool world = false);
 
 struct MedalCount {
     int gold = 0;

@@ -7,6 +7,7 @@
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
 #include "model/TrackFolder.h"
+#include "net/HubService.h"
 #include "physics/Motorbike.h"
 
 #include <GL/gl.h>
@@ -17,6 +18,25 @@
 #include <memory>
 
 namespace {
+
+// The selected track's world record, or why there is none to show.
+std::string worldLine(const TrackRow& row)
+{
+    std::string why;
+    const HubRecordState state = hubTrackRecordsState(why);
+    int32_t steps = 0;
+    std::string holder;
+    if (row.state == TrackRow::State::Ready && hubTrackRecord(row.digest, steps, holder)) {
+        return "world " + formatRunTime(runTimeOfSteps(steps)) + " by " + holder;
+    }
+    if (state == HubRecordState::Fetching) {
+        return "world: asking the hub...";
+    }
+    if (state == HubRecordState::Failed) {
+        return "world: " + why;
+    }
+    return "world: no record yet";
+}
 
 constexpr double kMargin = 20.0;
 constexpr double kRowHeight = 20.0;
@@ -389,6 +409,7 @@ void openTrackListView(const std::string& currentTrack)
     view.open = true;
     view.firstFrame = true;
     view.list.open(currentTrack);
+    hubRequestTrackRecords();
     view.firstShown = 0;
     view.chosen.clear();
     view.notice.clear();
@@ -481,10 +502,23 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
     list.readSome(view.firstShown, view.firstShown + shown, view.firstFrame ? kFirstReadBudget : kReadBudget,
                   view.firstFrame);
 
+    // With a hub set, its records stand beside the best times.
+    const bool world = hubActive();
+    const std::vector<TrackColumn>& columns = trackColumns(world);
+    if (world) {
+        for (size_t i = view.firstShown; i < list.rows.size() && i < view.firstShown + shown; ++i) {
+            TrackRow& row = list.rows[i];
+            std::string holder;
+            if (row.state != TrackRow::State::Ready || !hubTrackRecord(row.digest, row.worldSteps, holder)) {
+                row.worldSteps = -1;
+            }
+        }
+    }
+
     const double left = -w / 2.0 + kMargin;
     const double charWidth = std::max(1.0, textWidth("0", kRowScale));
     double listWidth = 0.0;
-    for (const TrackColumn& column : trackColumns()) {
+    for (const TrackColumn& column : columns) {
         listWidth += (column.width + 1) * charWidth;
     }
     const double pictureLeft = left + listWidth + kMargin;
@@ -505,7 +539,7 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
     text(title, 1.0f, 1.0f, 1.0f, 0.95f, left, h / 2.0 - 30.0, 20.0, false);
 
     double x = left;
-    for (const TrackColumn& column : trackColumns()) {
+    for (const TrackColumn& column : columns) {
         text(column.heading, 0.7f, 0.7f, 0.7f, 0.9f, x, h / 2.0 - 60.0, kRowScale, false);
         x += (column.width + 1) * charWidth;
     }
@@ -524,8 +558,8 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
         float b;
         medalColour(row.medal, r, g, b);
         x = left;
-        for (size_t c = 0; c < trackColumns().size(); ++c) {
-            const TrackColumn& column = trackColumns()[c];
+        for (size_t c = 0; c < columns.size(); ++c) {
+            const TrackColumn& column = columns[c];
             std::string cell;
             if (c == 0) {
                 cell = column.text(row);
@@ -573,6 +607,10 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
                 float b;
                 medalColour(row.medal, r, g, b);
                 text(parLine, r, g, b, 0.95f, pictureLeft, y, kRowScale, false);
+            }
+            if (world) {
+                y -= 20.0;
+                text(worldLine(row), 1.0f, 0.85f, 0.3f, 0.95f, pictureLeft, y, kRowScale, false);
             }
         }
     }
