@@ -6,6 +6,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <fcntl.h>
+
 #include <atomic>
 #include <limits>
 #include <mutex>
@@ -248,6 +250,8 @@ void HttpServer::Impl::accept()
             beast::error_code peerError;
             const auto peer = socket.remote_endpoint(peerError);
             const std::string address = peerError ? std::string("?") : peer.address().to_string();
+            // Close-on-exec, like every other descriptor of the hub.
+            ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC);
             if (admit(address)) {
                 std::make_shared<Session>(std::move(socket), *this, address)->start();
             }
@@ -267,6 +271,7 @@ HttpServer::HttpServer(const ServerOptions& options, HttpHandler& handler)
     const tcp::endpoint endpoint(address, options.port);
     impl_->acceptor.open(endpoint.protocol(), ec);
     if (!ec) {
+        ::fcntl(impl_->acceptor.native_handle(), F_SETFD, FD_CLOEXEC);
         impl_->acceptor.set_option(net::socket_base::reuse_address(true), ec);
     }
     if (!ec) {

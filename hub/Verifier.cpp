@@ -186,6 +186,10 @@ bool Verifier::spawn(Worker& w)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, toWorker[0], 0);
     posix_spawn_file_actions_adddup2(&actions, fromWorker[1], 1);
+    // A worker may start while clients are connected: it must not inherit
+    // their sockets (nor the listening one), or a connection the hub closes
+    // stays open for as long as the worker lives.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
     std::string arg0 = program_;
     std::string arg1 = "--verify-worker";
     char* argv[] = {arg0.data(), arg1.data(), nullptr};
