@@ -374,10 +374,10 @@ protected:
         NEEDS_REAL_HUB();
         ASSERT_TRUE(hub.running());
         // The first track of the pack and its proof run, which finishes.
-        run.trackPath = (dir / "01-first-ride.vlt").string();
-        fs::copy_file(std::string(VELTO_BINARY_DIR) + "/tracks/01-first-ride.vlt", run.trackPath);
+        run.trackPath = (dir / "02-first-ride.vlt").string();
+        fs::copy_file(std::string(VELTO_BINARY_DIR) + "/tracks/02-first-ride.vlt", run.trackPath);
         std::string error;
-        ASSERT_EQ(readReplayFile(std::string(VELTO_SOURCE_DIR) + "/tests/data/tracks/01-first-ride.replay",
+        ASSERT_EQ(readReplayFile(std::string(VELTO_SOURCE_DIR) + "/tests/data/tracks/02-first-ride.replay",
                                  run.replay, error),
                   ReplayReadError::None);
         std::ostringstream out, err;
