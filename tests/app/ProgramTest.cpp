@@ -527,7 +527,7 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
             }
         }
         return false;
-    }, 20)) << "no game window";
+    }, 60)) << "no game window";
     // The first frame: the sky over the track puts colour into the window.
     EXPECT_TRUE(waitUntil([&] {
         XImage* image = screen.image(game);
@@ -542,7 +542,7 @@ TEST_F(ProgramTest, GameRunsFromTheDialogAndTheSettingsGoBesideTheProgram)
         }
         XDestroyImage(image);
         return coloured > 100;
-    }, 20)) << "the game drew nothing";
+    }, 60)) << "the game drew nothing"; // a sanitizer build on a busy machine takes over 20 s
     std::printf("[ measure ] track chosen to the game's first frame: %.3f s\n",
                 std::chrono::duration<double>(Clock::now() - chosen).count());
     EXPECT_TRUE(waitUntil([&] { return screen.form() == 0; }, 5)) << "the dialog stayed up";
