@@ -9,14 +9,14 @@
 
 namespace vmath {
 
-double sin(double x) { return std::sin(x); }
-double cos(double x) { return std::cos(x); }
+double sine(double x) { return std::sin(x); }
+double cosine(double x) { return std::cos(x); }
 void sinCos(double x, double& s, double& c)
 {
     s = std::sin(x);
     c = std::cos(x);
 }
-double atan2(double y, double x) { return std::atan2(y, x); }
-double log(double x) { return std::log(x); }
+double arcTangent2(double y, double x) { return std::atan2(y, x); }
+double logarithm(double x) { return std::log(x); }
 
 } // namespace vmath

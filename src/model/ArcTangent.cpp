@@ -96,7 +96,7 @@ double withSign(double value, bool negative)
 
 } // namespace
 
-double atan2(double y, double x)
+double arcTangent2(double y, double x)
 {
     if (x != x || y != y) {
         return kQuietNaN;

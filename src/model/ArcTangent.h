@@ -21,6 +21,6 @@
 
 namespace vmath {
 
-double atan2(double y, double x);
+double arcTangent2(double y, double x);
 
 } // namespace vmath

@@ -31,7 +31,7 @@ constexpr double kA23 = 2.0 / 23.0;
 
 } // namespace
 
-double log(double x)
+double logarithm(double x)
 {
     uint64_t bits = bitsOf(x);
     if (x != x || (bits >> 63) != 0) {

@@ -17,6 +17,6 @@
 
 namespace vmath {
 
-double log(double x);
+double logarithm(double x);
 
 } // namespace vmath

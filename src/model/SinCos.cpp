@@ -208,7 +208,7 @@ bool tiny(double x)
 
 } // namespace
 
-double sin(double x)
+double sine(double x)
 {
     if (special(x)) {
         return kQuietNaN;
@@ -225,7 +225,7 @@ double sin(double x)
     }
 }
 
-double cos(double x)
+double cosine(double x)
 {
     if (special(x)) {
         return kQuietNaN;

@@ -19,8 +19,8 @@
 
 namespace vmath {
 
-double sin(double x);
-double cos(double x);
+double sine(double x);
+double cosine(double x);
 // Both at once, sharing the argument reduction; s and c are exactly what
 // sin(x) and cos(x) return. The last argument's results are kept per
 // thread, since the physics asks for the same angle several times a step.

@@ -68,7 +68,7 @@ public:
         if (x == 0.0) {
             return y < 0.0 ? 180.0 : 0.0;
         }
-        return -vmath::atan2(x, y) * 180.0 / kPi;
+        return -vmath::arcTangent2(x, y) * 180.0 / kPi;
     }
 };
 

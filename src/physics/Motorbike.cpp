@@ -107,14 +107,14 @@ void Cmoto::springForce(bool front, Cvector& acc, double& torque)
     // Along the axis: compression d pushes the wheel out.
     const double d = restLength - axis.dot(present);
     Cvector force(axis);
-    force.scale(kAxialStiffness * d * vmath::log(1.0 + std::fabs(d)));
+    force.scale(kAxialStiffness * d * vmath::logarithm(1.0 + std::fabs(d)));
 
     // Across the axis: the wheel is pulled back onto it.
     Cvector across;
     across.setPerpendicularOf(axis);
     const double e = -across.dot(present);
     Cvector side(across);
-    side.scale(kSideStiffness * e * vmath::log(1.0 + std::fabs(e)));
+    side.scale(kSideStiffness * e * vmath::logarithm(1.0 + std::fabs(e)));
 
     const Cvector old(wheel.velocity);
     force.add(side);
@@ -135,7 +135,7 @@ void Cmoto::springForce(bool front, Cvector& acc, double& torque)
     rel.subtract(frameAtWheel);
     double q = kDamping * rel.length() + 1.0;
     if (q > 1.0) {
-        q = vmath::log(q) / kDamping;
+        q = vmath::logarithm(q) / kDamping;
     }
     rel.x = rel.x / q;
     rel.y = rel.y / q;

@@ -77,8 +77,8 @@ TEST(FixedMath, SinAndCosStayWithinTheirBound)
         double s = 0.0;
         double c = 0.0;
         vmath::sinCos(x, s, c);
-        ASSERT_EQ(bitsOf(s), bitsOf(vmath::sin(x))) << x;
-        ASSERT_EQ(bitsOf(c), bitsOf(vmath::cos(x))) << x;
+        ASSERT_EQ(bitsOf(s), bitsOf(vmath::sine(x))) << x;
+        ASSERT_EQ(bitsOf(c), bitsOf(vmath::cosine(x))) << x;
         sinWorst.take(ulpError(s, sinq(x)), x);
         cosWorst.take(ulpError(c, cosq(x)), x);
     }
@@ -86,14 +86,14 @@ TEST(FixedMath, SinAndCosStayWithinTheirBound)
     for (int k = -2000; k <= 2000; ++k) {
         const double x = k * (M_PI / 2.0);
         for (double y : {x, std::nextafter(x, 1e300), std::nextafter(x, -1e300)}) {
-            sinWorst.take(ulpError(vmath::sin(y), sinq(y)), y);
-            cosWorst.take(ulpError(vmath::cos(y), cosq(y)), y);
+            sinWorst.take(ulpError(vmath::sine(y), sinq(y)), y);
+            cosWorst.take(ulpError(vmath::cosine(y), cosq(y)), y);
         }
     }
     // A double famously close to a multiple of pi/2.
     const double close = 0x1.6ac5b262ca1ffp+849;
-    sinWorst.take(ulpError(vmath::sin(close), sinq(close)), close);
-    cosWorst.take(ulpError(vmath::cos(close), cosq(close)), close);
+    sinWorst.take(ulpError(vmath::sine(close), sinq(close)), close);
+    cosWorst.take(ulpError(vmath::cosine(close), cosq(close)), close);
     std::printf("sin: %.3f ulp at %a, cos: %.3f ulp at %a\n", sinWorst.ulps, sinWorst.at, cosWorst.ulps,
                 cosWorst.at);
     EXPECT_LE(sinWorst.ulps, kSinCosBound) << std::hexfloat << sinWorst.at;
@@ -105,16 +105,16 @@ TEST(FixedMath, SinAndCosEdges)
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
     const double subnormal = 0x1p-1070;
-    EXPECT_EQ(bitsOf(vmath::sin(0.0)), bitsOf(0.0));
-    EXPECT_EQ(bitsOf(vmath::sin(-0.0)), bitsOf(-0.0));
-    EXPECT_EQ(vmath::cos(0.0), 1.0);
-    EXPECT_EQ(vmath::cos(-0.0), 1.0);
-    EXPECT_EQ(vmath::sin(subnormal), subnormal);
-    EXPECT_EQ(vmath::sin(-subnormal), -subnormal);
-    EXPECT_EQ(vmath::cos(subnormal), 1.0);
+    EXPECT_EQ(bitsOf(vmath::sine(0.0)), bitsOf(0.0));
+    EXPECT_EQ(bitsOf(vmath::sine(-0.0)), bitsOf(-0.0));
+    EXPECT_EQ(vmath::cosine(0.0), 1.0);
+    EXPECT_EQ(vmath::cosine(-0.0), 1.0);
+    EXPECT_EQ(vmath::sine(subnormal), subnormal);
+    EXPECT_EQ(vmath::sine(-subnormal), -subnormal);
+    EXPECT_EQ(vmath::cosine(subnormal), 1.0);
     for (double x : {nan, -nan, inf, -inf}) {
-        EXPECT_EQ(bitsOf(vmath::sin(x)), 0x7ff8000000000000u) << x;
-        EXPECT_EQ(bitsOf(vmath::cos(x)), 0x7ff8000000000000u) << x;
+        EXPECT_EQ(bitsOf(vmath::sine(x)), 0x7ff8000000000000u) << x;
+        EXPECT_EQ(bitsOf(vmath::cosine(x)), 0x7ff8000000000000u) << x;
     }
     // The last argument's results, kept per thread, are the same bits.
     double s = 0.0;
@@ -134,12 +134,12 @@ TEST(FixedMath, SinAndCosEdges)
     vmath::sinCos(M_PI, s, c);
     EXPECT_EQ(s, 1.2246467991473532e-16);
     EXPECT_EQ(c, -1.0);
-    EXPECT_EQ(vmath::sin(M_PI / 6.0), 0.49999999999999994);
-    EXPECT_EQ(vmath::cos(M_PI / 3.0), 0.5000000000000001);
+    EXPECT_EQ(vmath::sine(M_PI / 6.0), 0.49999999999999994);
+    EXPECT_EQ(vmath::cosine(M_PI / 3.0), 0.5000000000000001);
     // The largest double and its neighbours of the huge-argument path.
-    EXPECT_LE(ulpError(vmath::sin(0x1.fffffffffffffp1023), sinq(0x1.fffffffffffffp1023)), kSinCosBound);
-    EXPECT_LE(ulpError(vmath::cos(0x1p20), cosq(0x1p20)), kSinCosBound);
-    EXPECT_LE(ulpError(vmath::sin(std::nextafter(0x1p20, 0.0)), sinq(std::nextafter(0x1p20, 0.0))), kSinCosBound);
+    EXPECT_LE(ulpError(vmath::sine(0x1.fffffffffffffp1023), sinq(0x1.fffffffffffffp1023)), kSinCosBound);
+    EXPECT_LE(ulpError(vmath::cosine(0x1p20), cosq(0x1p20)), kSinCosBound);
+    EXPECT_LE(ulpError(vmath::sine(std::nextafter(0x1p20, 0.0)), sinq(std::nextafter(0x1p20, 0.0))), kSinCosBound);
 }
 
 TEST(FixedMath, LogStaysWithinItsBound)
@@ -156,7 +156,7 @@ TEST(FixedMath, LogStaysWithinItsBound)
         case 2: x = randomBits(rng, bitsOf(0x1p-1074), bitsOf(0x1.fffffffffffffp1023)); break;
         default: x = randomBits(rng, bitsOf(0.5), bitsOf(1e5)); break;
         }
-        worst.take(ulpError(vmath::log(x), logq(x)), x);
+        worst.take(ulpError(vmath::logarithm(x), logq(x)), x);
     }
     std::printf("log: %.3f ulp at %a\n", worst.ulps, worst.at);
     EXPECT_LE(worst.ulps, kLogBound) << std::hexfloat << worst.at;
@@ -165,17 +165,17 @@ TEST(FixedMath, LogStaysWithinItsBound)
 TEST(FixedMath, LogEdges)
 {
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(bitsOf(vmath::log(1.0)), bitsOf(0.0));
-    EXPECT_EQ(vmath::log(0.0), -inf);
-    EXPECT_EQ(vmath::log(-0.0), -inf);
-    EXPECT_EQ(vmath::log(inf), inf);
+    EXPECT_EQ(bitsOf(vmath::logarithm(1.0)), bitsOf(0.0));
+    EXPECT_EQ(vmath::logarithm(0.0), -inf);
+    EXPECT_EQ(vmath::logarithm(-0.0), -inf);
+    EXPECT_EQ(vmath::logarithm(inf), inf);
     for (double x : {-1.0, -inf, std::numeric_limits<double>::quiet_NaN(), -0x1p-1074}) {
-        EXPECT_EQ(bitsOf(vmath::log(x)), 0x7ff8000000000000u) << x;
+        EXPECT_EQ(bitsOf(vmath::logarithm(x)), 0x7ff8000000000000u) << x;
     }
-    EXPECT_EQ(vmath::log(2.0), 0.6931471805599453);
-    EXPECT_EQ(vmath::log(0x1p-1074), -744.4400719213812);
-    EXPECT_EQ(vmath::log(0x1.fffffffffffffp1023), 709.782712893384);
-    EXPECT_EQ(vmath::log(11.0), 2.3978952727983707);   // the suspension's ln 11
+    EXPECT_EQ(vmath::logarithm(2.0), 0.6931471805599453);
+    EXPECT_EQ(vmath::logarithm(0x1p-1074), -744.4400719213812);
+    EXPECT_EQ(vmath::logarithm(0x1.fffffffffffffp1023), 709.782712893384);
+    EXPECT_EQ(vmath::logarithm(11.0), 2.3978952727983707);   // the suspension's ln 11
 }
 
 TEST(FixedMath, Atan2StaysWithinItsBound)
@@ -202,7 +202,7 @@ TEST(FixedMath, Atan2StaysWithinItsBound)
         if (i % 5 == 0) {
             y = -y;
         }
-        worst.take(ulpError(vmath::atan2(y, x), atan2q(y, x)), y, x);
+        worst.take(ulpError(vmath::arcTangent2(y, x), atan2q(y, x)), y, x);
     }
     std::printf("atan2: %.3f ulp at (%a, %a)\n", worst.ulps, worst.at, worst.at2);
     EXPECT_LE(worst.ulps, kAtan2Bound) << std::hexfloat << worst.at << ", " << worst.at2;
@@ -212,23 +212,23 @@ TEST(FixedMath, Atan2Edges)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const double pi = 3.141592653589793;
-    EXPECT_EQ(bitsOf(vmath::atan2(0.0, 1.0)), bitsOf(0.0));
-    EXPECT_EQ(bitsOf(vmath::atan2(-0.0, 1.0)), bitsOf(-0.0));
-    EXPECT_EQ(vmath::atan2(0.0, -0.0), pi);
-    EXPECT_EQ(vmath::atan2(-0.0, -1.0), -pi);
-    EXPECT_EQ(vmath::atan2(1.0, 0.0), pi / 2.0);
-    EXPECT_EQ(vmath::atan2(-1.0, -0.0), -pi / 2.0);
-    EXPECT_EQ(vmath::atan2(inf, inf), pi / 4.0);
-    EXPECT_EQ(vmath::atan2(-inf, -inf), -2.356194490192345);
-    EXPECT_EQ(vmath::atan2(1.0, -inf), pi);
-    EXPECT_EQ(bitsOf(vmath::atan2(-1.0, inf)), bitsOf(-0.0));
-    EXPECT_EQ(vmath::atan2(inf, -5.0), pi / 2.0);
-    EXPECT_EQ(vmath::atan2(1.0, 1.0), pi / 4.0);
-    EXPECT_EQ(vmath::atan2(1.0, -1.0), 2.356194490192345);
-    EXPECT_EQ(vmath::atan2(0x1p-1074, 1e300), 0.0);
-    EXPECT_EQ(vmath::atan2(0x1p-1074, 0x1p-1074), pi / 4.0);
-    EXPECT_EQ(vmath::atan2(1e300, 0x1p-1074), pi / 2.0);
-    EXPECT_EQ(vmath::atan2(0x1p-1074, 1.0), 0x1p-1074);
-    EXPECT_EQ(bitsOf(vmath::atan2(std::numeric_limits<double>::quiet_NaN(), 1.0)), 0x7ff8000000000000u);
-    EXPECT_EQ(bitsOf(vmath::atan2(1.0, -std::numeric_limits<double>::quiet_NaN())), 0x7ff8000000000000u);
+    EXPECT_EQ(bitsOf(vmath::arcTangent2(0.0, 1.0)), bitsOf(0.0));
+    EXPECT_EQ(bitsOf(vmath::arcTangent2(-0.0, 1.0)), bitsOf(-0.0));
+    EXPECT_EQ(vmath::arcTangent2(0.0, -0.0), pi);
+    EXPECT_EQ(vmath::arcTangent2(-0.0, -1.0), -pi);
+    EXPECT_EQ(vmath::arcTangent2(1.0, 0.0), pi / 2.0);
+    EXPECT_EQ(vmath::arcTangent2(-1.0, -0.0), -pi / 2.0);
+    EXPECT_EQ(vmath::arcTangent2(inf, inf), pi / 4.0);
+    EXPECT_EQ(vmath::arcTangent2(-inf, -inf), -2.356194490192345);
+    EXPECT_EQ(vmath::arcTangent2(1.0, -inf), pi);
+    EXPECT_EQ(bitsOf(vmath::arcTangent2(-1.0, inf)), bitsOf(-0.0));
+    EXPECT_EQ(vmath::arcTangent2(inf, -5.0), pi / 2.0);
+    EXPECT_EQ(vmath::arcTangent2(1.0, 1.0), pi / 4.0);
+    EXPECT_EQ(vmath::arcTangent2(1.0, -1.0), 2.356194490192345);
+    EXPECT_EQ(vmath::arcTangent2(0x1p-1074, 1e300), 0.0);
+    EXPECT_EQ(vmath::arcTangent2(0x1p-1074, 0x1p-1074), pi / 4.0);
+    EXPECT_EQ(vmath::arcTangent2(1e300, 0x1p-1074), pi / 2.0);
+    EXPECT_EQ(vmath::arcTangent2(0x1p-1074, 1.0), 0x1p-1074);
+    EXPECT_EQ(bitsOf(vmath::arcTangent2(std::numeric_limits<double>::quiet_NaN(), 1.0)), 0x7ff8000000000000u);
+    EXPECT_EQ(bitsOf(vmath::arcTangent2(1.0, -std::numeric_limits<double>::quiet_NaN())), 0x7ff8000000000000u);
 }

@@ -66,7 +66,7 @@ TrackDesign bigTrack(int edges, uint32_t seed)
                 continue;
             }
             const double ease = std::min(1.0, (x - kLeft - kClearStart) / 600.0);
-            const double roll = ease * (20.0 * vmath::sin(x / 170.0 + f) + 20.0);
+            const double roll = ease * (20.0 * vmath::sine(x / 170.0 + f) + 20.0);
             const double dice = random.uniform(0.0, 1.0);
             if (ease < 1.0) {
                 slab.push_back({x, base + roll});
@@ -92,7 +92,7 @@ TrackDesign bigTrack(int edges, uint32_t seed)
         // hanging low over caves.
         for (int i = perLine; i >= 0; --i) {
             const double x = kLeft + spacing * i;
-            const double cave = std::max(0.0, vmath::sin(x / 900.0 + 2.0 * f)) * 110.0;
+            const double cave = std::max(0.0, vmath::sine(x / 900.0 + 2.0 * f)) * 110.0;
             slab.push_back({x, base - kSlab - cave - random.uniform(0.0, 6.0)});
         }
         t.polygons.push_back(std::move(slab));
@@ -113,7 +113,7 @@ TrackDesign bigTrack(int edges, uint32_t seed)
         std::vector<Point> pebble;
         for (int k = 0; k < sides; ++k) {
             const double a = 2.0 * 3.14159265358979323846 * k / sides;
-            pebble.push_back({cx + r * vmath::cos(a), cy + r * vmath::sin(a)});
+            pebble.push_back({cx + r * vmath::cosine(a), cy + r * vmath::sine(a)});
         }
         t.polygons.push_back(std::move(pebble));
         left -= sides;

@@ -86,7 +86,7 @@ std::vector<Point> floatingSlab(double left, double right, double top, double de
     const int samples = 16;
     for (int i = 0; i <= samples; ++i) {
         const double a = kPi * i / samples;
-        outline.push_back({(left + right) / 2.0 + (right - left) / 2.0 * vmath::cos(a), top - depth * vmath::sin(a)});
+        outline.push_back({(left + right) / 2.0 + (right - left) / 2.0 * vmath::cosine(a), top - depth * vmath::sine(a)});
     }
     std::reverse(outline.begin(), outline.end());
     return outline;

@@ -48,7 +48,7 @@ public:
         const int n = count * samplesPerWave;
         for (int i = 1; i <= n; ++i) {
             const double t = static_cast<double>(i) / n;
-            points.push_back({a.x + (x - a.x) * t, a.y + height * (1.0 - vmath::cos(t * count * 2.0 * kPi)) / 2.0});
+            points.push_back({a.x + (x - a.x) * t, a.y + height * (1.0 - vmath::cosine(t * count * 2.0 * kPi)) / 2.0});
         }
         return *this;
     }
@@ -152,8 +152,8 @@ std::vector<Point> rock(double cx, double top, double halfWidth, double depth, i
     std::vector<Point> blob;
     for (int i = 0; i < count; ++i) {
         const double a = 2.0 * kPi * i / count;
-        const double c = vmath::cos(a);
-        const double s = vmath::sin(a);
+        const double c = vmath::cosine(a);
+        const double s = vmath::sine(a);
         // the upper half is a low arch, the lower half a deep bowl
         const double y = s > 0.0 ? top - 40.0 * (1.0 - s) : top - 40.0 + depth * s;
         blob.push_back({cx + halfWidth * c, y});
@@ -186,7 +186,7 @@ TrackDesign narrowCave()
     floor.to(-6000.0, 0.0).waves(-3600.0, 120.0, 3).ease(-2600.0, -300.0).waves(-400.0, 160.0, 2)
         .ease(600.0, 100.0).waves(3000.0, 110.0, 3).ease(4000.0, -100.0).to(6500.0, -100.0);
     // the roof follows the floor closely, tightest over the crests
-    auto clearance = [](double x) { return 215.0 + 25.0 * vmath::cos(x / 300.0); };
+    auto clearance = [](double x) { return 215.0 + 25.0 * vmath::cosine(x / 300.0); };
     addPassage(t, floor, clearance, 400.0);
     t.start = {-6700.0, kRideHeight};
     for (double x : {-4800.0, -2600.0, 1800.0, 4800.0}) {
@@ -242,7 +242,7 @@ TrackDesign lowCeilings()
     t.polygons.push_back(ceiling(road, -5500.0, -3500.0, snug, 250.0));
     t.polygons.push_back(ceiling(road, -1900.0, -500.0, [](double) { return 240.0; }, 250.0));
     t.polygons.push_back(ceiling(road, 300.0, 2300.0, snug, 250.0));
-    t.polygons.push_back(ceiling(road, 3300.0, 5600.0, [](double x) { return 215.0 + 20.0 * vmath::sin(x / 200.0); }, 250.0));
+    t.polygons.push_back(ceiling(road, 3300.0, 5600.0, [](double x) { return 215.0 + 20.0 * vmath::sine(x / 200.0); }, 250.0));
     t.start = {-6600.0, kRideHeight};
     t.apples = {{-4500.0, 150.0}, {-1200.0, 310.0}, {1300.0, 100.0}, {4600.0, -150.0}};
     t.finish = {6100.0, -160.0};
@@ -370,7 +370,7 @@ TrackDesign roundTheRoom()
     const int arcSamples = 72;
     for (int i = 0; i <= arcSamples; ++i) {
         const double a = entry - (entry + kPi / 2.0) * i / arcSamples;
-        block.push_back({cx + kRadius * vmath::cos(a), kRadius + kRadius * vmath::sin(a)});
+        block.push_back({cx + kRadius * vmath::cosine(a), kRadius + kRadius * vmath::sine(a)});
     }
     block.push_back({1500.0, 0.0});
     block.push_back({1500.0, -600.0});
@@ -381,7 +381,7 @@ TrackDesign roundTheRoom()
     t.start = {-6600.0, 2700.0 + kRideHeight};
     for (double deg : {30.0, 90.0, 150.0}) {
         const double a = deg * kPi / 180.0;
-        t.apples.push_back({cx + (kRadius - 80.0) * vmath::cos(a), kRadius + (kRadius - 80.0) * vmath::sin(a)});
+        t.apples.push_back({cx + (kRadius - 80.0) * vmath::cosine(a), kRadius + (kRadius - 80.0) * vmath::sine(a)});
     }
     t.finish = {cx - kRadius + 80.0, kRadius + 60.0};
     t.route = {{-3000.0, 1060.0}, {0.0, 60.0}, {cx, 60.0}, {cx + kRadius - 80.0, kRadius},

@@ -29,7 +29,7 @@ Profile& Profile::hills(double x, double height, int waves, int samplesPerWave)
     for (int i = 1; i <= n; ++i) {
         const double t = static_cast<double>(i) / n;
         const double phase = t * waves * 2.0 * kPi;
-        points.push_back({a.x + (x - a.x) * t, a.y + height * (1.0 - vmath::cos(phase)) / 2.0});
+        points.push_back({a.x + (x - a.x) * t, a.y + height * (1.0 - vmath::cosine(phase)) / 2.0});
     }
     return *this;
 }
@@ -64,8 +64,8 @@ std::vector<Point> rock(double x, double y, double rx, double ry, int samples)
     for (int i = 0; i < samples; ++i) {
         const double a = 2.0 * kPi * i / samples;
         // A little unevenness, the same for every build.
-        const double wobble = 1.0 + 0.08 * vmath::sin(3.0 * a + 1.0);
-        outline.push_back({x + rx * wobble * vmath::cos(a), y + ry * wobble * vmath::sin(a)});
+        const double wobble = 1.0 + 0.08 * vmath::sine(3.0 * a + 1.0);
+        outline.push_back({x + rx * wobble * vmath::cosine(a), y + ry * wobble * vmath::sine(a)});
     }
     return outline;
 }
