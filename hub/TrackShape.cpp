@@ -27,18 +27,12 @@ bool readTrackShape(const std::string& path, TrackShape& shape)
     shape = TrackShape{};
     std::lock_guard<std::mutex> guard(readerLock);
     gameMode = true;
-    Cvector* start = nullptr;
-    Cvector* finish = nullptr;
-    int32_t polygonCount = 0;
-    Cpolygons* polygons = nullptr;
-    int32_t appleCount = 0;
-    Capples* apples = nullptr;
-    double best = -1.0;
-    const bool ok = loadTrack(path, start, finish, polygonCount, polygons, appleCount, apples, best);
+    TrackContents track;
+    const bool ok = track.load(path);
     if (ok) {
-        shape.start = {start->x, start->y};
-        shape.finish = {finish->x, finish->y};
-        for (const Cpolygons* node = polygons; node != nullptr; node = node->next) {
+        shape.start = {track.start->x, track.start->y};
+        shape.finish = {track.finish->x, track.finish->y};
+        for (const Cpolygons* node = track.polygons; node != nullptr; node = node->next) {
             if (node->polygon == nullptr) {
                 continue;
             }
@@ -48,14 +42,10 @@ bool readTrackShape(const std::string& path, TrackShape& shape)
             }
             shape.polygons.push_back(std::move(points));
         }
-        for (const Capples* a = apples; a != nullptr; a = a->next) {
+        for (const Capples* a = track.apples; a != nullptr; a = a->next) {
             shape.apples.emplace_back(a->x, a->y);
         }
     }
-    delete start;
-    delete finish;
-    delete polygons;
-    delete apples;
     return ok;
 }
 

@@ -32,21 +32,10 @@ std::string nameOf(const std::string& path)
 // ride it.
 bool readTrack(TrackRow& row)
 {
-    Cvector* start = nullptr;
-    Cvector* finish = nullptr;
-    Cpolygons* polygons = nullptr;
-    Capples* apples = nullptr;
-    int32_t polygonCount = 0;
-    int32_t appleCount = 0;
-    double best = -1.0;
-    const bool ok = loadTrack(row.path, start, finish, polygonCount, polygons, appleCount, apples, best) &&
-                    trackDigest(row.path, row.digest);
-    delete start;
-    delete finish;
-    delete polygons;
-    delete apples;
+    TrackContents track;
+    const bool ok = track.load(row.path) && trackDigest(row.path, row.digest);
     if (ok) {
-        row.bestTime = best;
+        row.bestTime = track.bestTime;
     }
     return ok;
 }

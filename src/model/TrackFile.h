@@ -44,6 +44,34 @@ extern Capples* activeApple;        // the last apple read, or none
 bool loadTrack(const std::string& path, Cvector*& start, Cvector*& finish, int32_t& polygonCount,
                Cpolygons*& polygons, int32_t& appleCount, Capples*& apples, double& bestTime);
 
+// A whole track read for looking at (a list, a picture, an outline): it
+// owns what loadTrack built and frees it, also after a failed read.
+struct TrackContents {
+    Cvector* start = nullptr;
+    Cvector* finish = nullptr;
+    int32_t polygonCount = 0;
+    Cpolygons* polygons = nullptr;
+    int32_t appleCount = 0;
+    Capples* apples = nullptr;
+    double bestTime = -1.0;
+
+    TrackContents() = default;
+    TrackContents(const TrackContents&) = delete;
+    TrackContents& operator=(const TrackContents&) = delete;
+    ~TrackContents()
+    {
+        delete start;
+        delete finish;
+        delete polygons;
+        delete apples;
+    }
+
+    bool load(const std::string& path)
+    {
+        return loadTrack(path, start, finish, polygonCount, polygons, appleCount, apples, bestTime);
+    }
+};
+
 // The same reading from an open stream, from its current position; the
 // stream is not closed. A null stream fails like a file that cannot be opened.
 bool loadTrackStream(std::FILE* file, Cvector*& start, Cvector*& finish, int32_t& polygonCount,
