@@ -162,6 +162,41 @@ TEST(FixedMath, LogStaysWithinItsBound)
     EXPECT_LE(worst.ulps, kLogBound) << std::hexfloat << worst.at;
 }
 
+// The quick estimate must round as the series does wherever it answers, and
+// it must answer most of the suspension's arguments, or it costs time.
+TEST(FixedMath, LogQuickEstimateRoundsAsTheSeries)
+{
+    std::mt19937_64 rng(23);
+    std::uniform_real_distribution<double> spring(0.0, 200.0);
+    std::uniform_real_distribution<double> bucket(0x1.6a09e667f3bcdp-1, 0x1.6a09e667f3bcdp0);   // every table row
+    std::uniform_int_distribution<int> exponent(-4, 14);
+    std::uniform_real_distribution<double> nearOne(-0x1p-7, 0x1p-7);
+    int settled[4] = {0, 0, 0, 0};
+    int differ = 0;
+    double firstDiffer = 0.0;
+    for (int i = 0; i < kPoints; ++i) {
+        double x = 0.0;
+        switch (i % 4) {
+        case 0: x = 1.0 + spring(rng); break;
+        case 1: x = std::ldexp(bucket(rng), exponent(rng)); break;
+        case 2: x = 1.0 + nearOne(rng); break;
+        default: x = randomBits(rng, bitsOf(0x1p-1074), bitsOf(0x1.fffffffffffffp1023)); break;
+        }
+        double quick = 0.0;
+        const bool answered = vmath::detail::logarithmQuickly(x, quick);
+        const double bySeries = vmath::detail::logarithmBySeries(x);
+        settled[i % 4] += answered ? 1 : 0;
+        if ((answered && bitsOf(quick) != bitsOf(bySeries)) || bitsOf(vmath::logarithm(x)) != bitsOf(bySeries)) {
+            firstDiffer = differ++ == 0 ? x : firstDiffer;
+        }
+    }
+    EXPECT_EQ(differ, 0) << "first at " << std::hexfloat << firstDiffer;
+    std::printf("log: the quick estimate settles %d, %d, %d, %d of %d\n", settled[0], settled[1], settled[2],
+                settled[3], kPoints / 4);
+    EXPECT_GT(settled[0], kPoints / 4 * 9 / 10);   // the suspension's arguments
+    EXPECT_GT(settled[1], kPoints / 4 * 9 / 10);
+}
+
 TEST(FixedMath, LogEdges)
 {
     const double inf = std::numeric_limits<double>::infinity();
