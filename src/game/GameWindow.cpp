@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <thread>
 
 int64_t perfFrequency = 0;
@@ -44,6 +45,9 @@ void (*gameLoopHook)(int32_t state) = nullptr;
 bool firstHintPending = true;
 
 namespace {
+
+// False until the mode's first frame is on the screen; the bike waits for it.
+bool runOnScreen = false;
 
 // Keys of the end panel and of watching, beyond the game's own.
 constexpr int kKeyWatchRun = 'R';
@@ -510,6 +514,12 @@ int32_t gameFrame(int32_t s)
     if (frameDrawing) {
         presentFrame();
     }
+    if (!runOnScreen) {
+        // The red half second starts with the first frame, however long
+        // the window, the sound and that frame took to come up.
+        runOnScreen = true;
+        restartStepClock();
+    }
 
     if (r == GameRunning && keyDown[VK_ESCAPE].load()) {
         pauseRun(r);
@@ -629,7 +639,10 @@ void runGame()
         showRenderWindow();
         // Controllers are the game's alone; without them it runs on the keyboard.
         openControllers();
+        // No step until the first frame restarts the clock.
+        runOnScreen = false;
         restartStepClock();
+        nextStepTime = std::numeric_limits<int64_t>::max();
         startGameSound();
         startPhysicsThread();
 
