@@ -42,7 +42,7 @@ constexpr double kA23 = 2.0 / 23.0;
 // the logarithms are -log(inverse) to 80 digits, split into two doubles.
 struct Bucket {
     double inverse;
-    double logHi;   // -log(inverse), the leading double
+    double logHi;   // minus the logarithm of the inverse: the leading double
     double logLo;   // and the rest
 };
 constexpr uint64_t kFirstBucket = 0x3fe6a;   // the bucket of sqrt(2)/2
