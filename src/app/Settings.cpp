@@ -1,27 +1,12 @@
 #include "app/Settings.h"
 
+#include "model/FileAccess.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-// Reads exactly `size` bytes, retrying short reads; false at end of file or error.
-bool readAll(int fd, unsigned char* data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, data + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 bool writeAll(int fd, const unsigned char* data, std::size_t size)
 {
@@ -43,15 +28,16 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size)
 
 bool readSettings(const std::string& path, MenuSettings& settings)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    // A regular file of a few bytes only: a FIFO, a device or a huge file in
+    // its place is no settings file.
+    std::string text;
+    std::string error;
+    if (readBoundedFile(path, 64, text, error) != FileReadError::None || text.size() < 7) {
         return false;
     }
     unsigned char bytes[7];
-    const bool ok = readAll(fd, bytes, sizeof bytes);
-    close(fd);
-    if (!ok) {
-        return false;
+    for (size_t i = 0; i < sizeof bytes; ++i) {
+        bytes[i] = static_cast<unsigned char>(text[i]);
     }
     settings.width = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
     settings.height = static_cast<uint16_t>(bytes[2] | (bytes[3] << 8));
