@@ -3,6 +3,7 @@
 #include "model/FileAccess.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -28,16 +29,21 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size)
 
 bool readSettings(const std::string& path, MenuSettings& settings)
 {
-    // A regular file of a few bytes only: a FIFO, a device or a huge file in
-    // its place is no settings file.
-    std::string text;
-    std::string error;
-    if (readBoundedFile(path, 64, text, error) != FileReadError::None || text.size() < 7) {
+    // A regular file only (a FIFO or a device in its place is no settings
+    // file), of which the first seven bytes are read; one that cannot be
+    // saved counts as missing.
+    if (access(path.c_str(), W_OK) != 0) {
+        return false;
+    }
+    std::FILE* file = openRegularStream(path);
+    if (file == nullptr) {
         return false;
     }
     unsigned char bytes[7];
-    for (size_t i = 0; i < sizeof bytes; ++i) {
-        bytes[i] = static_cast<unsigned char>(text[i]);
+    const bool ok = std::fread(bytes, 1, sizeof bytes, file) == sizeof bytes;
+    std::fclose(file);
+    if (!ok) {
+        return false;
     }
     settings.width = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
     settings.height = static_cast<uint16_t>(bytes[2] | (bytes[3] << 8));

@@ -177,12 +177,13 @@ bool hubPanelFrame()
     if (!takeRecord()) {
         return false;
     }
-    setPanelLine(kWorldLine, submitted ? hubSubmitLine(submittedDigest) : std::string());
+    const std::string world = submitted ? hubSubmitLine(submittedDigest) : std::string();
+    setPanelLine(kWorldLine, world);
     setPanelLine(kRecordLine, record != Record::Off ? recordLine : std::string());
     if (noticeLine.empty()) {
         noticeLine = hubTakeNotice();
     }
-    setPanelLine(kNoticeLine, noticeLine);
+    setPanelLine(kNoticeLine, noticeLine == world ? std::string() : noticeLine);
     return true;
 }
 

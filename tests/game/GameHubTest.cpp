@@ -377,3 +377,90 @@ TEST_F(GameHubTest, TheTrackListShowsTheWorldRecordBesideTheBestWhenAHubIsSet)
     EXPECT_TRUE(listShows("world 00:21:35 by Ann"));
     closeTrackListView();
 }
+
+// The track file edited while the run waits paused: W leaves the run on its
+// own track, bit for bit, and says why the record is not raced.
+TEST_F(GameHubTest, WAfterTheTrackFileChangedLeavesThePausedRunOnItsOwnTrack)
+{
+    StubHub hub([&](const StubRequest& request) {
+        StubAnswer answer;
+        answer.body = request.target.find("/times") != std::string::npos
+                          ? R"([{"rank":1,"player":"Ann","steps":)" + std::to_string(record.steps) + "}]"
+                          : formatReplay(record);
+        return answer;
+    });
+    startHub(hub.url());
+    keyDown[VK_UP] = true;
+    for (int i = 0; i < 60; ++i) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    const double x = simMoto->position.x;
+    const int32_t steps = stepCount.load();
+    keyDown[VK_ESCAPE] = true;
+    ASSERT_EQ(frame(GameRunning), GamePaused);
+    keyDown[VK_ESCAPE] = false;
+
+    TestTrack edited;
+    edited.finishX = 400.0;
+    edited.startX = 100.0;
+    ASSERT_TRUE(writeTestTrack(path, edited));
+    // W asks (a second W when a record ghost of an earlier test was shown).
+    for (int press = 0; press < 2 && hubLines() != std::vector<std::string>{"World record: fetching..."}; ++press) {
+        keyDown['W'] = true;
+        ASSERT_EQ(frame(GamePaused), GamePaused);
+    }
+    ASSERT_EQ(hubLines(), std::vector<std::string>{"World record: fetching..."});
+    std::chrono::nanoseconds slowest{};
+    const auto lines = framesUntilAnswered(GamePaused, "World record: fetching...", slowest);
+    EXPECT_EQ(lines, std::vector<std::string>{"record refused: the track file has changed"});
+    EXPECT_EQ(simMoto->position.x, x);
+    EXPECT_EQ(stepCount.load(), steps);
+    EXPECT_FALSE(recordGhostReady(record.digest));
+}
+
+// A run the hub never took is given up, and the next panel says so once.
+TEST_F(GameHubTest, ARunGivenUpIsToldOnceOnAPanel)
+{
+    StubHub hub([](const StubRequest&) {
+        StubAnswer busy;
+        busy.status = 503;
+        busy.body = "{}";
+        return busy;
+    });
+    std::atomic<int64_t> clock{1'800'000'000};
+    hubSetClock([&] { return clock.load(); });
+    startHub(hub.url());
+    ASSERT_EQ(ride(), GameFinished);
+    for (size_t tries = 1; tries < static_cast<size_t>(kMaxSendTries); ++tries) {
+        const auto until = std::chrono::steady_clock::now() + 8s;
+        while (hub.requests().size() < tries && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_EQ(hub.requests().size(), tries);
+        std::this_thread::sleep_for(20ms);   // the try is counted
+        clock += 3600;
+        hubWake();
+    }
+    const auto end = std::chrono::steady_clock::now() + 8s;
+    std::vector<std::string> lines;
+    while (std::chrono::steady_clock::now() < end) {
+        frame(GameFinished);
+        lines = hubLines();
+        if (std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("not sent") != std::string::npos; }) != lines.end()) {
+            break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    hubSetClock(nullptr);
+    EXPECT_EQ(lines, std::vector<std::string>{"World: run on track.vlt not sent: the hub did not take it in 30 tries"});
+    // Told once: the next run's panel has no such line.
+    keyDown[VK_RETURN] = true;
+    ASSERT_EQ(frame(GameFinished), GameRestart);
+    keyDown[VK_RETURN] = false;
+    ASSERT_TRUE(restartRun());
+    keyDown[VK_ESCAPE] = true;
+    ASSERT_EQ(frame(GameRunning), GamePaused);
+    keyDown[VK_ESCAPE] = false;
+    EXPECT_TRUE(hubLines().empty());
+}
