@@ -12,6 +12,7 @@
 #include "game/GameHub.h"
 #include "game/GameWindow.h"
 #include "game/TrackListView.h"
+#include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "net/HubCommand.h"
@@ -331,10 +332,13 @@ TEST_F(GameHubTest, ARealHubRanksTheBestRunWhileFramesGoOnAndItsRecordRacesHere)
 namespace {
 
 std::vector<std::string> listTexts;
+// Where each text ends on the right, at its scale.
+std::vector<double> listRights;
 
-void keepText(const std::string& text, float, float, float, float, double, double, double, bool)
+void keepText(const std::string& text, float, float, float, float, double x, double, double scale, bool)
 {
     listTexts.push_back(text);
+    listRights.push_back(x + textWidth(text, scale));
 }
 
 bool listShows(const std::string& text)
@@ -463,4 +467,67 @@ TEST_F(GameHubTest, ARunGivenUpIsToldOnceOnAPanel)
     ASSERT_EQ(frame(GameRunning), GamePaused);
     keyDown[VK_ESCAPE] = false;
     EXPECT_TRUE(hubLines().empty());
+}
+
+// A track cut while the list is open: Enter says it cannot be read, and the
+// list stays.
+TEST_F(GameHubTest, EnterOnATrackCutWhileTheListIsOpenSaysSoAndTheListStays)
+{
+    openTrackListView(path);
+    listTexts.clear();
+    trackListFrame(800.0, 600.0, keepText, false);
+    ASSERT_TRUE(std::filesystem::exists(path));
+    std::filesystem::resize_file(path, 20);
+    keyDown[VK_RETURN] = true;
+    listTexts.clear();
+    EXPECT_EQ(trackListFrame(800.0, 600.0, keepText, false), ListAction::Stay);
+    EXPECT_TRUE(listShows("track cannot be read"));
+    closeTrackListView();
+}
+
+// Names are UTF-8: drawn with the font's characters, cut by whole
+// characters, and nothing beside the list runs past the window's right edge
+// at 800x600 (with the monospaced font's advance of 0.6 em).
+TEST_F(GameHubTest, NamesAreDrawnAsUtf8AndTheListStaysInsideTheWindow)
+{
+    EXPECT_EQ(fontCodes("caf\xC3\xA9"), "caf\xE9");
+    EXPECT_EQ(fontCodes("a\xE2\x80\x94" "b \x97"), "a\x97" "b \x97");
+    EXPECT_EQ(fontCodes("\xE6\x97\xA5" "x\xC3"), "?x\xC3");
+    EXPECT_EQ(firstCharacters("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9");
+
+    float saved[256];
+    std::copy(std::begin(glyphAdvance), std::end(glyphAdvance), saved);
+    std::fill(std::begin(glyphAdvance), std::end(glyphAdvance), 0.6f);
+    std::string longName;
+    for (int i = 0; i < 25; ++i) {
+        longName += "\xC3\xA9";
+    }
+    const std::string named = (dir / (longName + ".vlt")).string();
+    std::filesystem::copy_file(path, named);
+    StubHub hub([](const StubRequest&) {
+        StubAnswer answer;
+        answer.status = 403;
+        answer.body = "{}";
+        return answer;
+    });
+    startHub(hub.url());
+    openTrackListView(named);
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    do {
+        listTexts.clear();
+        listRights.clear();
+        trackListFrame(800.0, 600.0, keepText, false);
+        std::this_thread::sleep_for(5ms);
+    } while (std::chrono::steady_clock::now() < end &&
+             std::none_of(listTexts.begin(), listTexts.end(),
+                          [](const std::string& t) { return t.rfind("world: hub", 0) == 0; }));
+    closeTrackListView();
+    std::copy(std::begin(saved), std::end(saved), glyphAdvance);
+    EXPECT_TRUE(listShows(firstCharacters(longName, 20)));
+    bool sawWorld = false;
+    for (size_t i = 0; i < listTexts.size(); ++i) {
+        sawWorld = sawWorld || listTexts[i].rfind("world", 0) == 0;
+        EXPECT_LE(listRights[i], 400.0) << listTexts[i];
+    }
+    EXPECT_TRUE(sawWorld);
 }
