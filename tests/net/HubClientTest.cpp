@@ -797,3 +797,15 @@ TEST(HubHttp, ABigUploadGetsTheTimeItsBodyNeedsButAStallIsCut)
     EXPECT_EQ(stalled.outcome, HttpReply::Outcome::TimedOut);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
 }
+
+// The manual tells what the command line and the keys really do.
+TEST(HubManual, TheManualDocumentsTheHubsCommandsKeysAndFiles)
+{
+    std::string page;
+    ASSERT_TRUE(readSmallFile(std::string(VELTO_SOURCE_DIR) + "/dist/man/velto.6", page, 1 << 20));
+    for (const char* text : {"\\-\\-hub", "\\-\\-register", "\\-\\-hub\\-off", ".B N\n", ".B T\n", ".B W\n",
+                             "Velto.hub", "hub\\-outbox/", "hub\\-records/", "par\\-times.txt", "exits with status 2"}) {
+        EXPECT_NE(page.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(page.find("is ignored"), std::string::npos);
+}
