@@ -83,7 +83,8 @@ public:
         // server parses and plans it once.
         auto prepared = statements_.find(sql);
         if (prepared == statements_.end()) {
-            const std::string name = "s" + std::to_string(statements_.size());
+            std::string name = "s";
+            name += std::to_string(statements_.size());
             PQclear(check(PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(params.size()), nullptr)));
             prepared = statements_.emplace(sql, name).first;
         }
