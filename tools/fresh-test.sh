@@ -68,7 +68,7 @@ say "make test-deps (the set-up, with the network)"
 timeout 2400 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
   sh -c 'cd /root/velto && make test-deps' >"$out/test-deps.log" 2>&1 \
   || { tail -20 "$out/test-deps.log"; fail "make test-deps"; }
-say "installed: $(grep -m1 '^Installing:' "$out/test-deps.log" | wc -w) packages asked for"
+say "installed: $(( $(grep -m1 '^Installing:' "$out/test-deps.log" | wc -w) - 1 )) packages asked for and what they need"
 
 # Without the network, on its own loopback: no server or display of this
 # machine's can answer the tests, and the set-up must already be complete.
