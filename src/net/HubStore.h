@@ -16,6 +16,7 @@
 #include "model/Replay.h"
 #include "net/HubApi.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
