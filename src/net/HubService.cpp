@@ -439,6 +439,11 @@ void hubSetClock(std::function<int64_t()> clock)
 
 void hubWake()
 {
+    // Under the lock, so that a thread between reading the clock and
+    // waiting cannot miss it.
+    {
+        std::lock_guard<std::mutex> guard(lock);
+    }
     wake.notify_all();
 }
 
