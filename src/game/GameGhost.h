@@ -7,17 +7,34 @@
 
 #include <cstdint>
 
+#include <string>
+
 // Toggled by G; kept until the program ends.
 extern bool ghostShown;
+// Set while the editor's test ride rides a scratch copy: no demo rides it.
+extern bool ghostFromDemoOff;
+// The record ghost's name tag ("Record: NAME"), its holder's name.
+extern std::string recordGhostName;
+
+// The ghosts' tints: the player's best run, the track's demo (the ghost
+// until the player has a best run of their own) and the hub's record.
+inline constexpr float kBestGhostTint[3] = {0.7f, 0.85f, 1.0f};
+inline constexpr float kDemoGhostTint[3] = {0.75f, 1.0f, 0.7f};
+inline constexpr float kRecordGhostTint[3] = {1.0f, 0.35f, 0.8f};
 
 // Before the world of a run is built (no step runs): the ghost path of the
-// best replay beside the track, when there is one for this version of the
-// track that rides as it says; no ghost otherwise. Unchanged replays are
+// best replay beside the track, or else of the track's demo, when there is
+// one for this version of the track that rides as it says; no ghost
+// otherwise. Unchanged replays are
 // not ridden again.
 void prepareGhost();
 
 // True when the current run has a ghost.
 bool ghostReady();
+// The ghost rides the track's demo (the player has no best run of the
+// track yet); its name tag, "Demo" or "Your best".
+bool ghostIsDemo();
+const char* ghostName();
 // The ghost's path (empty without a ghost).
 const GhostPath& ghostPath();
 
