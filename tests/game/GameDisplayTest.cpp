@@ -487,7 +487,7 @@ TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
         key(VK_RIGHT, false);
         finishedSteps = stepCount;
         EXPECT_TRUE(waitFor([&] { return fs::exists(replay); }));
-        EXPECT_TRUE(waitFor([] { return textsInclude("R - replay   B - best run   G - ghost"); }));
+        EXPECT_TRUE(waitFor([] { return textsInclude("R - replay   B - best run   D - demo   G - ghost"); }));
 
         // R watches it, Esc stops; B watches it from the file, to its end.
         // Each time the top bar says so, and the end panel comes back.

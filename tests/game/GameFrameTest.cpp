@@ -6,6 +6,7 @@
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
 #include "game/GameWindow.h"
+#include "game/HudNotes.h"
 #include "game/PanelLines.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -40,6 +41,7 @@ protected:
         ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
         stepTicks = std::llround(static_cast<double>(perfFrequency) * 0.01);
         ASSERT_TRUE(setupWorld());
+        clearHudNotes();
         clearKeys();
         windowActive = true;
         frameDrawing = false;
@@ -247,7 +249,7 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
 {
     frame(GamePaused);
     EXPECT_EQ(texts(), (std::vector<std::string>{"00:00:00", "", "Paused", "Esc  -  exit", "Enter - restart",
-                                                 "Space - resume", "N - next track   T - track list"}));
+                                                 "Space - resume", "", "N - next track   T - track list   D - demo"}));
     expectColour(find("Paused"), 0.1f, 0.1f, 0.8f, 0.7f);
     EXPECT_DOUBLE_EQ(find("Paused")->y, 20.0);
     EXPECT_DOUBLE_EQ(find("Paused")->scale, 30.0);
@@ -257,17 +259,22 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     EXPECT_DOUBLE_EQ(find("Space - resume")->y, -50.0);
     expectColour(find("Space - resume"), 0.0f, 0.0f, 0.0f, 0.7f);
     expectColour(find(""), 1.0f, 1.0f, 1.0f, 0.5f);
+    // The keys stand on a dark band of their own, drawn after everything.
+    EXPECT_EQ(log[log.size() - 2].text, "");
+    EXPECT_FLOAT_EQ(log[log.size() - 2].a, 0.7f);
+    EXPECT_GE(log[log.size() - 2].y, find("N - next track   T - track list   D - demo")->y + 16.0);
 
     bestTime = runTimeOfSteps(100);   // a finish slower than the best
     stepCount = 200;
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart", "R - replay   G - ghost",
+                                                 "Enter - restart", "", "R - replay   D - demo   G - ghost",
                                                  "N - next track   T - track list"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
     // The keys of replays and the ghost stand under the panel, not in it.
-    EXPECT_LT(find("R - replay   G - ghost")->y + 16.0, -70.0);
+    ASSERT_NE(find("R - replay   D - demo   G - ghost"), nullptr);
+    EXPECT_LT(find("R - replay   D - demo   G - ghost")->y + 16.0, -70.0);
 
     stepResult = StepFinished;
     frame(GameFinished);
@@ -283,10 +290,12 @@ TEST_F(GameFrameTest, AddedLinesStandUnderThePanelsUntilARunStarts)
     stepResult = StepCrashed;
     frame(GameCrashed);
     const std::vector<std::string> shown = texts();
-    ASSERT_GE(shown.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(shown.end() - 3, shown.end()),
-              (std::vector<std::string>{"", "first again", "second"}));
-    EXPECT_LT(find("first again")->y + 16.0, find("R - replay   G - ghost")->y);
+    ASSERT_GE(shown.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(shown.end() - 5, shown.end()),
+              (std::vector<std::string>{"", "R - replay   D - demo   G - ghost", "N - next track   T - track list",
+                                        "first again", "second"}));
+    ASSERT_NE(find("first again"), nullptr);
+    EXPECT_LT(find("first again")->y + 16.0, find("N - next track   T - track list")->y);
     EXPECT_DOUBLE_EQ(find("second")->y, find("first again")->y - 20.0);
     frame(GamePaused);
     EXPECT_LT(find("first again")->y + 16.0, find("Space - resume")->y);
@@ -458,7 +467,7 @@ void threadStep()
     stepResult = r;
 }
 
-TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPanel)
+TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndEndsOnAPanelSayingWhatWasWatched)
 {
     MessageRecorder messages;
     keyDown[VK_UP] = true;
@@ -492,9 +501,10 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
     keyDown[VK_SPACE] = true;
     EXPECT_EQ(frame(GameWatchPaused), GameWatching);
     keyDown[VK_ESCAPE] = true;
-    EXPECT_EQ(frame(GameWatching), GameCrashed);
-    EXPECT_EQ(frame(GameCrashed), GameCrashed);   // Esc was let go, no quit
-    EXPECT_NE(find("Game over"), nullptr);
+    EXPECT_EQ(frame(GameWatching), GameWatched);
+    EXPECT_EQ(frame(GameWatched), GameWatched);   // Esc was let go, no quit
+    EXPECT_EQ(find("Game over"), nullptr);
+    EXPECT_NE(find("You watched your run: crashed at 00:00:40"), nullptr);
 
     // Watched to its end: the same ride, then the end panel again. Nothing
     // is written: no best time, no replay.
@@ -504,7 +514,7 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
         threadStep();
     }
     EXPECT_EQ(simMoto->position.x, riddenX);
-    EXPECT_EQ(frame(GameWatching), GameCrashed);
+    EXPECT_EQ(frame(GameWatching), GameWatched);
     stepResult = StepFinished;
     keyDown['R'] = true;
     ASSERT_EQ(frame(GameFinished), GameWatching);
@@ -512,7 +522,7 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
         threadStep();
     }
     stepResult = StepFinished;
-    EXPECT_EQ(frame(GameWatching), GameFinished);
+    EXPECT_EQ(frame(GameWatching), GameWatched);
     EXPECT_EQ(storedBestTime(path), -1.0);
     EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
     EXPECT_TRUE(messages.messages.empty());
@@ -575,12 +585,12 @@ TEST_F(GameFrameTest, ReplaysAreNotWatchedOnATrackThatChangedSinceTheyWereRidden
 
 TEST_F(GameFrameTest, TheEndPanelOffersTheBestRunOnlyWhenTheTrackHasOne)
 {
-    const std::string all = "R - replay   B - best run   G - ghost";
+    const std::string all = "R - replay   B - best run   D - demo   G - ghost";
     stepCount = 300;
     stepResult = StepCrashed;
     EXPECT_EQ(frame(GameRunning), GameCrashed);
     frame(GameCrashed);
-    EXPECT_NE(find("R - replay   G - ghost"), nullptr);
+    EXPECT_NE(find("R - replay   D - demo   G - ghost"), nullptr);
     EXPECT_EQ(find(all), nullptr);
     stepResult = StepFinished;
     EXPECT_EQ(frame(GameRunning), GameFinished);   // the first best run is written
