@@ -2,12 +2,16 @@
 // run without a window: gameFrame draws nothing and logs its texts.
 #include "GameTestSupport.h"
 
+#include "game/Coach.h"
 #include "game/Game.h"
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
+#include "game/GameSound.h"
 #include "game/GameWindow.h"
 #include "game/HudNotes.h"
 #include "game/PanelLines.h"
+#include "game/TrackListView.h"
+#include "model/ParTimes.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -60,6 +64,8 @@ protected:
         frameSceneDrawer = drawScene;
         frameTextLog = nullptr;
         windowActive = false;
+        testRideActive = false;
+        stopWatching();
         clearKeys();
         showFPS = false;
         std::filesystem::remove_all(dir);
@@ -731,6 +737,276 @@ TEST_F(GameFrameTest, SetupWorldPutsTheCameraAtTheStartAndTheViewBackToTheModeSi
     EXPECT_EQ(cameraCentre.x, track.startX);
     EXPECT_EQ(cameraCentre.y, track.startY);
     EXPECT_EQ(cameraLead.load(), -0.25);
+}
+
+namespace {
+
+// Rides the fixture's track with Up held until the run ends.
+int32_t throttleToTheEnd()
+{
+    keyDown[VK_UP] = true;
+    while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    return stepResult.load();
+}
+
+HudClock::time_point fakeNow;
+HudClock::time_point readFakeNow()
+{
+    return fakeNow;
+}
+
+} // namespace
+
+TEST_F(GameFrameTest, DPlaysTheDemoWithItsKeysAndTheDemoIsTheGhostUntilABestRunOfOnesOwn)
+{
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    ASSERT_EQ(throttleToTheEnd(), StepFinished);
+    const int32_t demoSteps = stepCount.load();
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    // The run becomes the track's demo; the player has no best run.
+    ASSERT_TRUE(writeReplayFile((dir / "track.demo").string(), lastRunReplay()));
+    std::filesystem::remove(dir / "track.replay");
+    ASSERT_TRUE(restartRun());
+    ASSERT_TRUE(ghostReady());
+    EXPECT_TRUE(ghostIsDemo());
+    EXPECT_STREQ(ghostName(), "Demo");
+
+    keyDown['D'] = true;
+    ASSERT_EQ(frame(GamePaused), GameWatching);
+    EXPECT_FALSE(coach.on());
+    for (int i = 0; i < 10; ++i) {
+        threadStep();
+    }
+    frame(GameWatching);
+    EXPECT_NE(find("Demo"), nullptr);
+    EXPECT_NE(find("The demo: how this track is ridden   Esc - stop   Enter - ride"), nullptr);
+    EXPECT_NE(find("held \u2191"), nullptr);
+    EXPECT_EQ(find("held \u2190"), nullptr);
+    while (stepResult.load() == StepRunning && stepCount.load() < demoSteps) {
+        threadStep();
+    }
+    EXPECT_EQ(frame(GameWatching), GameWatched);
+    frame(GameWatched);
+    EXPECT_NE(find("You watched the demo: finished in " + formatRunTime(runTimeOfSteps(demoSteps))), nullptr);
+    EXPECT_NE(find("Demo"), nullptr);
+    EXPECT_EQ(find("Best time!"), nullptr);
+    EXPECT_EQ(find("Finished"), nullptr);
+
+    // A track changed since has no demo: not to watch, not as the ghost.
+    TestTrack bumped = track;
+    bumped.polygons.push_back({{130.0, -1.0}, {150.0, 4.0}, {170.0, -1.0}});
+    ASSERT_TRUE(writeTestTrack(path, bumped));
+    keyDown['D'] = true;
+    EXPECT_EQ(frame(GameWatched), GameWatched);
+    EXPECT_EQ(panelLines(), std::vector<std::string>{"This version of the track has no demo."});
+    EXPECT_FALSE(replayDriving);
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(ghostReady());
+    std::filesystem::remove(dir / "track.demo");
+    keyDown['D'] = true;
+    EXPECT_EQ(frame(GamePaused), GamePaused);
+    EXPECT_EQ(panelLines(), std::vector<std::string>{"This track has no demo."});
+
+    // Once the player has a best run, that is the ghost.
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(writeReplayFile((dir / "track.demo").string(), lastRunReplay()));
+    ASSERT_TRUE(writeReplayFile((dir / "track.replay").string(), lastRunReplay()));
+    ASSERT_TRUE(restartRun());
+    ASSERT_TRUE(ghostReady());
+    EXPECT_FALSE(ghostIsDemo());
+    EXPECT_STREQ(ghostName(), "Your best");
+}
+
+TEST_F(GameFrameTest, LeavingAReplayOfANewBestSaysWhatWasWatchedAndNeverBestTime)
+{
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    ASSERT_EQ(throttleToTheEnd(), StepFinished);
+    const int32_t steps = stepCount.load();
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    frame(GameFinished);
+    EXPECT_NE(find("Best time!"), nullptr);   // the run's own panel
+
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameFinished), GameWatching);
+    for (int i = 0; i < steps / 2; ++i) {
+        threadStep();
+    }
+    keyDown[VK_ESCAPE] = true;
+    ASSERT_EQ(frame(GameWatching), GameWatched);
+    frame(GameWatched);
+    EXPECT_EQ(find("Best time!"), nullptr);
+    EXPECT_EQ(find("Finished"), nullptr);
+    EXPECT_NE(find("Replay"), nullptr);
+    EXPECT_NE(find("You watched your run: finished in " + formatRunTime(runTimeOfSteps(steps))), nullptr);
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GameWatched), GameRestart);
+}
+
+TEST_F(GameFrameTest, ATestRideSaysSoKeepsNoBestTimeAndOffersOnlyWhatWorksThere)
+{
+    testRideActive = true;
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    ASSERT_EQ(throttleToTheEnd(), StepFinished);
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    frame(GameFinished);
+    EXPECT_EQ(find("Best time!"), nullptr);
+    EXPECT_EQ(storedBestTime(path), -1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
+    EXPECT_NE(find("Test ride: Esc goes back to the editor"), nullptr);
+    EXPECT_NE(find("R - replay"), nullptr);
+    EXPECT_EQ(find("N - next track   T - track list"), nullptr);
+    for (const int key : {'B', 'N', 'T', 'D'}) {
+        keyDown[key] = true;
+        EXPECT_EQ(frame(GameFinished), GameFinished) << static_cast<char>(key);
+        keyDown[key] = false;
+    }
+    keyDown['R'] = true;
+    EXPECT_EQ(frame(GameFinished), GameWatching);
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameWatching), GameWatched);
+    frame(GameWatched);
+    EXPECT_NE(find("R - replay"), nullptr);
+    EXPECT_EQ(find("N - next track   T - track list"), nullptr);
+
+    frame(GamePaused);
+    EXPECT_NE(find("Test ride: Esc goes back to the editor"), nullptr);
+    for (const int key : {'N', 'T', 'D'}) {
+        keyDown[key] = true;
+        EXPECT_EQ(frame(GamePaused), GamePaused) << static_cast<char>(key);
+        keyDown[key] = false;
+    }
+    testRideActive = false;
+}
+
+TEST_F(GameFrameTest, TheTrackNameOpensEachRunAndGAndMSayWhatTheyDidForTwoSeconds)
+{
+    fakeNow = HudClock::now();
+    hudNow = readFakeNow;
+    ASSERT_TRUE(restartRun());
+    fakeNow += std::chrono::seconds(5);   // no frame yet: the name waits for one
+    frame(GameRunning);
+    EXPECT_NE(find("track"), nullptr);
+    fakeNow += std::chrono::milliseconds(1900);
+    frame(GameRunning);
+    EXPECT_NE(find("track"), nullptr);
+    fakeNow += std::chrono::milliseconds(200);
+    frame(GameRunning);
+    EXPECT_EQ(find("track"), nullptr);
+
+    keyDown['G'] = true;
+    frame(GameRunning);
+    EXPECT_NE(find("Ghost off"), nullptr);
+    keyDown['G'] = true;
+    frame(GamePaused);
+    EXPECT_NE(find("Ghost on"), nullptr);
+    EXPECT_EQ(find("Ghost off"), nullptr);
+    toggleSound();
+    frame(GamePaused);
+    EXPECT_NE(find("Sound off"), nullptr);
+    EXPECT_EQ(find("Ghost on"), nullptr);
+    toggleSound();
+    frame(GamePaused);
+    EXPECT_NE(find("Sound on"), nullptr);
+    fakeNow += std::chrono::milliseconds(2100);
+    frame(GamePaused);
+    EXPECT_EQ(find("Sound on"), nullptr);
+
+    // The track list hides the run: no clock, no best time, no notes.
+    bestTime = runTimeOfSteps(500);
+    toggleSound();
+    toggleSound();
+    openTrackListView(path);
+    frame(GameTrackList);
+    EXPECT_EQ(find("00:00:00"), nullptr);
+    EXPECT_EQ(find(bestTimeText), nullptr);
+    EXPECT_EQ(find("Sound on"), nullptr);
+    closeTrackListView();
+    hudNow = [] { return HudClock::now(); };
+}
+
+TEST_F(GameFrameTest, TheCrashPanelSaysWhatEndedTheRunAndMarksWhereTheHeadWas)
+{
+    keyDown[VK_LEFT] = true;
+    ASSERT_EQ(throttleToTheEnd(), StepCrashed);
+    keyDown[VK_LEFT] = false;
+    const double headX = shownMoto->head->position.x;
+    const double headY = shownMoto->head->position.y;
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+    frame(GameCrashed);
+    const OverlayText* reason = find("Your head hit the ground");
+    ASSERT_NE(reason, nullptr);
+    EXPECT_GT(reason->y, -70.0);   // inside the panel, under its keys
+    EXPECT_LT(reason->y, find("Enter - restart")->y);
+    const OverlayText* mark = find("(mark)");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_DOUBLE_EQ(mark->x, headX - cameraCentre.x);
+    EXPECT_DOUBLE_EQ(mark->y, headY - cameraCentre.y);
+    EXPECT_NE(find("Game over"), nullptr);
+
+    keyDown[VK_RETURN] = true;
+    ASSERT_EQ(frame(GameCrashed), GameRestart);
+    track.startY = kWorldTop - 10.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    threadStep();
+    ASSERT_EQ(stepResult.load(), StepCrashed);
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+    frame(GameCrashed);
+    EXPECT_NE(find("You left the world"), nullptr);
+    EXPECT_EQ(find("Your head hit the ground"), nullptr);
+    stepResult = StepFinished;
+    frame(GameFinished);
+    EXPECT_EQ(find("(mark)"), nullptr);
+}
+
+TEST_F(GameFrameTest, TheCoachRidesAlongOnTheFirstPackTracksOnlyAndNeverInAReplay)
+{
+    // A folder whose par index names its tracks: the pack's.
+    std::vector<ParTime> pars;
+    for (const char* name : {"01-a.vlt", "05-b.vlt"}) {
+        ASSERT_TRUE(writeTestTrack((dir / name).string(), track));
+        uint64_t digest = 0;
+        ASSERT_TRUE(trackDigest((dir / name).string(), digest));
+        pars.push_back({name, digest, 1000});
+    }
+    ASSERT_TRUE(writeParTimes((dir / kParFileName).string(), pars));
+    switchTrack((dir / "01-a.vlt").string());
+    ASSERT_TRUE(restartRun());
+    EXPECT_TRUE(coach.on());
+    // Standing still long enough, the coach speaks in the running frames.
+    // (The bike settles on the ground in its first second or so.)
+    for (int32_t i = 0; i <= kCoachStillSteps + 200 && find("hold \u2191 to ride") == nullptr; ++i) {
+        threadStep();
+        frame(GameRunning);
+    }
+    EXPECT_NE(find("hold \u2191 to ride"), nullptr);
+    stepResult = StepCrashed;
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+    EXPECT_FALSE(coach.on());
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameCrashed), GameWatching);
+    EXPECT_FALSE(coach.on());
+
+    switchTrack((dir / "05-b.vlt").string());
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(coach.on());
+    // A player's own track called 01 is not the pack's.
+    TestTrack own = track;
+    own.startX = 5.0;
+    ASSERT_TRUE(writeTestTrack((dir / "01-a.vlt").string(), own));
+    switchTrack((dir / "01-a.vlt").string());
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(coach.on());
+    switchTrack(path);
 }
 
 TEST(GameTexts, ApplesLeft)
