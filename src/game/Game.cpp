@@ -203,7 +203,11 @@ void drawScene()
     // Only the ground's tiles that the view shows (plus a unit around it).
     drawPolygonsInView(trackPolygons, groundList, cameraCentre.x - w / 2.0 - 1.0, cameraCentre.x + w / 2.0 + 1.0,
                        cameraCentre.y - h / 2.0 - 1.0, cameraCentre.y + h / 2.0 + 1.0);
-    drawGhost(stepCount.load());
+    // The ghost does not ride beside the very ride being watched.
+    const bool watchingGhostsRide =
+        replayDriving.load() && (watchedSource() == WatchSource::Demo) == ghostIsDemo() &&
+        watchedSource() != WatchSource::LastRun;
+    drawGhost(stepCount.load(), !watchingGhostsRide);
     bindTexture(wheelTexture);
     shownMoto->drawWheels();
     bindTexture(springTexture);

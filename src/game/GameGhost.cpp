@@ -161,9 +161,9 @@ bool recordReady = false;
 
 } // namespace
 
-void drawGhost(int32_t step)
+void drawGhost(int32_t step, bool ownGhost)
 {
-    if (ready && ghostShown) {
+    if (ready && ghostShown && ownGhost) {
         if (ghostOfDemo) {
             drawPath(ghost, step, kDemoGhostTint[0], kDemoGhostTint[1], kDemoGhostTint[2], ghostName());
         } else {

@@ -39,10 +39,11 @@ const char* ghostName();
 const GhostPath& ghostPath();
 
 // Draws the ghosts as they were after `step` steps, with the wheel, spring
-// and bike textures the scene uses: the player's own (when shown) and the
-// hub's record (when raced), each in its tint. After a ghost's run has ended
+// and bike textures the scene uses: the player's own (when shown, and
+// `ownGhost`: not while the very ride it follows is watched) and the hub's
+// record (when raced), each in its tint under its name tag. After a ghost's run has ended
 // it stays where it ended and fades. Inside the scene's world transform.
-void drawGhost(int32_t step);
+void drawGhost(int32_t step, bool ownGhost = true);
 
 // The hub's record as a second ghost. Computing rides `record` on the track
 // at `path` (model/Replay.h), in the world of physics/World.h, which it

@@ -721,7 +721,7 @@ int32_t gameFrame(int32_t s)
             overlayText(runEndingText(runEnding), 0.6f, 0.05f, 0.05f, 0.9f, 0.0, -56.0, 13.0, true);
         }
         if (testRideActive) {
-            keys = {"R - replay", "Test ride: Esc goes back to the editor"};
+            keys = {"Test ride: Esc goes back to the editor", "R - replay"};
         } else {
             std::string line = bestRunStored() ? "R - replay   B - best run   D - demo   G - ghost"
                                                : "R - replay   D - demo   G - ghost";

@@ -599,7 +599,9 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
             } else {
                 cell = column.text(row);
             }
-            if (c != 1 || row.state != TrackRow::State::Broken) {
+            if (c == 0) {
+                cell = fitText(cell, column.width * charWidth, kRowScale);
+            } else if (c != 1 || row.state != TrackRow::State::Broken) {
                 cell = firstCharacters(cell, static_cast<size_t>(column.width));
             }
             cell = x < listRight ? fitted(cell, x, listRight, kRowScale) : std::string();
