@@ -12,7 +12,6 @@
 #include <memory>
 
 bool ghostShown = true;
-bool ghostFromDemoOff = false;
 std::string recordGhostName;
 
 namespace {
@@ -59,7 +58,7 @@ void prepareGhost()
     // The player's own best run; until there is one, the track's demo.
     ghostOfDemo = false;
     if (!haveDigest || !replayOfTrack(bestReplayPath(trackPath), digest, replay)) {
-        ghostOfDemo = haveDigest && !ghostFromDemoOff && replayOfTrack(demoReplayPath(trackPath), digest, replay);
+        ghostOfDemo = haveDigest && replayOfTrack(demoReplayPath(trackPath), digest, replay);
         if (!ghostOfDemo) {
             ready = false;
             riddenTrack.clear();

@@ -11,8 +11,6 @@
 
 // Toggled by G; kept until the program ends.
 extern bool ghostShown;
-// Set while the editor's test ride rides a scratch copy: no demo rides it.
-extern bool ghostFromDemoOff;
 // The record ghost's name tag ("Record: NAME"), its holder's name.
 extern std::string recordGhostName;
 

@@ -21,6 +21,7 @@ Replay lastRun;
 bool haveLastRun = false;
 bool lastRunRecorded = false;
 bool bestStored = false;
+bool demoHere = false;
 
 void tell(const char* text)
 {
@@ -61,6 +62,18 @@ void beginRun(uint64_t digest)
     runDigest = digest;
     struct stat info {};
     bestStored = ::stat(bestReplayPath(trackPath).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    const std::string demoPath = demoReplayPath(trackPath);
+    demoHere = false;
+    if (::stat(demoPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        Replay demo;
+        std::string error;
+        demoHere = readReplayFile(demoPath, demo, error) == ReplayReadError::None && demo.digest == digest;
+    }
+}
+
+bool demoStored()
+{
+    return demoHere;
 }
 
 bool bestRunStored()

@@ -39,6 +39,9 @@ bool endRun(int32_t result, int32_t steps, bool newBest);
 // A best run is stored beside the track (as of the run's start, or written
 // since): the end panel offers B.
 bool bestRunStored();
+// The track has a demo for this very version of it (as of the run's start):
+// the panels offer D.
+bool demoStored();
 
 // What the panels' R, B and D watch: the run just ridden, the track's best
 // run, the track's demo (its proof run, shipped beside it as NAME.demo).

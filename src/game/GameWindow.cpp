@@ -513,6 +513,20 @@ CoachSample coachSampleNow()
     return sample;
 }
 
+// The keys of what can be watched, and the ghost's: "R - replay   B - best
+// run   D - demo   G - ghost", B and D only where there is such a ride.
+std::string replayKeys()
+{
+    std::string line = "R - replay";
+    if (bestRunStored()) {
+        line += "   B - best run";
+    }
+    if (demoStored()) {
+        line += "   D - demo";
+    }
+    return line + "   G - ghost";
+}
+
 // The first frame that sees a run end: how it ended, and where the head was.
 void keepRunEnding(int32_t result)
 {
@@ -651,9 +665,10 @@ int32_t gameFrame(int32_t s)
         return r;
     }
 
-    // The track list stands opaque over the window: no scene, no HUD.
+    // The track list stands opaque over the whole window: the run's texts
+    // are not drawn, and the scene under it does not show.
     const bool listShown = s == GameTrackList;
-    if (frameSceneDrawer != nullptr && !listShown) {
+    if (frameSceneDrawer != nullptr) {
         std::lock_guard<std::mutex> drawing(sceneLock);
         frameSceneDrawer();
     }
@@ -723,8 +738,7 @@ int32_t gameFrame(int32_t s)
         if (testRideActive) {
             keys = {"Test ride: Esc goes back to the editor", "R - replay"};
         } else {
-            std::string line = bestRunStored() ? "R - replay   B - best run   D - demo   G - ghost"
-                                               : "R - replay   D - demo   G - ghost";
+            std::string line = replayKeys();
             if (hubActive()) {
                 line += "   W - record";
             }
@@ -740,8 +754,14 @@ int32_t gameFrame(int32_t s)
         if (testRideActive) {
             keys = {"Test ride: Esc goes back to the editor"};
         } else {
-            keys = {hubActive() ? "N - next track   T - track list   D - demo   W - world record"
-                                : "N - next track   T - track list   D - demo"};
+            std::string line = "N - next track   T - track list";
+            if (demoStored()) {
+                line += "   D - demo";
+            }
+            if (hubActive()) {
+                line += "   W - world record";
+            }
+            keys = {line};
         }
     }
     if (watchedPanel) {
@@ -754,8 +774,7 @@ int32_t gameFrame(int32_t s)
         if (testRideActive) {
             keys.push_back("R - replay");
         } else {
-            keys.push_back(bestRunStored() ? "R - replay   B - best run   D - demo   G - ghost"
-                                           : "R - replay   D - demo   G - ghost");
+            keys.push_back(replayKeys());
             keys.push_back("N - next track   T - track list");
         }
     }

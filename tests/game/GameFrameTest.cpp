@@ -255,7 +255,7 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
 {
     frame(GamePaused);
     EXPECT_EQ(texts(), (std::vector<std::string>{"00:00:00", "", "Paused", "Esc  -  exit", "Enter - restart",
-                                                 "Space - resume", "", "N - next track   T - track list   D - demo"}));
+                                                 "Space - resume", "", "N - next track   T - track list"}));
     expectColour(find("Paused"), 0.1f, 0.1f, 0.8f, 0.7f);
     EXPECT_DOUBLE_EQ(find("Paused")->y, 20.0);
     EXPECT_DOUBLE_EQ(find("Paused")->scale, 30.0);
@@ -268,19 +268,19 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     // The keys stand on a dark band of their own, drawn after everything.
     EXPECT_EQ(log[log.size() - 2].text, "");
     EXPECT_FLOAT_EQ(log[log.size() - 2].a, 0.7f);
-    EXPECT_GE(log[log.size() - 2].y, find("N - next track   T - track list   D - demo")->y + 16.0);
+    EXPECT_GE(log[log.size() - 2].y, find("N - next track   T - track list")->y + 16.0);
 
     bestTime = runTimeOfSteps(100);   // a finish slower than the best
     stepCount = 200;
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart", "", "R - replay   D - demo   G - ghost",
+                                                 "Enter - restart", "", "R - replay   G - ghost",
                                                  "N - next track   T - track list"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
     // The keys of replays and the ghost stand under the panel, not in it.
-    ASSERT_NE(find("R - replay   D - demo   G - ghost"), nullptr);
-    EXPECT_LT(find("R - replay   D - demo   G - ghost")->y + 16.0, -70.0);
+    ASSERT_NE(find("R - replay   G - ghost"), nullptr);
+    EXPECT_LT(find("R - replay   G - ghost")->y + 16.0, -70.0);
 
     stepResult = StepFinished;
     frame(GameFinished);
@@ -298,7 +298,7 @@ TEST_F(GameFrameTest, AddedLinesStandUnderThePanelsUntilARunStarts)
     const std::vector<std::string> shown = texts();
     ASSERT_GE(shown.size(), 5u);
     EXPECT_EQ(std::vector<std::string>(shown.end() - 5, shown.end()),
-              (std::vector<std::string>{"", "R - replay   D - demo   G - ghost", "N - next track   T - track list",
+              (std::vector<std::string>{"", "R - replay   G - ghost", "N - next track   T - track list",
                                         "first again", "second"}));
     ASSERT_NE(find("first again"), nullptr);
     EXPECT_LT(find("first again")->y + 16.0, find("N - next track   T - track list")->y);
@@ -591,12 +591,12 @@ TEST_F(GameFrameTest, ReplaysAreNotWatchedOnATrackThatChangedSinceTheyWereRidden
 
 TEST_F(GameFrameTest, TheEndPanelOffersTheBestRunOnlyWhenTheTrackHasOne)
 {
-    const std::string all = "R - replay   B - best run   D - demo   G - ghost";
+    const std::string all = "R - replay   B - best run   G - ghost";
     stepCount = 300;
     stepResult = StepCrashed;
     EXPECT_EQ(frame(GameRunning), GameCrashed);
     frame(GameCrashed);
-    EXPECT_NE(find("R - replay   D - demo   G - ghost"), nullptr);
+    EXPECT_NE(find("R - replay   G - ghost"), nullptr);
     EXPECT_EQ(find(all), nullptr);
     stepResult = StepFinished;
     EXPECT_EQ(frame(GameRunning), GameFinished);   // the first best run is written
@@ -776,6 +776,8 @@ TEST_F(GameFrameTest, DPlaysTheDemoWithItsKeysAndTheDemoIsTheGhostUntilABestRunO
     EXPECT_TRUE(ghostIsDemo());
     EXPECT_STREQ(ghostName(), "Demo");
 
+    frame(GamePaused);
+    EXPECT_NE(find("N - next track   T - track list   D - demo"), nullptr);
     keyDown['D'] = true;
     ASSERT_EQ(frame(GamePaused), GameWatching);
     EXPECT_FALSE(coach.on());
@@ -793,6 +795,7 @@ TEST_F(GameFrameTest, DPlaysTheDemoWithItsKeysAndTheDemoIsTheGhostUntilABestRunO
     EXPECT_EQ(frame(GameWatching), GameWatched);
     frame(GameWatched);
     EXPECT_NE(find("You watched the demo: finished in " + formatRunTime(runTimeOfSteps(demoSteps))), nullptr);
+    EXPECT_NE(find("R - replay   D - demo   G - ghost"), nullptr);
     EXPECT_NE(find("Demo"), nullptr);
     EXPECT_EQ(find("Best time!"), nullptr);
     EXPECT_EQ(find("Finished"), nullptr);
@@ -807,6 +810,8 @@ TEST_F(GameFrameTest, DPlaysTheDemoWithItsKeysAndTheDemoIsTheGhostUntilABestRunO
     EXPECT_FALSE(replayDriving);
     ASSERT_TRUE(restartRun());
     EXPECT_FALSE(ghostReady());
+    frame(GamePaused);
+    EXPECT_NE(find("N - next track   T - track list"), nullptr) << "no D for a demo of another version";
     std::filesystem::remove(dir / "track.demo");
     keyDown['D'] = true;
     EXPECT_EQ(frame(GamePaused), GamePaused);
