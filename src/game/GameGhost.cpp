@@ -99,7 +99,8 @@ const GhostPath& ghostPath()
 namespace {
 
 // One ghost bike in a tint, as it was after `step` steps.
-void drawPath(const GhostPath& path, int32_t step, float red, float green, float blue, const std::string& name)
+void drawPath(const GhostPath& path, int32_t step, float red, float green, float blue, const std::string& name,
+              double tagLift = 28.0)
 {
     if (path.poses.empty()) {
         return;
@@ -133,12 +134,14 @@ void drawPath(const GhostPath& path, int32_t step, float red, float green, float
     bike.drawSprings(pose.facing);
     bindTexture(bikeTexture);
     bike.drawFrame(pose.facing);
-    // The name tag above the rider, in the ghost's tint, on a dark band.
+    // The name tag above the rider, in the ghost's tint, on a dark band;
+    // the record's stands higher, so that two ghosts side by side keep both
+    // tags readable.
     if (!name.empty()) {
         const double scale = 14.0;
         const double half = textWidth(name, scale) / 2.0 + 4.0;
         const double x = pose.headX;
-        const double y = pose.headY + 28.0;
+        const double y = pose.headY + tagLift;
         glDisable(GL_TEXTURE_2D);
         glColor4f(0.0f, 0.0f, 0.0f, 0.45f * alpha / kGhostAlpha);
         glBegin(GL_QUADS);
@@ -171,7 +174,7 @@ void drawGhost(int32_t step, bool ownGhost)
     }
     if (recordReady) {
         drawPath(recordGhost, step, kRecordGhostTint[0], kRecordGhostTint[1], kRecordGhostTint[2],
-                 recordGhostName.empty() ? std::string("Record") : "Record: " + recordGhostName);
+                 recordGhostName.empty() ? std::string("Record") : "Record: " + recordGhostName, 48.0);
     }
 }
 
