@@ -170,6 +170,23 @@ std::vector<TrackSummary> Store::tracks()
     return out;
 }
 
+std::vector<TrackSummary> Store::tracks(int64_t offset, int64_t limit)
+{
+    Database::Lease conn(db_);
+    std::vector<TrackSummary> out;
+    for (const Row& row : conn->query(std::string(kTrackSummary) + " ORDER BY t.created, t.digest LIMIT $1 OFFSET $2",
+                                      {Param::integer(limit), Param::integer(offset)})) {
+        out.push_back(summaryOf(row));
+    }
+    return out;
+}
+
+int64_t Store::trackCount()
+{
+    Database::Lease conn(db_);
+    return toInt(conn->query("SELECT COUNT(*) FROM tracks")[0][0]);
+}
+
 std::vector<TrackSummary> Store::tracksBy(int64_t author)
 {
     Database::Lease conn(db_);
