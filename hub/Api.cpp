@@ -530,6 +530,12 @@ std::string Api::cachedTrack(const std::string& digest)
     if (::access(path.c_str(), R_OK) == 0) {
         return path;
     }
+    // One copy at a time: many asking for a track not yet copied wait for
+    // the first instead of each holding the whole track.
+    std::lock_guard<std::mutex> lock(copyLock_);
+    if (::access(path.c_str(), R_OK) == 0) {
+        return path;
+    }
     auto data = store_.trackData(digest);
     if (!data) {
         return {};

@@ -75,6 +75,7 @@ private:
     // The path of the track's file in the cache, written from the database
     // when missing; empty when the hub does not hold the track.
     std::string cachedTrack(const std::string& digest);
+    std::mutex copyLock_;
 
     Store& store_;
     Verifier& verifier_;
