@@ -390,7 +390,7 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
     }
     // HEAD is answered as GET is, without the body.
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
-    if (allowed.find(method) == std::string::npos) {
+    if ((", " + allowed + ",").find(", " + method + ",") == std::string::npos) {
         HttpResponse r = errorResponse(405, "method not allowed");
         r.headers.emplace_back("Allow", allowed);
         return r;
