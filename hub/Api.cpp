@@ -194,6 +194,9 @@ bool pageOf(const std::string& query, int64_t defaultLimit, int64_t maxLimit, in
     return true;
 }
 
+constexpr int64_t kDayMs = int64_t{24} * 3600 * 1000;
+constexpr size_t kMaxReportReason = 200;
+
 HttpResponse limited(int retryAfter, const std::string& why)
 {
     HttpResponse r = errorResponse(429, why);
@@ -225,6 +228,7 @@ Api::Api(Store& store, Verifier& verifier, std::string databaseKind, ApiOptions 
       options_(std::move(options)),
       byAddress_(options_.addressRate, options_.addressBurst),
       byPlayer_(options_.playerRate, options_.playerBurst),
+      registrations_(options_.registrationsPerHour / 3600.0, options_.registrationsPerHour),
       outlines_(options_.cacheDir, [this](const std::string& digest) { return cachedTrack(digest); })
 {
 }
@@ -299,8 +303,8 @@ std::string Api::routeName(const std::string& method, const std::string& path)
             route = "/api/" + parts[1];
         } else if (n == 3 && parts[1] == "tracks") {
             route = "/api/tracks/{digest}";
-        } else if (n == 4 && parts[1] == "tracks" && parts[3] == "times") {
-            route = "/api/tracks/{digest}/times";
+        } else if (n == 4 && parts[1] == "tracks" && (parts[3] == "times" || parts[3] == "report")) {
+            route = "/api/tracks/{digest}/" + parts[3];
         } else if (n == 5 && parts[1] == "tracks" && parts[3] == "runs") {
             route = "/api/tracks/{digest}/runs/{rank}.replay";
         }
@@ -364,6 +368,9 @@ std::string allowedMethods(const std::vector<std::string>& parts)
         if (n == 2 && parts[1] == "tracks") {
             return "GET, HEAD, POST";
         }
+        if (n == 4 && parts[1] == "tracks" && parts[3] == "report") {
+            return "POST";
+        }
         if (n >= 3 && n <= 5 && parts[1] == "tracks" &&
             (n == 3 || (n == 4 && parts[3] == "times") || (n == 5 && parts[3] == "runs"))) {
             return "GET, HEAD";
@@ -408,6 +415,9 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
         }
         if (n == 2) {
             return post ? addTrack(request) : listTracks(request.query);
+        }
+        if (n == 4 && parts[3] == "report") {
+            return isDigest(parts[2]) ? reportTrack(request, parts[2]) : errorResponse(404, "no such track");
         }
         if (!isDigest(parts[2])) {
             return errorResponse(404, "no such track");
@@ -493,6 +503,10 @@ bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpRes
         return false;
     }
     player = *found;
+    if (store_.banned(player.id)) {
+        refusal = errorResponse(403, "this player is banned from this hub");
+        return false;
+    }
     if (!takeBudget) {
         return true;
     }
@@ -512,6 +526,9 @@ HttpResponse Api::addPlayer(const HttpRequest& request)
     const std::string name = body["name"].get<std::string>();
     if (!validPlayerName(name)) {
         return errorResponse(400, "a name has 1 to 24 letters, digits, spaces, '-' or '_'");
+    }
+    if (const int wait = registrations_.take(request.remote)) {
+        return limited(wait, "too many players registered from this address; try again later");
     }
     std::string token;
     if (!newToken(token)) {
@@ -569,7 +586,24 @@ HttpResponse Api::addTrack(const HttpRequest& request)
         return errorResponse(400, "X-Velto-Name must be the track's file name: 1 to 64 letters, digits, spaces, "
                                   "'.', '-' or '_'");
     }
-    // The game's own reader decides, from a file as the game would have it.
+    const int64_t now = nowMs();
+    if (options_.tracksPerDay > 0 || options_.trackBytesPerDay > 0) {
+        int64_t tracks = 0;
+        int64_t bytes = 0;
+        store_.uploadsSince(player.id, now - kDayMs, tracks, bytes);
+        if (options_.tracksPerDay > 0 && tracks >= options_.tracksPerDay) {
+            return limited(3600, "a player may store " + std::to_string(options_.tracksPerDay) +
+                                     " tracks a day; try again later");
+        }
+        if (options_.trackBytesPerDay > 0 &&
+            bytes + static_cast<int64_t>(request.body.size()) > options_.trackBytesPerDay) {
+            return limited(3600, "a player may store " + std::to_string(options_.trackBytesPerDay >> 20) +
+                                     " MiB of tracks a day; try again later");
+        }
+    }
+    // The game's own reader decides, from a file as the game would have it,
+    // and only the bytes its own writer makes of what it read are taken, so
+    // that no two stored tracks differ only in bytes the game ignores.
     const std::string temp = options_.cacheDir + "/upload." + std::to_string(::gettid()) + ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -579,19 +613,25 @@ HttpResponse Api::addTrack(const HttpRequest& request)
             throw std::runtime_error("cannot write " + temp);
         }
     }
-    TrackShape shape;
+    std::string canonical;
+    std::string why;
+    const TrackCheck check = checkTrackFile(temp, canonical, why);
     uint64_t digest = 0;
-    const bool readable = readTrackShape(temp, shape) && trackDigest(temp, digest);
+    const bool digested = check == TrackCheck::Canonical && trackDigest(temp, digest);
     ::unlink(temp.c_str());
-    if (!readable) {
-        return errorResponse(422, "Cant't load the track. The file ends before the data its counts announce.");
+    if (check == TrackCheck::Unreadable) {
+        return errorResponse(422, "Cant't load the track. " + why);
+    }
+    if (check == TrackCheck::Refused) {
+        return errorResponse(422, "the track is refused: " + why);
+    }
+    if (!digested) {
+        throw std::runtime_error("cannot read back " + temp);
     }
     // The hub's copy keeps no best time: times come from verified runs.
-    std::string data = request.body;
-    const double none = -1.0;
-    std::memcpy(data.data(), &none, sizeof none);
+    const std::string& data = canonical;
     const std::string hex = hexDigest(digest);
-    const bool added = store_.addTrack(hex, *name, player.id, data, nowMs());
+    const bool added = store_.addTrack(hex, *name, player.id, data, now);
     auto summary = store_.track(hex);
     if (!summary) {
         throw DatabaseError("a track just stored is missing");
@@ -715,7 +755,7 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
         return errorResponse(422, "the run is longer than 30 minutes of riding");
     }
     const std::string digest = hexDigest(replay.digest);
-    const std::string trackPath = cachedTrack(digest);
+    const std::string trackPath = store_.holds(digest) ? cachedTrack(digest) : std::string();
     if (trackPath.empty()) {
         refused_ += 1;
         return errorResponse(404, "the hub does not hold the replay's track");
@@ -766,6 +806,30 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
     }
     answered = true;
     return {};
+}
+
+HttpResponse Api::reportTrack(const HttpRequest& request, const std::string& digest)
+{
+    PlayerRecord player;
+    HttpResponse refused;
+    if (!authenticate(request, player, refused)) {
+        return refused;
+    }
+    const json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object() || !body.contains("reason") || !body["reason"].is_string()) {
+        return errorResponse(400, "the body must be a JSON object with a \"reason\"");
+    }
+    const std::string reason = body["reason"].get<std::string>();
+    if (reason.empty() || reason.size() > kMaxReportReason) {
+        return errorResponse(400, "a reason has 1 to " + std::to_string(kMaxReportReason) + " bytes");
+    }
+    if (!store_.holds(digest)) {
+        return errorResponse(404, "no such track");
+    }
+    if (!store_.addReport(digest, player.id, reason, nowMs())) {
+        return errorResponse(409, "you have reported this track already");
+    }
+    return jsonResponse(201, json{{"track", digest}, {"reported", true}});
 }
 
 HttpResponse Api::indexPage(const std::string& query)
@@ -823,7 +887,7 @@ HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& ans
 HttpResponse Api::playerPage(const std::string& name)
 {
     auto player = validPlayerName(name) ? store_.findPlayer(name) : std::nullopt;
-    if (!player) {
+    if (!player || player->banned) {
         return pageNotFound();
     }
     return htmlPage(200, player->name, renderPlayer(*player, store_.runsOf(player->id), store_.tracksBy(player->id)));

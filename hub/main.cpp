@@ -7,6 +7,7 @@
 // (port 0 picks a free port). SIGINT or SIGTERM stop it.
 #include "Api.h"
 #include "HttpServer.h"
+#include "Moderation.h"
 #include "Store.h"
 #include "Verifier.h"
 
@@ -19,6 +20,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <malloc.h>
 #include <sys/resource.h>
@@ -31,8 +33,12 @@ void usage(std::FILE* to)
     std::fputs("usage: velto-hub [--listen HOST:PORT] [--db FILE|postgresql://...] [--workers N] [--queue N]\n"
                "                 [--threads N] [--connections N] [--cache DIR] [--address-rate R] [--player-rate R]\n"
                "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S] [--behind-proxy]\n"
+               "                 [--tracks-per-day N] [--track-mib-per-day N] [--registrations-per-hour N]\n"
                "                 [--body-memory MB] [--metrics-listen HOST:PORT|off]\n"
+               "       velto-hub [--db ...] hide-track|unhide-track DIGEST [REASON] | ban-player NAME [REASON]\n"
+               "                 | delete-run DIGEST NAME [REASON] | reports | acts\n"
                "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64,\n"
+               "          20 tracks and 64 MiB a player a day, 5 registrations an address an hour,\n"
                "          --body-memory 256, --metrics-listen 127.0.0.1:8471\n",
                to);
 }
@@ -131,8 +137,13 @@ int main(int argc, char** argv)
     uint16_t metricsPort = 8471;
     bool metricsChosen = false;
     bool metricsOff = false;
+    std::vector<std::string> command;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (hub::isModerationCommand(arg)) {
+            command.assign(argv + i, argv + argc);
+            break;
+        }
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
@@ -190,8 +201,25 @@ int main(int argc, char** argv)
             server.idleSeconds = v;
         } else if (arg == "--verify-timeout" && number(value, 0.01, 3600, v)) {
             verifySeconds = v;
+        } else if (arg == "--tracks-per-day" && number(value, 0, 1e9, v)) {
+            api.tracksPerDay = static_cast<int64_t>(v);
+        } else if (arg == "--track-mib-per-day" && number(value, 0, 1e6, v)) {
+            api.trackBytesPerDay = static_cast<int64_t>(v * 1048576.0);
+        } else if (arg == "--registrations-per-hour" && number(value, 0, 1e9, v)) {
+            api.registrationsPerHour = v;
         } else {
             return bad("bad option or value: " + arg + " " + value);
+        }
+    }
+
+    if (!command.empty()) {
+        try {
+            auto database = hub::Database::open(db, 1);
+            hub::Store store(*database);
+            return hub::runModeration(store, command, stdout, stderr);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velto-hub: %s\n", e.what());
+            return 1;
         }
     }
 

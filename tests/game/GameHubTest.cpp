@@ -179,7 +179,7 @@ TEST_F(GameHubTest, ANewBestGoesOutAndTheEndPanelTellsItsRankWhenTheAnswerComes)
         if (request.target == "/api/runs") {
             answer.status = 201;
             answer.body = R"({"track":"t","steps":150,"time":"00:01:50","rank":1,"of":1})";
-            answer.delayMs = 600;
+            answer.delayMs = 4000;
         } else {
             answer.body = R"([{"rank":1,"player":"Bob","steps":150}])";
         }
@@ -191,7 +191,9 @@ TEST_F(GameHubTest, ANewBestGoesOutAndTheEndPanelTellsItsRankWhenTheAnswerComes)
     const auto lines = framesUntilAnswered(GameFinished, "World: sending...", slowest);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("World: 1st of 1 \x97 record ", 0), 0u) << lines[0];
-    EXPECT_LT(slowest, 50ms);   // no frame waited for the hub
+    // A frame that waited for the hub would take most of its 4 s; a loaded
+    // machine and a sanitizer build slow frames down, not to that.
+    EXPECT_LT(slowest, 1500ms);
     ASSERT_FALSE(hub.requests().empty());
     EXPECT_EQ(hub.requests()[0].body, formatReplay(lastRunReplay()));
 
@@ -308,14 +310,14 @@ TEST_F(GameHubTest, ARealHubRanksTheBestRunWhileFramesGoOnAndItsRecordRacesHere)
     const std::string time = formatRunTime(runTimeOfSteps(stepCount.load()));
     std::chrono::nanoseconds slowest{};
     const auto stalled = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - stalled < 1500ms) {
+    while (std::chrono::steady_clock::now() - stalled < 3000ms) {
         const auto before = std::chrono::steady_clock::now();
         ASSERT_EQ(frame(GameFinished), GameFinished);
         slowest = std::max<std::chrono::nanoseconds>(slowest, std::chrono::steady_clock::now() - before);
         ASSERT_EQ(hubLines(), std::vector<std::string>{"World: sending..."});
         std::this_thread::sleep_for(1ms);
     }
-    EXPECT_LT(slowest, 50ms);
+    EXPECT_LT(slowest, 1000ms);   // no frame waited for the held hub (3 s)
     hub.resume();
     auto lines = framesUntilAnswered(GameFinished, "World: sending...", slowest);
     EXPECT_EQ(lines, std::vector<std::string>{"World: 1st of 1 \x97 record " + time + " by Bob"});
