@@ -69,6 +69,23 @@ bool validPlayerName(const std::string& name)
     return true;
 }
 
+// What keeps `name` from being registered, or "": a name is also sent in an
+// HTTP header, where blanks at either end are dropped, so such a name could
+// never be used; two blanks in a row read as one.
+std::string newPlayerNameProblem(const std::string& name)
+{
+    if (!validPlayerName(name)) {
+        return "a name has 1 to 24 letters, digits, spaces, '-' or '_'";
+    }
+    if (name.front() == ' ' || name.back() == ' ') {
+        return "a name may not begin or end with a space";
+    }
+    if (name.find("  ") != std::string::npos) {
+        return "a name may not hold two spaces in a row";
+    }
+    return {};
+}
+
 // A track's file name as it travels: no folders, nothing hidden, 1 to 64
 // letters, digits, spaces, '.', '-' and '_'.
 bool validTrackName(const std::string& name)
@@ -524,8 +541,9 @@ HttpResponse Api::addPlayer(const HttpRequest& request)
         return errorResponse(400, "the body must be a JSON object with a \"name\"");
     }
     const std::string name = body["name"].get<std::string>();
-    if (!validPlayerName(name)) {
-        return errorResponse(400, "a name has 1 to 24 letters, digits, spaces, '-' or '_'");
+    const std::string problem = newPlayerNameProblem(name);
+    if (!problem.empty()) {
+        return errorResponse(400, problem);
     }
     if (const int wait = registrations_.take(request.remote)) {
         return limited(wait, "too many players registered from this address; try again later");

@@ -56,6 +56,12 @@ TEST_P(ApiTest, PlayersRegisterOnceWithAFreshTokenAndValidNames)
         EXPECT_EQ(r.status, 400) << body;
         EXPECT_TRUE(isErrorBody(r)) << r.body;
     }
+    // A blank at either end, or two in a row, is refused with its reason.
+    for (const std::string name : {" Bob", "Bob ", " ", "Bo  b"}) {
+        auto r = hub.request("POST", "/api/players", {}, json{{"name", name}}.dump());
+        EXPECT_EQ(r.status, 400) << '"' << name << '"';
+        EXPECT_NE(r.body.find("space"), std::string::npos) << r.body;
+    }
     // 24 characters is still a name.
     addPlayer(hub, "abcdefghijklmnopqrstuvwx");
 }

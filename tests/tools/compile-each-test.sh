@@ -23,7 +23,7 @@ chmod +x "$tmp/fake/ccache"
 # A PATH with every program of the system's but ccache.
 for dir in /usr/local/bin /usr/bin /bin; do
   for f in "$dir"/*; do
-    name=$(basename "$f")
+    name=${f##*/}
     [ "$name" = ccache ] || [ -e "$tmp/bare/$name" ] || ln -s "$f" "$tmp/bare/$name"
   done
 done
