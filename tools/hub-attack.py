@@ -9,7 +9,10 @@ Starts the hub on a free port with a fresh SQLite database, then:
   downloads 120 GETs of a 15 MB track that never read the answer;
   pages     60 clients fetching a 15 MB track's page (and its outline)
             while /api/health is asked again and again from elsewhere.
-Prints the hub's resident memory (peak and after) and health's latency.
+  slow      an upload of 3.2 MB at 200 KB/s, longer than the request timeout;
+  fds       40 connections over a descriptor limit lowered with prlimit.
+Prints the hub's resident memory (peak and after), health's latency, how the
+slow upload ends and the hub's CPU time while out of descriptors.
 """
 import json
 import os
@@ -161,6 +164,33 @@ def main():
         cpu = sum(int(x) for x in open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[11:13]) - cpu
         print(f"pages: 60 in {took:.1f} s, hub CPU {cpu / os.sysconf('SC_CLK_TCK'):.2f} s; health asked "
               f"{asked} times, median {median} ms, slowest {slowest} ms")
+
+        # 3.2 MB at 200 KB/s: 16 s, past a request timeout of 10 s.
+        s = socket.create_connection(("127.0.0.1", port), timeout=120)
+        s.sendall(f"POST /api/tracks HTTP/1.1\r\nHost: x\r\nX-Velto-Player: Ann\r\nX-Velto-Token: {token}\r\n"
+                  f"X-Velto-Name: slow.vlt\r\nContent-Length: 3200000\r\n\r\n".encode())
+        start = time.monotonic()
+        try:
+            for _ in range(160):
+                s.sendall(b"x" * 20000)
+                time.sleep(0.1)
+            answer = s.recv(4096).split(b"\r\n", 1)[0].decode()
+        except OSError as e:
+            answer = f"cut off ({e.strerror})"
+        s.close()
+        print(f"slow upload: {answer or 'closed'} after {time.monotonic() - start:.1f} s")
+
+        # Out of descriptors: a loop that spins takes a core.
+        fds = len(os.listdir(f"/proc/{pid}/fd"))
+        subprocess.run(["prlimit", f"--pid={pid}", f"--nofile={fds + 8}:"], check=True)
+        many = [socket.create_connection(("127.0.0.1", port)) for _ in range(40)]
+        time.sleep(0.3)
+        cpu = sum(int(x) for x in open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[11:13])
+        time.sleep(3)
+        cpu = sum(int(x) for x in open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[11:13]) - cpu
+        print(f"fds: hub CPU {cpu / os.sysconf('SC_CLK_TCK'):.2f} s in 3 s with 40 connections past its limit")
+        for s in many:
+            s.close()
     finally:
         proc.terminate()
         proc.wait(timeout=30)
