@@ -393,25 +393,44 @@ private:
         return !ec;
     }
 
+    // An answer may take the write timeout plus its time at kMinBodyRate;
+    // a reader that takes nothing for the write timeout is cut off.
     template <class Body>
     void send(std::shared_ptr<http::response<Body>> res, size_t bytes, bool closeAfter)
     {
         res->keep_alive(keepAlive_ && !closeAfter);
         const bool keep = res->keep_alive();
         response_ = res;
-        stream_.expires_after(millis(server_.options.writeSeconds + static_cast<double>(bytes) / kMinBodyRate));
-        http::async_write(stream_, *res, [self = shared_from_this(), keep](beast::error_code ec, size_t) {
-            self->response_.reset();
-            self->server_.release(self->reserved_);
-            self->reserved_ = 0;
-            if (!ec && self->drain_) {
-                return self->drain();
-            }
-            if (ec || !keep) {
-                return self->close();
-            }
-            self->waitForRequest();
-        });
+        writeDeadline_ =
+            steady::now() + millis(server_.options.writeSeconds + static_cast<double>(bytes) / kMinBodyRate);
+        writeSome(std::make_shared<http::response_serializer<Body>>(*res), keep);
+    }
+
+    template <class Body>
+    void writeSome(std::shared_ptr<http::response_serializer<Body>> serializer, bool keep)
+    {
+        stream_.expires_at(std::min(steady::now() + millis(server_.options.writeSeconds), writeDeadline_));
+        http::async_write_some(stream_, *serializer,
+                               [self = shared_from_this(), serializer, keep](beast::error_code ec, size_t) {
+                                   if (!ec && !serializer->is_done()) {
+                                       return self->writeSome(serializer, keep);
+                                   }
+                                   self->written(ec, keep);
+                               });
+    }
+
+    void written(beast::error_code ec, bool keep)
+    {
+        response_.reset();
+        server_.release(reserved_);
+        reserved_ = 0;
+        if (!ec && drain_) {
+            return drain();
+        }
+        if (ec || !keep) {
+            return close();
+        }
+        waitForRequest();
     }
 
     // Reads and drops what the client still sends, for a short while.
@@ -452,6 +471,7 @@ private:
     std::string route_ = "other";
     steady::time_point requestStart_;
     steady::time_point bodyDeadline_;
+    steady::time_point writeDeadline_;
     size_t reserved_ = 0;  // of the server's bytes in flight
     unsigned version_ = 0;
     bool keepAlive_ = true;

@@ -196,7 +196,9 @@ int main(int argc, char** argv)
             api.playerRate = v;
             api.playerBurst = std::max(10.0 * v, 1.0);
         } else if (arg == "--request-timeout" && number(value, 0.1, 3600, v)) {
+            // A reader that takes nothing for as long is cut off too.
             server.requestSeconds = v;
+            server.writeSeconds = v;
         } else if (arg == "--idle-timeout" && number(value, 0.1, 3600, v)) {
             server.idleSeconds = v;
         } else if (arg == "--verify-timeout" && number(value, 0.01, 3600, v)) {

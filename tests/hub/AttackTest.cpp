@@ -218,6 +218,37 @@ TEST_F(AttackTest, DownloadsAreSentFromDiskToReadersThatDoNotRead)
     EXPECT_EQ(hub.stop(), 0) << hub.errors();
 }
 
+TEST_F(AttackTest, AReaderThatTakesNothingIsCutOffAfterTheRequestTimeout)
+{
+    Hub hub(dir_ + "/hub.sqlite", {"--address-rate", "0", "--request-timeout", "1"});
+    ASSERT_TRUE(hub.running()) << hub.errors();
+    ASSERT_NE(hub.metricsPort(), 0) << hub.errors();
+    const Player ann = addPlayer(hub, "Ann");
+    const std::string digest = addTrack(hub, ann, "big.vlt", bigTrack(15 * kMiB));
+    ASSERT_FALSE(digest.empty());
+    std::vector<std::unique_ptr<hub::HttpClient>> readers;
+    std::string error;
+    for (int i = 0; i < 4; ++i) {
+        readers.push_back(std::make_unique<hub::HttpClient>("127.0.0.1", hub.port(), 5.0));
+        ASSERT_TRUE(readers.back()->connect(error)) << error;
+        ASSERT_TRUE(readers.back()->sendRaw("GET /api/tracks/" + digest + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+    }
+    // A whole answer may take 1 s plus 15 MB at 64 KB/s, about four minutes;
+    // a stalled one ends after a second of taking nothing.
+    hub::HttpClient metrics("127.0.0.1", hub.metricsPort(), 10.0);
+    hub::ClientResponse r;
+    bool gone = false;
+    const auto start = clock_type::now();
+    while (!gone && secondsSince(start) < 20.0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_TRUE(metrics.request("GET", "/metrics", {}, {}, r, error)) << error;
+        // The hub's own client is the one left.
+        gone = r.body.find("\nvelto_hub_connections 1\n") != std::string::npos;
+    }
+    EXPECT_TRUE(gone) << r.body.substr(0, 300);
+    EXPECT_EQ(hub.stop(), 0) << hub.errors();
+}
+
 TEST_F(AttackTest, ATrackPageIsDrawnOnceAndNeverHoldsTheApi)
 {
     Hub hub(dir_ + "/hub.sqlite", {"--address-rate", "0"});
