@@ -306,6 +306,30 @@ TEST_F(AttackTest, ATrackPageIsDrawnOnceAndNeverHoldsTheApi)
     EXPECT_EQ(hub.stop(), 0) << hub.errors();
 }
 
+TEST_F(AttackTest, APageCostsTheSameWhateverTheSizeOfItsTrack)
+{
+    Hub hub(dir_ + "/hub.sqlite", {"--address-rate", "0", "--player-rate", "1000"});
+    ASSERT_TRUE(hub.running()) << hub.errors();
+    const Player ann = addPlayer(hub, "Ann");
+    const std::string small = addTrack(hub, ann, "small.vlt", flatTrack());
+    const std::string big = addTrack(hub, ann, "big.vlt", bigTrack(15 * kMiB));
+    ASSERT_FALSE(big.empty());
+    // CPU time of 200 fetches of each track's page and of the index.
+    auto cost = [&](const std::string& digest) {
+        const double start = hub.cpuSeconds();
+        for (int i = 0; i < 100; ++i) {
+            EXPECT_EQ(hub.request("GET", "/tracks/" + digest).status, 200);
+            EXPECT_EQ(hub.request("GET", "/api/tracks/" + digest + "/times").status, 200);
+        }
+        return hub.cpuSeconds() - start;
+    };
+    const double smallCost = cost(small);
+    const double bigCost = cost(big);
+    // A database that reads the whole row to reach a column stored after the
+    // track's file pays for its 15 MB on every page.
+    EXPECT_LT(bigCost, 3.0 * smallCost + 0.1) << "small " << smallCost << " s";
+}
+
 TEST_F(AttackTest, TheIndexAndTheTrackListComeInPages)
 {
     Hub hub(dir_ + "/hub.sqlite", {"--address-rate", "0", "--player-rate", "1000"});
