@@ -719,7 +719,7 @@ int32_t gameFrame(int32_t s)
 
     // The keys of the panel on screen, drawn last on their own band.
     std::vector<std::string> keys;
-    double keysTop = -90.0;
+    const double keysTop = -90.0;
     if (s == GameCrashed && runEnding != RunEnding::None) {
         endMark();
     }

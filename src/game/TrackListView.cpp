@@ -46,6 +46,8 @@ constexpr size_t kMaxPictures = 16;
 // Reading rows costs a frame at most this much, the first frame more.
 constexpr auto kReadBudget = std::chrono::milliseconds(6);
 constexpr auto kFirstReadBudget = std::chrono::milliseconds(40);
+// The key that plays the selected track's demo.
+constexpr int kKeyDemo = 'D';
 // How long a line about a refused Enter stays.
 constexpr auto kNoticeTime = std::chrono::seconds(3);
 
@@ -397,7 +399,7 @@ ListAction readKeys(size_t shown)
         }
         showNotice(row.name + " cannot be read");
     }
-    if (keyDown['D'].exchange(false) && !view.list.rows.empty()) {
+    if (keyDown[kKeyDemo].exchange(false) && !view.list.rows.empty()) {
         view.list.reread(view.list.selected);
         const TrackRow& row = view.list.rows[view.list.selected];
         Replay demo;
