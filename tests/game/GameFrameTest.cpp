@@ -800,10 +800,11 @@ TEST_F(GameFrameTest, DPlaysTheDemoWithItsKeysAndTheDemoIsTheGhostUntilABestRunO
     EXPECT_EQ(find("Best time!"), nullptr);
     EXPECT_EQ(find("Finished"), nullptr);
 
-    // A track changed since has no demo: not to watch, not as the ghost.
-    TestTrack bumped = track;
-    bumped.polygons.push_back({{130.0, -1.0}, {150.0, 4.0}, {170.0, -1.0}});
-    ASSERT_TRUE(writeTestTrack(path, bumped));
+    // A track changed since has no demo: not to watch, not as the ghost,
+    // even where the change (a rock far off the way) leaves the ride as it was.
+    TestTrack changed = track;
+    changed.polygons.push_back({{2500.0, 300.0}, {2550.0, 300.0}, {2525.0, 350.0}});
+    ASSERT_TRUE(writeTestTrack(path, changed));
     keyDown['D'] = true;
     EXPECT_EQ(frame(GameWatched), GameWatched);
     EXPECT_EQ(panelLines(), std::vector<std::string>{"This version of the track has no demo."});
