@@ -20,14 +20,37 @@
 // whole unit more than any radius, so rounding can never drop an edge that
 // the full walk would look at.
 //
-// Bounded memory: the grid divides the finite coordinates inside the
-// `bounds` given to build (the playing field); a coordinate outside is
-// clamped to them, a NaN coordinate makes the edge span its whole axis. An
-// edge that would cover more than kMaxCellsPerEdge cells goes into one list
-// that every query merges instead. There are no more cells than about one per
-// edge, so memory grows linearly with the edges. When a cell's list is longer
-// than the track (edges piled into a few cells), the query walks every edge
-// in order instead, and so does a ball wider than `reach` or with a NaN centre.
+// Levels. One grid cannot serve edges of every length: a cell fine enough
+// for the small edges around the bike would have a long edge in thousands of
+// cells. So the grid is a family of levels over the same area, the cell's
+// width growing fourfold from one level to the next and, independently, its
+// height: level (i, j) has cells kLevelGrowth^i base cells wide and
+// kLevelGrowth^j high, up to the level that has at most kMaxCellsPerAxis
+// cells across the area. Each edge lives in one level only, the finest
+// whose cells its widened box covers at most kMaxCellsPerAxis of on either
+// axis: a flat edge across the world keeps cells as low as a small one's. A
+// query takes the one cell under the centre in each level that holds edges
+// and merges their lists (no edge is in two levels, so the merge is strictly
+// ascending).
+//
+// What a query costs: an edge of level (i, j) covered more than
+// kMaxCellsPerAxis cells of level i - 1 across, so its box is wider than
+// about three of those cells, three quarters of a cell of its own level.
+// An edge in the cell under the centre is thus never further from the
+// centre than about 4/3 of its own width across (or one base cell), and
+// likewise up and down: a query meets the edges near the ball, measured by
+// their own size, and never an edge far away for being long.
+//
+// Bounded memory: an edge fills at most kMaxCellsPerAxis^2 = 16 cells, so
+// the lists hold at most 64 bytes an edge; the base level has about one cell
+// per edge (none smaller than kMinCellSize), and all levels together at most
+// about 16/9 of the base's cells. The grid divides the finite coordinates
+// inside the `bounds` given to build (the playing field); a coordinate
+// outside is clamped to them, a NaN coordinate makes the edge span its whole
+// axis (and so lie in the coarsest level of that axis). When the lists of a
+// query are together as long as the track (edges piled into a few cells),
+// the query walks every edge in order instead, and so does a ball wider than
+// `reach` or with a NaN centre.
 //
 // Ownership: build copies the vertex coordinates; the grid keeps no pointer
 // into the list. Queries allocate nothing and may run on any thread while no
@@ -59,7 +82,13 @@ public:
 
     // The smallest cell side, in world units.
     static constexpr double kMinCellSize = 64.0;
-    static constexpr int kMaxCellsPerEdge = 64;
+    // The most cells an edge covers across, or up and down, in its level.
+    static constexpr int kMaxCellsPerAxis = 4;
+    static constexpr int kLevelGrowth = 4;
+    // Levels per axis: the base has at most 4096 cells across, and 4096
+    // divided by 4 five times is kMaxCellsPerAxis.
+    static constexpr int kMaxAxisLevels = 6;
+    static constexpr int kMaxLevels = kMaxAxisLevels * kMaxAxisLevels;
 
     // Replaces the grid with one over the edges of `list`, walked like
     // Cball::collidePolygons: along `next` until a node without a polygon.
@@ -80,8 +109,8 @@ public:
     void visitCandidates(const Cvector& centre, double radius, Visit&& visit) const;
 
     // Appends to `out` every edge listed in the cells that the box (world
-    // units) reaches, and every edge that all queries merge: a superset of
-    // the edges whose box meets it, unordered and possibly repeated.
+    // units) reaches, in every level: a superset of the edges whose box
+    // meets it, unordered and possibly repeated.
     void candidatesInBox(const Bounds& box, std::vector<uint32_t>& out) const;
 
     // The contact pass of `ball` over its candidates:
@@ -89,30 +118,59 @@ public:
     // ball.collidePolygons(list, testOnly) on the list the grid was built from.
     bool collide(const Cball& ball, bool testOnly) const;
 
+    // The levels that hold edges, and the entries of all their cells (an
+    // edge counts once for each cell it is listed in): for tests and
+    // measurements.
+    int levelCount() const { return static_cast<int>(levels_.size()); }
+    size_t cellEntryCount() const { return cellEdges_.size(); }
+
+    // One cell's list: edges [begin, end).
+    struct Span {
+        const uint32_t* begin = nullptr;
+        const uint32_t* end = nullptr;
+    };
+
 private:
     struct Range {
         int lo = 0;
         int hi = 0;
     };
+    // One axis of one level: its cells' count and inverse size.
+    struct Axis {
+        double inverse = 0.0;
+        int count = 0;
+    };
+    // A level that holds edges: its axes, and where its cells start in
+    // cellStart_ (cell (x, y) is firstCell + y * columns + x).
+    struct Level {
+        int i = 0;
+        int j = 0;
+        uint32_t firstCell = 0;
+    };
     // The cells of a coordinate span widened by reach_ on both sides.
-    Range columns(double lo, double hi) const;
-    Range rows(double lo, double hi) const;
+    Range columns(double lo, double hi, const Axis& axis) const;
+    Range rows(double lo, double hi, const Axis& axis) const;
+    // The level of an edge: the finest whose cells its widened box covers at
+    // most kMaxCellsPerAxis of on either axis, with its cells there.
+    void place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const;
     // Divides the edges already in edges_ into cells.
     void divide(const Bounds& bounds, double reach);
-    // The cell under a ball's centre; -1 when the ball needs every edge.
-    long cellUnder(const Cvector& centre, double radius) const;
+    // The lists of the cells under a ball's centre, one for each level with
+    // edges there, into `spans`; -1 when the ball needs every edge instead.
+    int listsUnder(const Cvector& centre, double radius, Span* spans) const;
 
     std::vector<Edge> edges_;
+    std::vector<Level> levels_;         // finest first
     std::vector<uint32_t> cellStart_;   // cell c holds cellEdges_[cellStart_[c] .. cellStart_[c + 1])
     std::vector<uint32_t> cellEdges_;
-    std::vector<uint32_t> wideEdges_;   // edges that every query merges
+    Axis xAxes_[kMaxAxisLevels];
+    Axis yAxes_[kMaxAxisLevels];
+    int xLevels_ = 0;
+    int yLevels_ = 0;
     Bounds area_;
     double reach_ = 0.0;
     double originX_ = 0.0;
     double originY_ = 0.0;
-    double inverseCell_ = 0.0;
-    int columns_ = 0;
-    int rows_ = 0;
 };
 
 template <typename Visit>
@@ -122,14 +180,9 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
     if (count == 0) {
         return;
     }
-    const long cell = cellUnder(centre, radius);
-    const uint32_t* p = nullptr;
-    const uint32_t* end = nullptr;
-    if (cell >= 0) {
-        p = cellEdges_.data() + cellStart_[static_cast<size_t>(cell)];
-        end = cellEdges_.data() + cellStart_[static_cast<size_t>(cell) + 1];
-    }
-    if (cell < 0 || static_cast<size_t>(end - p) + wideEdges_.size() >= count) {
+    Span spans[kMaxLevels];
+    int lists = listsUnder(centre, radius, spans);
+    if (lists < 0) {
         for (uint32_t index = 0; index < count; ++index) {
             if (visit(index)) {
                 return;
@@ -137,22 +190,28 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
         }
         return;
     }
-    // The cell's list with the wide edges merged in.
-    const uint32_t* wide = wideEdges_.data();
-    const uint32_t* wideEnd = wide + wideEdges_.size();
-    for (; p != end; ++p) {
-        for (; wide != wideEnd && *wide < *p; ++wide) {
-            if (visit(*wide)) {
-                return;
+    // Each step hands out the smallest head of the lists; a list that runs
+    // out gives its place to the last one.
+    while (lists > 1) {
+        int least = 0;
+        for (int k = 1; k < lists; ++k) {
+            if (*spans[k].begin < *spans[least].begin) {
+                least = k;
             }
         }
-        if (visit(*p)) {
+        const uint32_t index = *spans[least].begin++;
+        if (spans[least].begin == spans[least].end) {
+            spans[least] = spans[--lists];
+        }
+        if (visit(index)) {
             return;
         }
     }
-    for (; wide != wideEnd; ++wide) {
-        if (visit(*wide)) {
-            return;
+    if (lists == 1) {
+        for (const uint32_t* p = spans[0].begin; p != spans[0].end; ++p) {
+            if (visit(*p)) {
+                return;
+            }
         }
     }
 }
