@@ -12,26 +12,6 @@ namespace {
 constexpr size_t kMaxGridEdges = 16000000;
 constexpr int kMaxBaseCells = 4096;   // across or up and down
 
-// The cell of coordinate v, clamped to [0, count - 1]. Monotone in v (each
-// operation rounds monotonically), which is what makes the grid exact: an
-// edge end at or before a query side never lands in a later cell than it.
-int cellOf(double v, double origin, double inverse, int count)
-{
-    const double c = (v - origin) * inverse;
-    if (!(c > 0.0)) {
-        return 0;
-    }
-    if (c >= static_cast<double>(count - 1)) {
-        return count - 1;
-    }
-    return static_cast<int>(c);
-}
-
-double clampTo(double v, double lo, double hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
-
 }  // namespace
 
 CedgeGrid::Range CedgeGrid::columns(double lo, double hi, const Axis& axis) const
@@ -39,8 +19,8 @@ CedgeGrid::Range CedgeGrid::columns(double lo, double hi, const Axis& axis) cons
     if (std::isnan(lo) || std::isnan(hi)) {
         return {0, axis.count - 1};
     }
-    return {cellOf(clampTo(lo, area_.left, area_.right) - reach_, originX_, axis.inverse, axis.count),
-            cellOf(clampTo(hi, area_.left, area_.right) + reach_, originX_, axis.inverse, axis.count)};
+    return {cellOfCoordinate(clampCoordinate(lo, area_.left, area_.right) - reach_, originX_, axis.inverse, axis.count),
+            cellOfCoordinate(clampCoordinate(hi, area_.left, area_.right) + reach_, originX_, axis.inverse, axis.count)};
 }
 
 CedgeGrid::Range CedgeGrid::rows(double lo, double hi, const Axis& axis) const
@@ -48,8 +28,8 @@ CedgeGrid::Range CedgeGrid::rows(double lo, double hi, const Axis& axis) const
     if (std::isnan(lo) || std::isnan(hi)) {
         return {0, axis.count - 1};
     }
-    return {cellOf(clampTo(lo, area_.bottom, area_.top) - reach_, originY_, axis.inverse, axis.count),
-            cellOf(clampTo(hi, area_.bottom, area_.top) + reach_, originY_, axis.inverse, axis.count)};
+    return {cellOfCoordinate(clampCoordinate(lo, area_.bottom, area_.top) - reach_, originY_, axis.inverse, axis.count),
+            cellOfCoordinate(clampCoordinate(hi, area_.bottom, area_.top) + reach_, originY_, axis.inverse, axis.count)};
 }
 
 void CedgeGrid::place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const
@@ -74,44 +54,6 @@ void CedgeGrid::place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const
             break;
         }
     }
-}
-
-// Why the centre's cell is enough, in each level: edgeOutOfReach keeps an
-// edge only when its lowest x is at most x + radius (and so on for the other
-// sides). Inside the area, coordinates are small enough that the rounding of
-// x + radius is far below the unit by which reach_ exceeds any radius, so the
-// edge's widened, clamped span reaches over x; outside the area the centre
-// clamps to the border and the edge's span reaches the border too. The
-// level's cells come from the same monotone cellOf for edges and centres.
-int CedgeGrid::listsUnder(const Cvector& centre, double radius, Span* spans) const
-{
-    if (!(radius <= reach_ - 1.0) || std::isnan(centre.x) || std::isnan(centre.y)) {
-        return -1;
-    }
-    const double x = clampTo(centre.x, area_.left, area_.right);
-    const double y = clampTo(centre.y, area_.bottom, area_.top);
-    int columnOf[kMaxAxisLevels];
-    int rowOf[kMaxAxisLevels];
-    for (int i = 0; i < xLevels_; ++i) {
-        columnOf[i] = cellOf(x, originX_, xAxes_[i].inverse, xAxes_[i].count);
-    }
-    for (int j = 0; j < yLevels_; ++j) {
-        rowOf[j] = cellOf(y, originY_, yAxes_[j].inverse, yAxes_[j].count);
-    }
-    int lists = 0;
-    size_t total = 0;
-    const uint32_t* entries = cellEdges_.data();
-    for (const Level& level : levels_) {
-        const size_t cell = level.firstCell + static_cast<size_t>(rowOf[level.j]) * xAxes_[level.i].count +
-                            static_cast<size_t>(columnOf[level.i]);
-        const uint32_t begin = cellStart_[cell];
-        const uint32_t end = cellStart_[cell + 1];
-        if (begin != end) {
-            spans[lists++] = Span{entries + begin, entries + end};
-            total += end - begin;
-        }
-    }
-    return total >= edges_.size() ? -1 : lists;
 }
 
 void CedgeGrid::build(const Cpolygons* list, const Bounds& bounds, double reach)
@@ -214,7 +156,13 @@ void CedgeGrid::divide(const Bounds& bounds, double reach)
                 continue;
             }
             slot[i * kMaxAxisLevels + j] = static_cast<int>(levels_.size());
-            levels_.push_back(Level{i, j, static_cast<uint32_t>(cellCount)});
+            Level level;
+            level.across = xAxes_[i];
+            level.upDown = yAxes_[j];
+            level.i = i;
+            level.j = j;
+            level.firstCell = static_cast<uint32_t>(cellCount);
+            levels_.push_back(level);
             cellCount += static_cast<size_t>(xAxes_[i].count) * static_cast<size_t>(yAxes_[j].count);
         }
     }
@@ -231,6 +179,23 @@ void CedgeGrid::divide(const Bounds& bounds, double reach)
         int i = 0;
         int j = 0;
         place(edges_[index], i, j, xs, ys);
+        Bounds& reached = levels_[static_cast<size_t>(slot[levelOf[index]])].reached;
+        const Edge& e = edges_[index];
+        if (std::isnan(e.a.x) || std::isnan(e.b.x)) {
+            reached.left = -INFINITY;
+            reached.right = INFINITY;
+        } else {
+            reached.left = std::min(reached.left, clampCoordinate(std::min(e.a.x, e.b.x), area_.left, area_.right) - reach_);
+            reached.right = std::max(reached.right, clampCoordinate(std::max(e.a.x, e.b.x), area_.left, area_.right) + reach_);
+        }
+        if (std::isnan(e.a.y) || std::isnan(e.b.y)) {
+            reached.bottom = -INFINITY;
+            reached.top = INFINITY;
+        } else {
+            reached.bottom =
+                std::min(reached.bottom, clampCoordinate(std::min(e.a.y, e.b.y), area_.bottom, area_.top) - reach_);
+            reached.top = std::max(reached.top, clampCoordinate(std::max(e.a.y, e.b.y), area_.bottom, area_.top) + reach_);
+        }
         for (int y = ys.lo; y <= ys.hi; ++y) {
             for (int x = xs.lo; x <= xs.hi; ++x) {
                 ++cellStart_[cellOfEdge(index, x, y) + 1];

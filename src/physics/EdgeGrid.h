@@ -33,24 +33,28 @@
 // and merges their lists (no edge is in two levels, so the merge is strictly
 // ascending).
 //
-// What a query costs: an edge of level (i, j) covered more than
-// kMaxCellsPerAxis cells of level i - 1 across, so its box is wider than
-// about three of those cells, three quarters of a cell of its own level.
-// An edge in the cell under the centre is thus never further from the
-// centre than about 4/3 of its own width across (or one base cell), and
+// What a query costs: an edge of level (i, j) with i > 0 covered more than
+// kMaxCellsPerAxis cells of level i - 1 across, so its widened box is wider
+// than seven of those cells, 7/4 of a cell of its own level. An edge listed
+// in the cell under the centre is thus never further from the centre across
+// than 4/7 of its own width (or one base cell, in the base level), and
 // likewise up and down: a query meets the edges near the ball, measured by
-// their own size, and never an edge far away for being long.
+// their own size, and never an edge far away for being long. A query looks
+// at one cell in each level that holds edges, skipping a level whose edges
+// all lie elsewhere, and at most kMaxLevels are merged, each candidate
+// costing a comparison per list.
 //
-// Bounded memory: an edge fills at most kMaxCellsPerAxis^2 = 16 cells, so
-// the lists hold at most 64 bytes an edge; the base level has about one cell
-// per edge (none smaller than kMinCellSize), and all levels together at most
-// about 16/9 of the base's cells. The grid divides the finite coordinates
-// inside the `bounds` given to build (the playing field); a coordinate
-// outside is clamped to them, a NaN coordinate makes the edge span its whole
-// axis (and so lie in the coarsest level of that axis). When the lists of a
-// query are together as long as the track (edges piled into a few cells),
-// the query walks every edge in order instead, and so does a ball wider than
-// `reach` or with a NaN centre.
+// Bounded memory: an edge fills at most kMaxCellsPerAxis^2 = 64 cells, so
+// the lists hold at most 256 bytes an edge, 4 to 16 for edges short beside
+// a cell; the base level has about one cell per edge (none smaller than
+// kMinCellSize), and all levels together at most about 16/9 of the base's
+// cells. The grid divides the finite coordinates inside the `bounds` given
+// to build (the playing field); a coordinate outside is clamped to them, a
+// NaN coordinate makes the edge span its whole axis (and so lie in the
+// coarsest level of that axis). When the lists of a query are together as
+// long as the track (edges piled into a few cells), the query walks every
+// edge in order instead, and so does a ball wider than `reach` or with a NaN
+// centre.
 //
 // Ownership: build copies the vertex coordinates; the grid keeps no pointer
 // into the list. Queries allocate nothing and may run on any thread while no
@@ -61,6 +65,7 @@
 #include "model/Polygon.h"
 #include "model/Vectors.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -83,10 +88,10 @@ public:
     // The smallest cell side, in world units.
     static constexpr double kMinCellSize = 64.0;
     // The most cells an edge covers across, or up and down, in its level.
-    static constexpr int kMaxCellsPerAxis = 4;
+    static constexpr int kMaxCellsPerAxis = 8;
     static constexpr int kLevelGrowth = 4;
     // Levels per axis: the base has at most 4096 cells across, and 4096
-    // divided by 4 five times is kMaxCellsPerAxis.
+    // divided by 4 five times is at most kMaxCellsPerAxis.
     static constexpr int kMaxAxisLevels = 6;
     static constexpr int kMaxLevels = kMaxAxisLevels * kMaxAxisLevels;
 
@@ -124,10 +129,11 @@ public:
     int levelCount() const { return static_cast<int>(levels_.size()); }
     size_t cellEntryCount() const { return cellEdges_.size(); }
 
-    // One cell's list: edges [begin, end).
+    // One cell's list: edges [begin, end). Left uninitialised in a
+    // query's array, which is filled as far as it is used.
     struct Span {
-        const uint32_t* begin = nullptr;
-        const uint32_t* end = nullptr;
+        const uint32_t* begin;
+        const uint32_t* end;
     };
 
 private:
@@ -140,9 +146,15 @@ private:
         double inverse = 0.0;
         int count = 0;
     };
-    // A level that holds edges: its axes, and where its cells start in
-    // cellStart_ (cell (x, y) is firstCell + y * columns + x).
+    // A level that holds edges: its axes (copied, for the queries), and
+    // where its cells start in cellStart_ (cell (x, y) is
+    // firstCell + y * columns + x).
     struct Level {
+        Axis across;
+        Axis upDown;
+        // The union of its edges' widened, clamped spans: a centre outside
+        // meets none of them (the same argument as for the cells).
+        Bounds reached{INFINITY, -INFINITY, INFINITY, -INFINITY};
         int i = 0;
         int j = 0;
         uint32_t firstCell = 0;
@@ -153,6 +165,22 @@ private:
     // The level of an edge: the finest whose cells its widened box covers at
     // most kMaxCellsPerAxis of on either axis, with its cells there.
     void place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const;
+    // The cell of coordinate v, clamped to [0, count - 1]. Monotone in v
+    // (each operation rounds monotonically), which is what makes the grid
+    // exact: an edge end at or before a query side never lands in a later
+    // cell than it.
+    static int cellOfCoordinate(double v, double origin, double inverse, int count)
+    {
+        const double c = (v - origin) * inverse;
+        if (!(c > 0.0)) {
+            return 0;
+        }
+        if (c >= static_cast<double>(count - 1)) {
+            return count - 1;
+        }
+        return static_cast<int>(c);
+    }
+    static double clampCoordinate(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
     // Divides the edges already in edges_ into cells.
     void divide(const Bounds& bounds, double reach);
     // The lists of the cells under a ball's centre, one for each level with
@@ -172,6 +200,41 @@ private:
     double originX_ = 0.0;
     double originY_ = 0.0;
 };
+
+// Why the centre's cell is enough, in each level: edgeOutOfReach keeps an
+// edge only when its lowest x is at most x + radius (and so on for the other
+// sides). Inside the area, coordinates are small enough that the rounding of
+// x + radius is far below the unit by which reach_ exceeds any radius, so the
+// edge's widened, clamped span reaches over x; outside the area the centre
+// clamps to the border and the edge's span reaches the border too. The
+// level's cells come from the same monotone cellOf for edges and centres.
+inline int CedgeGrid::listsUnder(const Cvector& centre, double radius, Span* spans) const
+{
+    if (!(radius <= reach_ - 1.0) || std::isnan(centre.x) || std::isnan(centre.y)) {
+        return -1;
+    }
+    const double x = clampCoordinate(centre.x, area_.left, area_.right);
+    const double y = clampCoordinate(centre.y, area_.bottom, area_.top);
+    int lists = 0;
+    size_t total = 0;
+    const uint32_t* entries = cellEdges_.data();
+    for (const Level& level : levels_) {
+        if (x < level.reached.left || x > level.reached.right || y < level.reached.bottom || y > level.reached.top) {
+            continue;
+        }
+        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
+        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
+        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
+                            static_cast<size_t>(column);
+        const uint32_t begin = cellStart_[cell];
+        const uint32_t end = cellStart_[cell + 1];
+        if (begin != end) {
+            spans[lists++] = Span{entries + begin, entries + end};
+            total += end - begin;
+        }
+    }
+    return total >= edges_.size() ? -1 : lists;
+}
 
 template <typename Visit>
 void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& visit) const
