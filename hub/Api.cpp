@@ -256,7 +256,7 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
             return addPlayer(request);
         }
         if (n == 2 && parts[1] == "tracks" && post) {
-            return addTrack(request);
+            return addTrack(request, respond, answered);
         }
         if (n == 2 && parts[1] == "tracks" && get) {
             return listTracks();
@@ -411,7 +411,7 @@ std::string Api::cachedTrack(const std::string& digest)
     return path;
 }
 
-HttpResponse Api::addTrack(const HttpRequest& request)
+HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& answered)
 {
     PlayerRecord player;
     HttpResponse refused;
@@ -423,8 +423,9 @@ HttpResponse Api::addTrack(const HttpRequest& request)
         return errorResponse(400, "X-Velto-Name must be the track's file name: 1 to 64 letters, digits, spaces, "
                                   "'.', '-' or '_'");
     }
-    // The game's own reader decides, from a file as the game would have it.
-    const std::string temp = options_.cacheDir + "/upload." + std::to_string(::gettid()) + ".part";
+    // The game's own reader decides, from a file as the game would have it;
+    // the same file is probed.
+    const std::string temp = options_.cacheDir + "/probe." + std::to_string(probes_++) + ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out.write(request.body.data(), static_cast<std::streamsize>(request.body.size()));
@@ -436,21 +437,73 @@ HttpResponse Api::addTrack(const HttpRequest& request)
     TrackShape shape;
     uint64_t digest = 0;
     const bool readable = readTrackShape(temp, shape) && trackDigest(temp, digest);
-    ::unlink(temp.c_str());
     if (!readable) {
+        ::unlink(temp.c_str());
         return errorResponse(422, "Cant't load the track. The file ends before the data its counts announce.");
     }
     // The hub's copy keeps no best time: times come from verified runs.
-    std::string data = request.body;
+    auto data = std::make_shared<std::string>(request.body);
     const double none = -1.0;
-    std::memcpy(data.data(), &none, sizeof none);
+    std::memcpy(data->data(), &none, sizeof none);
     const std::string hex = hexDigest(digest);
-    const bool added = store_.addTrack(hex, *name, player.id, data, nowMs());
-    auto summary = store_.track(hex);
-    if (!summary) {
-        throw DatabaseError("a track just stored is missing");
+    const int64_t author = player.id;
+    const std::string trackName = *name;
+    auto store = [this, hex, trackName, author, data]() {
+        const bool added = store_.addTrack(hex, trackName, author, *data, nowMs());
+        auto summary = store_.track(hex);
+        if (!summary) {
+            throw DatabaseError("a track just stored is missing");
+        }
+        return jsonResponse(added ? 201 : 200,
+                            json{{"digest", hex}, {"name", summary->name}, {"author", summary->author}});
+    };
+    if (options_.stepCpuMicros <= 0 || store_.track(hex)) {
+        ::unlink(temp.c_str());
+        return store();
     }
-    return jsonResponse(added ? 201 : 200, json{{"digest", hex}, {"name", summary->name}, {"author", summary->author}});
+
+    // A few short rides from the start tell what a step costs on the track.
+    VerifyJob job;
+    job.trackPath = temp;
+    job.maxSteps = options_.probeSteps;
+    const double limit = options_.stepCpuMicros;
+    job.probeMicros = std::max<int64_t>(1, static_cast<int64_t>(limit * kProbeRides * options_.probeSteps));
+    const int retry = options_.retryAfterBusy;
+    job.done = [respond, temp, limit, retry, store](const VerifyOutcome& outcome) {
+        ::unlink(temp.c_str());
+        HttpResponse r;
+        try {
+            const double perStep = outcome.steps > 0 ? outcome.cpuSeconds * 1e6 / outcome.steps : 0.0;
+            if (outcome.kind == VerifyOutcome::Holds && perStep <= limit) {
+                r = store();
+            } else if (outcome.kind == VerifyOutcome::Holds || outcome.kind == VerifyOutcome::TooCostly) {
+                char why[200];
+                std::snprintf(why, sizeof why,
+                              "too costly to verify: a step near the start takes %.0f microseconds of the hub's "
+                              "CPU time, over its limit of %.0f",
+                              perStep, limit);
+                r = errorResponse(422, outcome.kind == VerifyOutcome::Holds ? why : outcome.reason);
+            } else if (outcome.kind == VerifyOutcome::Failed && outcome.reason == "Cant't load the track.") {
+                r = errorResponse(422, "Cant't load the track.");
+            } else {
+                r = errorResponse(503, outcome.reason);
+                r.headers.emplace_back("Retry-After", std::to_string(retry));
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velto-hub: %s\n", e.what());
+            r = errorResponse(503, "the database is not available");
+            r.headers.emplace_back("Retry-After", std::to_string(retry));
+        }
+        respond(std::move(r));
+    };
+    if (!verifier_.submit(std::move(job))) {
+        ::unlink(temp.c_str());
+        HttpResponse r = errorResponse(503, "the hub is busy checking other runs");
+        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        return r;
+    }
+    answered = true;
+    return {};
 }
 
 HttpResponse Api::listTracks()
@@ -581,6 +634,10 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
             } else if (outcome.kind == VerifyOutcome::Unreadable) {
                 refused_ += 1;
                 r = errorResponse(400, "not a replay: " + outcome.reason);
+            } else if (outcome.kind == VerifyOutcome::TooCostly) {
+                // Final: riding it again would cost as much again.
+                refused_ += 1;
+                r = errorResponse(422, outcome.reason);
             } else {
                 refused_ += 1;
                 r = errorResponse(503, outcome.reason);

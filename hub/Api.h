@@ -26,6 +26,11 @@ struct ApiOptions {
     double playerRate = 2.0;     // uploads a second per player
     double playerBurst = 20.0;
     int retryAfterBusy = 2;      // seconds, with 503
+    // A new track is probed (Verifier.h): refused when a step of the probe
+    // costs more than this many microseconds of CPU time on average; 0
+    // takes tracks unprobed.
+    double stepCpuMicros = 20.0 / kMaxRideSteps * 1e6;
+    int32_t probeSteps = 1000;   // the longest of each probe ride
     // Behind a reverse proxy on this machine, a client's address is the
     // last one the proxy added to X-Forwarded-For.
     bool behindProxy = false;
@@ -43,7 +48,7 @@ private:
     HttpResponse route(HttpRequest& request, Respond& respond, bool& answered);
     HttpResponse health();
     HttpResponse addPlayer(const HttpRequest& request);
-    HttpResponse addTrack(const HttpRequest& request);
+    HttpResponse addTrack(const HttpRequest& request, Respond& respond, bool& answered);
     HttpResponse listTracks();
     HttpResponse trackFile(const std::string& digest);
     HttpResponse times(const std::string& digest, const std::string& query);
@@ -73,6 +78,7 @@ private:
     std::unordered_map<std::string, PlayerRecord> players_;
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
+    std::atomic<uint64_t> probes_{0};  // names the probed files apart
 };
 
 // One JSON object {"error": why}.

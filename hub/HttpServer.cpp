@@ -43,6 +43,9 @@ struct HttpServer::Impl {
     net::io_context ioc;
     tcp::acceptor acceptor;
     net::signal_set signals;
+    std::function<void()> stopHandler;
+    // Requests handed to the handler whose answers are not written yet.
+    std::atomic<size_t> answering{0};
 
     Impl(const ServerOptions& o, HttpHandler& h)
         : options(o), handler(h), ioc(std::max(1, o.threads)), acceptor(net::make_strand(ioc)), signals(ioc, SIGINT, SIGTERM)
@@ -85,7 +88,11 @@ public:
         : stream_(std::move(socket)), server_(server), remote_(std::move(remote))
     {
     }
-    ~Session() { server_.leave(remote_); }
+    ~Session()
+    {
+        answered();
+        server_.leave(remote_);
+    }
 
     void start()
     {
@@ -183,6 +190,8 @@ private:
         request.remote = remote_;
         stream_.expires_never();
         auto self = shared_from_this();
+        server_.answering += 1;
+        answering_ = true;
         server_.handler.handle(std::move(request), [self](HttpResponse&& response) {
             auto shared = std::make_shared<HttpResponse>(std::move(response));
             net::post(self->stream_.get_executor(), [self, shared] { self->write(std::move(*shared), false); });
@@ -214,11 +223,20 @@ private:
         http::async_write(stream_, *res, [self = shared_from_this(), closeAfter](beast::error_code ec, size_t) {
             const bool keep = !ec && !closeAfter && self->response_->keep_alive();
             self->response_.reset();
+            self->answered();
             if (!keep) {
                 return self->close();
             }
             self->waitForRequest();
         });
+    }
+
+    void answered()
+    {
+        if (answering_) {
+            answering_ = false;
+            server_.answering -= 1;
+        }
     }
 
     void close()
@@ -236,6 +254,7 @@ private:
     std::shared_ptr<http::response<http::string_body>> response_;
     unsigned version_ = 0;
     bool keepAlive_ = true;
+    bool answering_ = false;  // a request of ours is with the handler
 };
 
 }  // namespace
@@ -293,9 +312,44 @@ uint16_t HttpServer::port() const
     return impl_->acceptor.local_endpoint().port();
 }
 
+void HttpServer::setStopHandler(std::function<void()> handler)
+{
+    impl_->stopHandler = std::move(handler);
+}
+
+void HttpServer::stopAccepting()
+{
+    net::post(impl_->acceptor.get_executor(), [this] {
+        beast::error_code ec;
+        impl_->acceptor.close(ec);
+    });
+}
+
+void HttpServer::stopAfterAnswers(double seconds)
+{
+    const auto until = std::chrono::steady_clock::now() + millis(seconds);
+    while (impl_->answering.load() > 0 && !impl_->ioc.stopped() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stop();
+}
+
 void HttpServer::run()
 {
-    impl_->signals.async_wait([this](beast::error_code, int) { stop(); });
+    impl_->signals.async_wait([this](beast::error_code ec, int) {
+        if (ec) {
+            return;
+        }
+        if (!impl_->stopHandler) {
+            return stop();
+        }
+        impl_->stopHandler();
+        impl_->signals.async_wait([this](beast::error_code again, int) {
+            if (!again) {
+                stop();
+            }
+        });
+    });
     impl_->accept();
     std::vector<std::thread> threads;
     for (int i = 1; i < impl_->options.threads; ++i) {
