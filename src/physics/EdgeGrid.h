@@ -1,6 +1,6 @@
-// CedgeGrid: the broad phase of the ground contacts. A uniform grid of
-// square cells over the edges of a polygon list, so that a ball's contact
-// pass tests only the edges near it instead of every edge of the track.
+// CedgeGrid: the broad phase of the ground contacts. Grids of cells over the
+// edges of a polygon list, so that a ball's contact pass tests only the
+// edges near it instead of every edge of the track.
 //
 // Order is the contract. Every edge has an index in the order in which
 // Cball::collidePolygons walks the list (polygon list order, then chain
@@ -14,8 +14,8 @@
 // Why a grid: the balls are small and about the same size, and the track is
 // fixed for a run. Each cell lists every edge whose box, widened by `reach`
 // (at least the largest ball radius), overlaps the cell, so a ball needs the
-// one list of the cell under its centre: no search, no tree, and a list
-// filled in index order is already sorted. Cell bounds for edges and balls
+// list of the cell under its centre: no search, no tree, and a list filled
+// in index order is already sorted. Cell bounds for edges and balls
 // come from one monotone function of a coordinate, and the widening is a
 // whole unit more than any radius, so rounding can never drop an edge that
 // the full walk would look at.
