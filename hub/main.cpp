@@ -207,7 +207,9 @@ int main(int argc, char** argv)
             lock.unlock();
             http.stopAccepting();
             verifier->stop(stopGrace);
-            http.stopAfterAnswers(server.writeSeconds);
+            // Answers are small: a client that cannot take one in a few
+            // seconds is not waited for.
+            http.stopAfterAnswers(std::min(server.writeSeconds, 3.0));
         });
         http.setStopHandler([&] {
             std::lock_guard<std::mutex> lock(stopLock);
