@@ -8,12 +8,16 @@
 #                       desktop-file-validate and appstreamcli checks
 #   make package-test   the packages on a freshly bootstrapped Debian 12 (root,
 #                       network; several minutes; not part of make test)
+#   make fresh-test     make test on a freshly bootstrapped Debian 12, from a
+#                       copy of this checkout (root, network; about an hour)
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
+# Our own builds treat warnings as errors; a plain cmake build does not.
+STRICT = -DVELTO_WERROR=ON
 
 .PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails hub-load \
-	package-deps package package-test
+	package-deps package package-test fresh-test
 
 deps:
 	@tools/install-deps.sh
@@ -35,7 +39,7 @@ test: test-deps
 	$(MAKE) test-plain test-asan test-tsan
 
 test-plain:
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(STRICT) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build -j $(JOBS)
 	cd build && ../tools/with-display.sh ctest --output-on-failure -j $(JOBS)
 
@@ -47,7 +51,7 @@ test-plain:
 # now and then, after every test passed. Our code is linked, not loaded: its
 # TLS is static and still scanned.
 test-asan:
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELTO_SANITIZE=address $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DVELTO_SANITIZE=address $(STRICT) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:intercept_tls_get_addr=0 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
@@ -55,7 +59,7 @@ test-asan:
 	  ../tools/with-display.sh ctest --output-on-failure -j $(JOBS) -LE nosan
 
 test-tsan:
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_SANITIZE=thread $(CMAKE_FLAGS) >/dev/null
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_SANITIZE=thread $(STRICT) $(CMAKE_FLAGS) >/dev/null
 	cmake --build build-tsan -j $(JOBS) --target velto_thread_tests
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ../tools/with-display.sh ctest --output-on-failure -L threads
@@ -71,7 +75,7 @@ hub-load: test-deps
 	build/velto-hub-load $(or $(HUB_LOAD_ARGS),--clients 32 --seconds 10)
 
 fuzz: test-deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_FUZZ=ON >/dev/null
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELTO_FUZZ=ON $(STRICT) >/dev/null
 	cmake --build build-fuzz -j $(JOBS) --target velto_fuzzers
 	tools/run-fuzzers.sh build-fuzz $(or $(FUZZ_SECONDS),60)
 
@@ -104,6 +108,9 @@ package: package-deps
 
 package-test: package
 	tools/package/package-test.sh build/packages
+
+fresh-test: package-deps
+	tools/fresh-test.sh
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

@@ -65,6 +65,23 @@ bool validPlayerName(const std::string& name)
     return true;
 }
 
+// What keeps `name` from being registered, or "": a name is also sent in an
+// HTTP header, where blanks at either end are dropped, so such a name could
+// never be used; two blanks in a row read as one.
+std::string newPlayerNameProblem(const std::string& name)
+{
+    if (!validPlayerName(name)) {
+        return "a name has 1 to 24 letters, digits, spaces, '-' or '_'";
+    }
+    if (name.front() == ' ' || name.back() == ' ') {
+        return "a name may not begin or end with a space";
+    }
+    if (name.find("  ") != std::string::npos) {
+        return "a name may not hold two spaces in a row";
+    }
+    return {};
+}
+
 // A track's file name as it travels: no folders, nothing hidden, 1 to 64
 // letters, digits, spaces, '.', '-' and '_'.
 bool validTrackName(const std::string& name)
@@ -160,6 +177,9 @@ std::vector<std::string> split(const std::string& path)
     return parts;
 }
 
+constexpr int64_t kDayMs = int64_t{24} * 3600 * 1000;
+constexpr size_t kMaxReportReason = 200;
+
 HttpResponse limited(int retryAfter, const std::string& why)
 {
     HttpResponse r = errorResponse(429, why);
@@ -190,7 +210,8 @@ Api::Api(Store& store, Verifier& verifier, std::string databaseKind, ApiOptions 
       databaseKind_(std::move(databaseKind)),
       options_(std::move(options)),
       byAddress_(options_.addressRate, options_.addressBurst),
-      byPlayer_(options_.playerRate, options_.playerBurst)
+      byPlayer_(options_.playerRate, options_.playerBurst),
+      registrations_(options_.registrationsPerHour / 3600.0, options_.registrationsPerHour)
 {
 }
 
@@ -263,6 +284,9 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
         }
         if (n == 2 && parts[1] == "runs" && post) {
             return submitRun(request, respond, answered);
+        }
+        if (n == 4 && parts[1] == "tracks" && parts[3] == "report" && post) {
+            return isDigest(parts[2]) ? reportTrack(request, parts[2]) : errorResponse(404, "no such track");
         }
         if (n >= 3 && parts[1] == "tracks" && get) {
             if (!isDigest(parts[2])) {
@@ -356,6 +380,10 @@ bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpRes
         return false;
     }
     player = *found;
+    if (store_.banned(player.id)) {
+        refusal = errorResponse(403, "this player is banned from this hub");
+        return false;
+    }
     if (const int wait = byPlayer_.take(player.name)) {
         refusal = limited(wait, "too many uploads from this player");
         return false;
@@ -370,8 +398,12 @@ HttpResponse Api::addPlayer(const HttpRequest& request)
         return errorResponse(400, "the body must be a JSON object with a \"name\"");
     }
     const std::string name = body["name"].get<std::string>();
-    if (!validPlayerName(name)) {
-        return errorResponse(400, "a name has 1 to 24 letters, digits, spaces, '-' or '_'");
+    const std::string problem = newPlayerNameProblem(name);
+    if (!problem.empty()) {
+        return errorResponse(400, problem);
+    }
+    if (const int wait = registrations_.take(request.remote)) {
+        return limited(wait, "too many players registered from this address; try again later");
     }
     std::string token;
     if (!newToken(token)) {
@@ -423,9 +455,26 @@ HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& a
         return errorResponse(400, "X-Velto-Name must be the track's file name: 1 to 64 letters, digits, spaces, "
                                   "'.', '-' or '_'");
     }
-    // The game's own reader decides, from a file as the game would have it;
-    // the same file is probed.
-    const std::string temp = options_.cacheDir + "/probe." + std::to_string(probes_++) + ".part";
+    const int64_t now = nowMs();
+    if (options_.tracksPerDay > 0 || options_.trackBytesPerDay > 0) {
+        int64_t tracks = 0;
+        int64_t bytes = 0;
+        store_.uploadsSince(player.id, now - kDayMs, tracks, bytes);
+        if (options_.tracksPerDay > 0 && tracks >= options_.tracksPerDay) {
+            return limited(3600, "a player may store " + std::to_string(options_.tracksPerDay) +
+                                     " tracks a day; try again later");
+        }
+        if (options_.trackBytesPerDay > 0 &&
+            bytes + static_cast<int64_t>(request.body.size()) > options_.trackBytesPerDay) {
+            return limited(3600, "a player may store " + std::to_string(options_.trackBytesPerDay >> 20) +
+                                     " MiB of tracks a day; try again later");
+        }
+    }
+    // The game's own reader decides, from a file as the game would have it,
+    // and only the bytes its own writer makes of what it read are taken, so
+    // that no two stored tracks differ only in bytes the game ignores. The
+    // same file is then probed.
+    const std::string temp = options_.cacheDir + "/upload." + std::to_string(probes_++) + ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out.write(request.body.data(), static_cast<std::streamsize>(request.body.size()));
@@ -434,22 +483,30 @@ HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& a
             throw std::runtime_error("cannot write " + temp);
         }
     }
-    TrackShape shape;
+    std::string canonical;
+    std::string why;
+    const TrackCheck check = checkTrackFile(temp, canonical, why);
     uint64_t digest = 0;
-    const bool readable = readTrackShape(temp, shape) && trackDigest(temp, digest);
-    if (!readable) {
+    const bool digested = check == TrackCheck::Canonical && trackDigest(temp, digest);
+    if (check != TrackCheck::Canonical || !digested) {
         ::unlink(temp.c_str());
-        return errorResponse(422, "Cant't load the track. The file ends before the data its counts announce.");
+    }
+    if (check == TrackCheck::Unreadable) {
+        return errorResponse(422, "Cant't load the track. " + why);
+    }
+    if (check == TrackCheck::Refused) {
+        return errorResponse(422, "the track is refused: " + why);
+    }
+    if (!digested) {
+        throw std::runtime_error("cannot read back " + temp);
     }
     // The hub's copy keeps no best time: times come from verified runs.
-    auto data = std::make_shared<std::string>(request.body);
-    const double none = -1.0;
-    std::memcpy(data->data(), &none, sizeof none);
+    auto data = std::make_shared<std::string>(std::move(canonical));
     const std::string hex = hexDigest(digest);
     const int64_t author = player.id;
     const std::string trackName = *name;
-    auto store = [this, hex, trackName, author, data]() {
-        const bool added = store_.addTrack(hex, trackName, author, *data, nowMs());
+    auto store = [this, hex, trackName, author, data, now]() {
+        const bool added = store_.addTrack(hex, trackName, author, *data, now);
         auto summary = store_.track(hex);
         if (!summary) {
             throw DatabaseError("a track just stored is missing");
@@ -604,7 +661,7 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
         return errorResponse(422, "the run is longer than 30 minutes of riding");
     }
     const std::string digest = hexDigest(replay.digest);
-    const std::string trackPath = cachedTrack(digest);
+    const std::string trackPath = store_.holds(digest) ? cachedTrack(digest) : std::string();
     if (trackPath.empty()) {
         refused_ += 1;
         return errorResponse(404, "the hub does not hold the replay's track");
@@ -660,6 +717,30 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
     return {};
 }
 
+HttpResponse Api::reportTrack(const HttpRequest& request, const std::string& digest)
+{
+    PlayerRecord player;
+    HttpResponse refused;
+    if (!authenticate(request, player, refused)) {
+        return refused;
+    }
+    const json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object() || !body.contains("reason") || !body["reason"].is_string()) {
+        return errorResponse(400, "the body must be a JSON object with a \"reason\"");
+    }
+    const std::string reason = body["reason"].get<std::string>();
+    if (reason.empty() || reason.size() > kMaxReportReason) {
+        return errorResponse(400, "a reason has 1 to " + std::to_string(kMaxReportReason) + " bytes");
+    }
+    if (!store_.holds(digest)) {
+        return errorResponse(404, "no such track");
+    }
+    if (!store_.addReport(digest, player.id, reason, nowMs())) {
+        return errorResponse(409, "you have reported this track already");
+    }
+    return jsonResponse(201, json{{"track", digest}, {"reported", true}});
+}
+
 HttpResponse Api::indexPage()
 {
     return htmlPage(200, "Velto hub", renderIndex(store_.tracks()));
@@ -681,7 +762,7 @@ HttpResponse Api::trackPage(const std::string& digest)
 HttpResponse Api::playerPage(const std::string& name)
 {
     auto player = validPlayerName(name) ? store_.findPlayer(name) : std::nullopt;
-    if (!player) {
+    if (!player || player->banned) {
         return pageNotFound();
     }
     return htmlPage(200, player->name, renderPlayer(*player, store_.runsOf(player->id), store_.tracksBy(player->id)));

@@ -31,6 +31,11 @@ struct ApiOptions {
     // takes tracks unprobed.
     double stepCpuMicros = 20.0 / kMaxRideSteps * 1e6;
     int32_t probeSteps = 1000;   // the longest of each probe ride
+    // Quotas: tracks and track bytes a player may store in a day, and
+    // players an address may register in an hour (0: no limit).
+    int64_t tracksPerDay = 20;
+    int64_t trackBytesPerDay = int64_t{64} << 20;
+    double registrationsPerHour = 5;
     // Behind a reverse proxy on this machine, a client's address is the
     // last one the proxy added to X-Forwarded-For.
     bool behindProxy = false;
@@ -57,6 +62,7 @@ private:
     HttpResponse indexPage();
     HttpResponse trackPage(const std::string& digest);
     HttpResponse playerPage(const std::string& name);
+    HttpResponse reportTrack(const HttpRequest& request, const std::string& digest);
 
     // The player the request's X-Velto-Player and X-Velto-Token name, or an
     // answer refusing it.
@@ -71,6 +77,7 @@ private:
     ApiOptions options_;
     RateLimiter byAddress_;
     RateLimiter byPlayer_;
+    RateLimiter registrations_;
     // Players by name key. A player's token never changes, so a record
     // once read stays true, for every hub on the database.
     std::optional<PlayerRecord> lookUpPlayer(const std::string& name);

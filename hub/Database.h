@@ -46,9 +46,9 @@ public:
     virtual const char* idColumn() const = 0;          // an integer key that numbers itself
     virtual const char* nextRunSeq() const = 0;        // the next submission number
     virtual std::vector<std::string> extraSchema() const = 0;
-    // Whether a WITH clause may hold an INSERT, so that a write and the
-    // read of its outcome go out as one statement.
-    virtual bool writesInWith() const = 0;
+    // What a SELECT ends with to lock the rows it reads until the
+    // transaction ends (nothing where a write transaction locks everything).
+    virtual const char* lockRow() const = 0;
     // Serialises schema changes between hubs that share the database.
     virtual void lockSchema() = 0;
 };

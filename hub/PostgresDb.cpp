@@ -61,7 +61,29 @@ public:
     }
     ~PgConnection() override { PQfinish(conn_); }
 
+    // A connection that the server dropped while it waited in the pool (a
+    // database restart) fails its next statement. When that statement
+    // began no transaction's middle, nothing was lost with the old
+    // connection: it goes out once more on the new one, so a restart costs
+    // only the requests that were in flight.
     std::vector<Row> query(const std::string& sql, const std::vector<Param>& params) override
+    {
+        // Unknown: the last request found the server gone and could not
+        // open a new connection; that request ended there.
+        const PGTransactionStatusType before = PQtransactionStatus(conn_);
+        const bool betweenTransactions = before == PQTRANS_IDLE || before == PQTRANS_UNKNOWN;
+        reopened_ = false;
+        try {
+            return run(sql, params);
+        } catch (const DatabaseError&) {
+            if (!betweenTransactions || !reopened_ || PQstatus(conn_) != CONNECTION_OK) {
+                throw;
+            }
+        }
+        return run(sql, params);
+    }
+
+    std::vector<Row> run(const std::string& sql, const std::vector<Param>& params)
     {
         std::vector<std::string> numbers(params.size());
         std::vector<const char*> values(params.size());
@@ -83,7 +105,8 @@ public:
         // server parses and plans it once.
         auto prepared = statements_.find(sql);
         if (prepared == statements_.end()) {
-            const std::string name = "s" + std::to_string(statements_.size());
+            std::string name = "s";
+            name += std::to_string(statements_.size());
             PQclear(check(PQprepare(conn_, name.c_str(), sql.c_str(), static_cast<int>(params.size()), nullptr)));
             prepared = statements_.emplace(sql, name).first;
         }
@@ -128,6 +151,7 @@ public:
         if (PQstatus(conn_) == CONNECTION_BAD) {
             PQreset(conn_);
             statements_.clear();
+            reopened_ = true;
         }
         while (!why.empty() && why.back() == '\n') {
             why.pop_back();
@@ -147,13 +171,14 @@ public:
     const char* idColumn() const override { return "BIGSERIAL PRIMARY KEY"; }
     const char* nextRunSeq() const override { return "nextval('run_seq')"; }
     std::vector<std::string> extraSchema() const override { return {"CREATE SEQUENCE IF NOT EXISTS run_seq"}; }
+    const char* lockRow() const override { return " FOR UPDATE"; }
     // Hubs starting together take turns at the schema.
-    bool writesInWith() const override { return true; }
     void lockSchema() override { query("SELECT pg_advisory_xact_lock(8470)", {}); }
 
 private:
     PGconn* conn_ = nullptr;
     std::map<std::string, std::string> statements_;
+    bool reopened_ = false;  // the last statement found the connection broken and opened it again
 };
 
 }  // namespace

@@ -92,7 +92,7 @@ public:
     // far plus one cannot be taken twice.
     const char* nextRunSeq() const override { return "(SELECT COALESCE(MAX(seq), 0) + 1 FROM runs)"; }
     std::vector<std::string> extraSchema() const override { return {}; }
-    bool writesInWith() const override { return false; }
+    const char* lockRow() const override { return ""; }
     void lockSchema() override {}
 
 private:

@@ -17,9 +17,10 @@ std::string toText(const Value& v)
 
 const char* const kTrackSummary =
     "SELECT t.digest, t.name, a.name, t.created,"
-    " (SELECT COUNT(*) FROM runs c WHERE c.track = t.digest), b.steps, bp.name"
+    " (SELECT COUNT(*) FROM runs c WHERE c.track = t.digest AND c.hidden = 0), b.steps, bp.name"
     " FROM tracks t JOIN players a ON a.id = t.author"
-    " LEFT JOIN runs b ON b.id = (SELECT r.id FROM runs r WHERE r.track = t.digest ORDER BY r.steps, r.seq LIMIT 1)"
+    " LEFT JOIN runs b ON b.id = (SELECT r.id FROM runs r WHERE r.track = t.digest AND r.hidden = 0"
+    " ORDER BY r.steps, r.seq LIMIT 1)"
     " LEFT JOIN players bp ON bp.id = b.player";
 
 TrackSummary summaryOf(const Row& row)
@@ -89,6 +90,24 @@ void Store::migrate()
         conn->query("CREATE INDEX tracks_by_author ON tracks (author)");
         version = 1;
     }
+    if (version < 2) {
+        // Moderation: hidden tracks and runs, banned players, players'
+        // reports and the operator's log; and each track's size, for the
+        // daily quotas.
+        const std::string id = conn->idColumn();
+        conn->query("ALTER TABLE tracks ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0");
+        conn->query("ALTER TABLE tracks ADD COLUMN size BIGINT NOT NULL DEFAULT 0");
+        conn->query("UPDATE tracks SET size = LENGTH(data)");
+        conn->query("ALTER TABLE runs ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0");
+        conn->query("ALTER TABLE players ADD COLUMN banned INTEGER NOT NULL DEFAULT 0");
+        conn->query("CREATE TABLE reports (track TEXT NOT NULL REFERENCES tracks(digest),"
+                    " player BIGINT NOT NULL REFERENCES players(id), reason TEXT NOT NULL, created BIGINT NOT NULL,"
+                    " UNIQUE (track, player))");
+        conn->query("CREATE TABLE moderation_log (id " + id +
+                    ", at BIGINT NOT NULL, act TEXT NOT NULL, target TEXT NOT NULL, reason TEXT NOT NULL)");
+        conn->query("CREATE INDEX tracks_by_author_time ON tracks (author, created)");
+        version = 2;
+    }
     conn->query("UPDATE hub_schema SET version = $1", {Param::integer(version)});
     tx.commit();
 }
@@ -119,12 +138,20 @@ bool Store::addPlayer(const std::string& name, const std::string& tokenHash, int
 std::optional<PlayerRecord> Store::findPlayer(const std::string& name)
 {
     Database::Lease conn(db_);
-    auto rows = conn->query("SELECT id, name, token_hash, created FROM players WHERE name_key = $1",
+    auto rows = conn->query("SELECT id, name, token_hash, created, banned FROM players WHERE name_key = $1",
                             {Param::text(nameKey(name))});
     if (rows.empty()) {
         return std::nullopt;
     }
-    return PlayerRecord{toInt(rows[0][0]), toText(rows[0][1]), toText(rows[0][2]), toInt(rows[0][3])};
+    return PlayerRecord{toInt(rows[0][0]), toText(rows[0][1]), toText(rows[0][2]), toInt(rows[0][3]),
+                        toInt(rows[0][4]) != 0};
+}
+
+bool Store::banned(int64_t player)
+{
+    Database::Lease conn(db_);
+    auto rows = conn->query("SELECT banned FROM players WHERE id = $1", {Param::integer(player)});
+    return rows.empty() || toInt(rows[0][0]) != 0;
 }
 
 bool Store::addTrack(const std::string& digest, const std::string& name, int64_t author, const std::string& data,
@@ -132,18 +159,33 @@ bool Store::addTrack(const std::string& digest, const std::string& name, int64_t
 {
     Database::Lease conn(db_);
     Transaction tx(*conn, true);
-    auto rows = conn->query("INSERT INTO tracks (digest, name, author, data, created) VALUES ($1, $2, $3, $4, $5)"
-                            " ON CONFLICT (digest) DO NOTHING RETURNING digest",
+    auto rows = conn->query("INSERT INTO tracks (digest, name, author, data, created, size)"
+                            " VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (digest) DO NOTHING RETURNING digest",
                             {Param::text(digest), Param::text(name), Param::integer(author), Param::blob(data),
-                             Param::integer(now)});
+                             Param::integer(now), Param::integer(static_cast<int64_t>(data.size()))});
     tx.commit();
     return !rows.empty();
+}
+
+void Store::uploadsSince(int64_t player, int64_t since, int64_t& tracks, int64_t& bytes)
+{
+    Database::Lease conn(db_);
+    auto rows = conn->query("SELECT COUNT(*), COALESCE(SUM(size), 0) FROM tracks WHERE author = $1 AND created >= $2",
+                            {Param::integer(player), Param::integer(since)});
+    tracks = toInt(rows[0][0]);
+    bytes = toInt(rows[0][1]);
+}
+
+bool Store::holds(const std::string& digest)
+{
+    Database::Lease conn(db_);
+    return !conn->query("SELECT 1 FROM tracks WHERE digest = $1 AND hidden = 0", {Param::text(digest)}).empty();
 }
 
 std::optional<std::string> Store::trackData(const std::string& digest)
 {
     Database::Lease conn(db_);
-    auto rows = conn->query("SELECT data FROM tracks WHERE digest = $1", {Param::text(digest)});
+    auto rows = conn->query("SELECT data FROM tracks WHERE digest = $1 AND hidden = 0", {Param::text(digest)});
     if (rows.empty()) {
         return std::nullopt;
     }
@@ -153,7 +195,7 @@ std::optional<std::string> Store::trackData(const std::string& digest)
 std::optional<TrackSummary> Store::track(const std::string& digest)
 {
     Database::Lease conn(db_);
-    auto rows = conn->query(std::string(kTrackSummary) + " WHERE t.digest = $1", {Param::text(digest)});
+    auto rows = conn->query(std::string(kTrackSummary) + " WHERE t.digest = $1 AND t.hidden = 0", {Param::text(digest)});
     if (rows.empty()) {
         return std::nullopt;
     }
@@ -164,7 +206,7 @@ std::vector<TrackSummary> Store::tracks()
 {
     Database::Lease conn(db_);
     std::vector<TrackSummary> out;
-    for (const Row& row : conn->query(std::string(kTrackSummary) + " ORDER BY t.created, t.digest")) {
+    for (const Row& row : conn->query(std::string(kTrackSummary) + " WHERE t.hidden = 0 ORDER BY t.created, t.digest")) {
         out.push_back(summaryOf(row));
     }
     return out;
@@ -175,7 +217,7 @@ std::vector<TrackSummary> Store::tracksBy(int64_t author)
     Database::Lease conn(db_);
     std::vector<TrackSummary> out;
     for (const Row& row :
-         conn->query(std::string(kTrackSummary) + " WHERE t.author = $1 ORDER BY t.created, t.digest",
+         conn->query(std::string(kTrackSummary) + " WHERE t.author = $1 AND t.hidden = 0 ORDER BY t.created, t.digest",
                      {Param::integer(author)})) {
         out.push_back(summaryOf(row));
     }
@@ -188,9 +230,10 @@ Standing Store::standingOf(Connection& conn, const std::string& digest, int64_t 
     Standing s;
     auto rows = conn.query(
         "SELECT r.steps,"
-        " (SELECT COUNT(*) FROM runs o WHERE o.track = r.track AND (o.steps < r.steps OR (o.steps = r.steps AND o.seq < r.seq))),"
-        " (SELECT COUNT(*) FROM runs o WHERE o.track = r.track)"
-        " FROM runs r WHERE r.track = $1 AND r.player = $2",
+        " (SELECT COUNT(*) FROM runs o WHERE o.track = r.track AND o.hidden = 0 AND"
+        " (o.steps < r.steps OR (o.steps = r.steps AND o.seq < r.seq))),"
+        " (SELECT COUNT(*) FROM runs o WHERE o.track = r.track AND o.hidden = 0)"
+        " FROM runs r WHERE r.track = $1 AND r.player = $2 AND r.hidden = 0",
         {Param::text(digest), Param::integer(player)});
     if (rows.empty()) {
         return s;
@@ -222,21 +265,13 @@ Standing Store::submitRun(const std::string& digest, int64_t player, int32_t ste
                                " WHERE excluded.steps < runs.steps RETURNING seq";
     const std::vector<Param> params = {Param::text(digest), Param::integer(player), Param::integer(steps),
                                        Param::text(replay), Param::integer(now)};
-    if (conn->writesInWith()) {
-        // One statement, committed on its own: the other players' entries
-        // as the write found them give the rank.
-        auto rows = conn->query("WITH up AS (" + upsert +
-                                    ") SELECT (SELECT seq FROM up),"
-                                    " (SELECT COUNT(*) FROM runs o WHERE o.track = $1 AND o.player <> $2 AND"
-                                    " (o.steps < $3 OR (o.steps = $3 AND o.seq < (SELECT seq FROM up)))),"
-                                    " (SELECT COUNT(*) FROM runs o WHERE o.track = $1 AND o.player <> $2)",
-                                params);
-        if (rows.empty() || !rows[0][0]) {
-            return standingOf(*conn, digest, player);
-        }
-        return Standing{true, steps, toInt(rows[0][1]) + 1, toInt(rows[0][2]) + 1};
-    }
+    // Writers of one track take turns on its row, so that submission
+    // numbers are handed out in the order the runs are committed and every
+    // run committed before this one is seen: the rank answered is the
+    // table's once this run is in it. (SQLite's write lock is whole.)
     Transaction tx(*conn, true);
+    conn->query(std::string("SELECT digest FROM tracks WHERE digest = $1") + conn->lockRow(),
+                {Param::text(digest)});
     auto kept = conn->query(upsert, params);
     Standing s = standingOf(*conn, digest, player);
     tx.commit();
@@ -249,7 +284,7 @@ std::vector<TimeEntry> Store::times(const std::string& digest, int64_t limit)
     Database::Lease conn(db_);
     std::vector<TimeEntry> out;
     auto rows = conn->query("SELECT p.name, r.steps, r.submitted FROM runs r JOIN players p ON p.id = r.player"
-                            " WHERE r.track = $1 ORDER BY r.steps, r.seq LIMIT $2",
+                            " WHERE r.track = $1 AND r.hidden = 0 ORDER BY r.steps, r.seq LIMIT $2",
                             {Param::text(digest), Param::integer(limit)});
     int64_t rank = 0;
     for (const Row& row : rows) {
@@ -264,7 +299,8 @@ std::optional<std::string> Store::replayAt(const std::string& digest, int64_t ra
         return std::nullopt;
     }
     Database::Lease conn(db_);
-    auto rows = conn->query("SELECT replay FROM runs WHERE track = $1 ORDER BY steps, seq LIMIT 1 OFFSET $2",
+    auto rows = conn->query("SELECT replay FROM runs WHERE track = $1 AND hidden = 0"
+                            " ORDER BY steps, seq LIMIT 1 OFFSET $2",
                             {Param::text(digest), Param::integer(rank - 1)});
     if (rows.empty()) {
         return std::nullopt;
@@ -278,7 +314,7 @@ std::vector<PlayerRun> Store::runsOf(int64_t player)
     Transaction tx(*conn, false);
     std::vector<PlayerRun> out;
     auto rows = conn->query("SELECT r.track, t.name, r.steps, r.submitted FROM runs r JOIN tracks t ON t.digest = r.track"
-                            " WHERE r.player = $1 ORDER BY t.created, t.digest",
+                            " WHERE r.player = $1 AND r.hidden = 0 AND t.hidden = 0 ORDER BY t.created, t.digest",
                             {Param::integer(player)});
     for (const Row& row : rows) {
         PlayerRun run;
@@ -299,6 +335,94 @@ int64_t Store::runCount()
 {
     Database::Lease conn(db_);
     return toInt(conn->query("SELECT COUNT(*) FROM runs")[0][0]);
+}
+
+bool Store::addReport(const std::string& digest, int64_t player, const std::string& reason, int64_t now)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto rows = conn->query("INSERT INTO reports (player, reason, created, track)"
+                            " SELECT $1, $2, $3, digest FROM tracks WHERE digest = $4 AND hidden = 0"
+                            " ON CONFLICT (track, player) DO NOTHING RETURNING track",
+                            {Param::integer(player), Param::text(reason), Param::integer(now), Param::text(digest)});
+    tx.commit();
+    return !rows.empty();
+}
+
+void Store::logAct(Connection& conn, const std::string& act, const std::string& target, const std::string& reason,
+                   int64_t now)
+{
+    conn.query("INSERT INTO moderation_log (at, act, target, reason) VALUES ($1, $2, $3, $4)",
+               {Param::integer(now), Param::text(act), Param::text(target), Param::text(reason)});
+}
+
+bool Store::setTrackHidden(const std::string& digest, bool hidden, const std::string& reason, int64_t now)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto rows = conn->query("UPDATE tracks SET hidden = $1 WHERE digest = $2 AND hidden <> $1 RETURNING digest",
+                            {Param::integer(hidden ? 1 : 0), Param::text(digest)});
+    if (rows.empty()) {
+        return false;
+    }
+    logAct(*conn, hidden ? "hide-track" : "unhide-track", digest, reason, now);
+    tx.commit();
+    return true;
+}
+
+bool Store::banPlayer(const std::string& name, const std::string& reason, int64_t now)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto rows = conn->query("UPDATE players SET banned = 1 WHERE name_key = $1 AND banned = 0 RETURNING id, name",
+                            {Param::text(nameKey(name))});
+    if (rows.empty()) {
+        return false;
+    }
+    const Param id = Param::integer(toInt(rows[0][0]));
+    conn->query("UPDATE runs SET hidden = 1 WHERE player = $1", {id});
+    conn->query("UPDATE tracks SET hidden = 1 WHERE author = $1", {id});
+    logAct(*conn, "ban-player", toText(rows[0][1]), reason, now);
+    tx.commit();
+    return true;
+}
+
+bool Store::deleteRun(const std::string& digest, const std::string& name, const std::string& reason, int64_t now)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto rows = conn->query("DELETE FROM runs WHERE track = $1 AND player ="
+                            " (SELECT id FROM players WHERE name_key = $2) RETURNING player",
+                            {Param::text(digest), Param::text(nameKey(name))});
+    if (rows.empty()) {
+        return false;
+    }
+    logAct(*conn, "delete-run", digest + " " + name, reason, now);
+    tx.commit();
+    return true;
+}
+
+std::vector<Report> Store::reports()
+{
+    Database::Lease conn(db_);
+    std::vector<Report> out;
+    for (const Row& row : conn->query("SELECT r.track, t.name, p.name, r.reason, r.created, t.hidden FROM reports r"
+                                      " JOIN tracks t ON t.digest = r.track JOIN players p ON p.id = r.player"
+                                      " ORDER BY r.track, r.created")) {
+        out.push_back(Report{toText(row[0]), toText(row[1]), toText(row[2]), toText(row[3]), toInt(row[4]),
+                             toInt(row[5]) != 0});
+    }
+    return out;
+}
+
+std::vector<ModerationAct> Store::moderationLog()
+{
+    Database::Lease conn(db_);
+    std::vector<ModerationAct> out;
+    for (const Row& row : conn->query("SELECT at, act, target, reason FROM moderation_log ORDER BY id")) {
+        out.push_back(ModerationAct{toInt(row[0]), toText(row[1]), toText(row[2]), toText(row[3])});
+    }
+    return out;
 }
 
 }  // namespace hub

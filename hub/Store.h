@@ -11,13 +11,14 @@
 
 namespace hub {
 
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 struct PlayerRecord {
     int64_t id = 0;
     std::string name;
     std::string tokenHash;  // SHA-256 of the token, raw bytes
     int64_t created = 0;    // ms since 1970
+    bool banned = false;    // by the operator: the token is refused
 };
 
 struct TrackSummary {
@@ -44,6 +45,22 @@ struct Standing {
     int64_t of = 0;
 };
 
+struct Report {
+    std::string digest;
+    std::string trackName;
+    std::string player;
+    std::string reason;
+    int64_t created = 0;
+    bool trackHidden = false;
+};
+
+struct ModerationAct {
+    int64_t at = 0;
+    std::string act;
+    std::string target;
+    std::string reason;
+};
+
 struct PlayerRun {
     std::string digest;
     std::string trackName;
@@ -64,10 +81,16 @@ public:
     // False when the name is taken (ignoring case).
     bool addPlayer(const std::string& name, const std::string& tokenHash, int64_t now, int64_t& id);
     std::optional<PlayerRecord> findPlayer(const std::string& name);
+    // True for a banned player, and for one that is gone.
+    bool banned(int64_t player);
 
     // True when the track is new, false when it was already held.
     bool addTrack(const std::string& digest, const std::string& name, int64_t author, const std::string& data,
                   int64_t now);
+    // The tracks the player stored since `since` (ms since 1970), and their bytes.
+    void uploadsSince(int64_t player, int64_t since, int64_t& tracks, int64_t& bytes);
+    // Hidden tracks are not found, listed or served.
+    bool holds(const std::string& digest);
     std::optional<std::string> trackData(const std::string& digest);
     std::optional<TrackSummary> track(const std::string& digest);
     std::vector<TrackSummary> tracks();
@@ -82,9 +105,24 @@ public:
     std::vector<PlayerRun> runsOf(int64_t player);
     int64_t runCount();
 
+    // A player's report of a track, once per player and track: false when
+    // they have reported it already, or the track is not held.
+    bool addReport(const std::string& digest, int64_t player, const std::string& reason, int64_t now);
+
+    // The operator's acts. Each is logged with its time and reason, and
+    // answers false, logging nothing, when there is nothing to act on.
+    bool setTrackHidden(const std::string& digest, bool hidden, const std::string& reason, int64_t now);
+    // The player's token is refused from then on; their runs and tracks are hidden.
+    bool banPlayer(const std::string& name, const std::string& reason, int64_t now);
+    bool deleteRun(const std::string& digest, const std::string& name, const std::string& reason, int64_t now);
+    std::vector<Report> reports();
+    std::vector<ModerationAct> moderationLog();
+
 private:
     void migrate();
     Standing standingOf(Connection& conn, const std::string& digest, int64_t player);
+    static void logAct(Connection& conn, const std::string& act, const std::string& target, const std::string& reason,
+                       int64_t now);
 
     Database& db_;
 };

@@ -34,15 +34,33 @@ ThrowawayPostgres::ThrowawayPostgres()
     if (::geteuid() == 0) {
         run("chown postgres " + dir_ + "/data " + dir_ + "/sock");
     }
-    started_ = run(bin_ + "/initdb -D " + dir_ + "/data -A trust >/dev/null") &&
-               run(bin_ + "/pg_ctl -D " + dir_ + "/data -o \"-k " + dir_ + "/sock -c listen_addresses='' -c fsync=on\" -l " +
-                   dir_ + "/sock/log start -w >/dev/null");
+    started_ = run(bin_ + "/initdb -D " + dir_ + "/data -A trust >/dev/null") && startServer();
+}
+
+std::string ThrowawayPostgres::serverOptions() const
+{
+    return " -o \"-k " + dir_ + "/sock -c listen_addresses='' -c fsync=on\" -l " + dir_ + "/sock/log ";
+}
+
+bool ThrowawayPostgres::startServer()
+{
+    return run(bin_ + "/pg_ctl -D " + dir_ + "/data" + serverOptions() + "start -w >/dev/null");
+}
+
+bool ThrowawayPostgres::stopServer()
+{
+    return run(bin_ + "/pg_ctl -D " + dir_ + "/data stop -m fast -w >/dev/null");
+}
+
+bool ThrowawayPostgres::restart()
+{
+    return run(bin_ + "/pg_ctl -D " + dir_ + "/data" + serverOptions() + "restart -m fast -w >/dev/null");
 }
 
 ThrowawayPostgres::~ThrowawayPostgres()
 {
     if (started_) {
-        run(bin_ + "/pg_ctl -D " + dir_ + "/data stop -m fast >/dev/null");
+        stopServer();
     }
     if (!dir_.empty()) {
         std::error_code ec;

@@ -20,9 +20,15 @@ public:
     std::string newDatabase();
     // The server's main process, 0 when it is not running.
     int serverPid() const;
+    // Stops the server (fast: open connections are ended) and starts it
+    // again, or only one of the two; false when pg_ctl fails.
+    bool restart();
+    bool stopServer();
+    bool startServer();
 
 private:
     bool run(const std::string& command);
+    std::string serverOptions() const;
     std::string bin_;
     std::string dir_;
     bool started_ = false;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 
 namespace hub {
@@ -47,6 +49,62 @@ bool readTrackShape(const std::string& path, TrackShape& shape)
         }
     }
     return ok;
+}
+
+TrackCheck checkTrackFile(const std::string& path, std::string& canonical, std::string& why)
+{
+    canonical.clear();
+    std::string original;
+    {
+        std::ifstream in(path, std::ios::binary);
+        original.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::lock_guard<std::mutex> guard(readerLock);
+    gameMode = true;
+    TrackContents track;
+    if (!track.load(path)) {
+        why = "The file ends before the data its counts announce.";
+        return TrackCheck::Unreadable;
+    }
+    auto finite = [](double x, double y) { return std::isfinite(x) && std::isfinite(y); };
+    if (!finite(track.start->x, track.start->y) || !finite(track.finish->x, track.finish->y)) {
+        why = "its start or finish is not a finite number";
+        return TrackCheck::Refused;
+    }
+    for (const Cpolygons* node = track.polygons; node != nullptr; node = node->next) {
+        for (const Cvertex* v = node->polygon != nullptr ? node->polygon->first : nullptr; v != nullptr; v = v->next) {
+            if (!finite(v->x, v->y)) {
+                why = "a point of its ground is not a finite number";
+                return TrackCheck::Refused;
+            }
+        }
+    }
+    for (const Capples* a = track.apples; a != nullptr; a = a->next) {
+        if (!finite(a->x, a->y)) {
+            why = "an apple's place is not a finite number";
+            return TrackCheck::Refused;
+        }
+    }
+    if (!trackBytes(canonical, -1.0, *track.start, *track.finish, track.polygonCount, track.polygons,
+                    track.appleCount, track.apples) ||
+        original.size() < sizeof(double)) {
+        why = "The file ends before the data its counts announce.";
+        return TrackCheck::Unreadable;
+    }
+    original.replace(0, sizeof(double), canonical, 0, sizeof(double));
+    if (original.size() > canonical.size() && original.compare(0, canonical.size(), canonical) == 0) {
+        why = std::to_string(original.size() - canonical.size()) + " bytes follow the track's end";
+        return TrackCheck::Refused;
+    }
+    if (original != canonical) {
+        size_t at = 0;
+        while (at < original.size() && at < canonical.size() && original[at] == canonical[at]) {
+            ++at;
+        }
+        why = "from byte " + std::to_string(at) + " it is not in the form the game writes tracks";
+        return TrackCheck::Refused;
+    }
+    return TrackCheck::Canonical;
 }
 
 std::string trackSvg(const TrackShape& shape)

@@ -10,6 +10,7 @@
 // once.
 #include "Api.h"
 #include "HttpServer.h"
+#include "Moderation.h"
 #include "Store.h"
 #include "Verifier.h"
 
@@ -23,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <unistd.h>
 
@@ -34,7 +36,11 @@ void usage(std::FILE* to)
                "                 [--threads N] [--connections N] [--cache DIR] [--address-rate R] [--player-rate R]\n"
                "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S] [--behind-proxy]\n"
                "                 [--ride-cpu S] [--track-step-cpu US] [--stop-grace S]\n"
-               "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64\n",
+               "                 [--tracks-per-day N] [--track-mib-per-day N] [--registrations-per-hour N]\n"
+               "       velto-hub [--db ...] hide-track|unhide-track DIGEST [REASON] | ban-player NAME [REASON]\n"
+               "                 | delete-run DIGEST NAME [REASON] | reports | acts\n"
+               "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64,\n"
+               "          20 tracks and 64 MiB a player a day, 5 registrations an address an hour\n",
                to);
 }
 
@@ -82,8 +88,13 @@ int main(int argc, char** argv)
     double rideCpu = 20;
     double stepCpu = -1;       // what fits a 30-minute ride in the budget unless given; 0: no probe
     double stopGrace = 10;
+    std::vector<std::string> command;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (hub::isModerationCommand(arg)) {
+            command.assign(argv + i, argv + argc);
+            break;
+        }
         if (arg == "--help" || arg == "-h") {
             usage(stdout);
             return 0;
@@ -145,6 +156,12 @@ int main(int argc, char** argv)
             stepCpu = v;
         } else if (arg == "--stop-grace" && number(value, 0, 10, v)) {
             stopGrace = v;
+        } else if (arg == "--tracks-per-day" && number(value, 0, 1e9, v)) {
+            api.tracksPerDay = static_cast<int64_t>(v);
+        } else if (arg == "--track-mib-per-day" && number(value, 0, 1e6, v)) {
+            api.trackBytesPerDay = static_cast<int64_t>(v * 1048576.0);
+        } else if (arg == "--registrations-per-hour" && number(value, 0, 1e9, v)) {
+            api.registrationsPerHour = v;
         } else {
             return bad("bad option or value: " + arg + " " + value);
         }
@@ -158,6 +175,17 @@ int main(int argc, char** argv)
         return bad("--verify-timeout must be at least twice --ride-cpu");
     }
     api.stepCpuMicros = stepCpu >= 0 ? stepCpu : rideCpu / hub::kMaxRideSteps * 1e6;
+
+    if (!command.empty()) {
+        try {
+            auto database = hub::Database::open(db, 1);
+            hub::Store store(*database);
+            return hub::runModeration(store, command, stdout, stderr);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velto-hub: %s\n", e.what());
+            return 1;
+        }
+    }
 
     // The verifiers read tracks from files: the hub keeps its own copies.
     bool ownCache = false;

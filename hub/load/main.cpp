@@ -115,7 +115,8 @@ public:
             return;
         }
         std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0", "--db", db,
-                                         "--address-rate", "0", "--player-rate", "0", "--queue", "1024"};
+                                         "--address-rate", "0", "--player-rate", "0", "--queue", "1024",
+                                         "--registrations-per-hour", "0", "--tracks-per-day", "0"};
         if (workers > 0) {
             args.push_back("--workers");
             args.push_back(std::to_string(workers));

@@ -1,27 +1,13 @@
 #include "app/Settings.h"
 
+#include "model/FileAccess.h"
+
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
-
-// Reads exactly `size` bytes, retrying short reads; false at end of file or error.
-bool readAll(int fd, unsigned char* data, std::size_t size)
-{
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = read(fd, data + done, size - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 bool writeAll(int fd, const unsigned char* data, std::size_t size)
 {
@@ -43,13 +29,19 @@ bool writeAll(int fd, const unsigned char* data, std::size_t size)
 
 bool readSettings(const std::string& path, MenuSettings& settings)
 {
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
+    // A regular file only (a FIFO or a device in its place is no settings
+    // file), of which the first seven bytes are read; one that cannot be
+    // saved counts as missing.
+    if (access(path.c_str(), W_OK) != 0) {
+        return false;
+    }
+    std::FILE* file = openRegularStream(path);
+    if (file == nullptr) {
         return false;
     }
     unsigned char bytes[7];
-    const bool ok = readAll(fd, bytes, sizeof bytes);
-    close(fd);
+    const bool ok = std::fread(bytes, 1, sizeof bytes, file) == sizeof bytes;
+    std::fclose(file);
     if (!ok) {
         return false;
     }

@@ -33,8 +33,9 @@ void hideStartDialog()
 
 int main(int argc, char** argv)
 {
-    // `velto --version` answers on the console and opens no window; any
-    // other command line than the hub's is ignored.
+    // `velto --version` answers on the console and opens no window; so do
+    // the hub's commands, and any other command line gets the usage and
+    // status 2.
     if (asksForVersion(argc, argv)) {
         std::fputs(versionLine("velto").c_str(), stdout);
         return 0;

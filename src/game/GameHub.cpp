@@ -18,6 +18,7 @@ namespace {
 // The keys of the hub's panel lines (game/PanelLines.h).
 const char* const kWorldLine = "world";
 const char* const kRecordLine = "record";
+const char* const kNoticeLine = "hub";
 
 bool sending = true;
 
@@ -32,6 +33,8 @@ uint64_t recordDigest = 0;
 std::string recordLine;
 Replay uncheckedRecord;     // arrived, checked at the next run start
 std::string recordHolder;
+// A run given up by the hub's thread, told on the panels until the next run.
+std::string noticeLine;
 
 std::string racingLine(const Replay& replay)
 {
@@ -51,6 +54,14 @@ void refuse(const std::string& line)
 // deterministic, so the run is back exactly as it was.
 bool raceOnPanel(const Replay& replay, bool& sameTrack)
 {
+    // A track file edited while the run waits: the run keeps its world, and
+    // the record is not ridden on what the file holds now.
+    uint64_t runDigest = 0;
+    uint64_t fileDigest = 0;
+    if (!currentRunDigest(runDigest) || !trackDigest(trackPath, fileDigest) || fileDigest != runDigest) {
+        sameTrack = false;
+        return false;
+    }
     std::lock_guard<std::mutex> stepping(stepLock);
     const int32_t steps = stepCount.load();
     const bool waiting = clockWaiting.load();
@@ -166,14 +177,20 @@ bool hubPanelFrame()
     if (!takeRecord()) {
         return false;
     }
-    setPanelLine(kWorldLine, submitted ? hubSubmitLine(submittedDigest) : std::string());
+    const std::string world = submitted ? hubSubmitLine(submittedDigest) : std::string();
+    setPanelLine(kWorldLine, world);
     setPanelLine(kRecordLine, record != Record::Off ? recordLine : std::string());
+    if (noticeLine.empty()) {
+        noticeLine = hubTakeNotice();
+    }
+    setPanelLine(kNoticeLine, noticeLine == world ? std::string() : noticeLine);
     return true;
 }
 
 void hubRunStarting()
 {
     submitted = false;
+    noticeLine.clear();
     if (record == Record::Off) {
         return;
     }

@@ -104,6 +104,18 @@ void TrackList::read(size_t i)
     --unread;
 }
 
+void TrackList::reread(size_t i)
+{
+    if (i >= rows.size()) {
+        return;
+    }
+    if (rows[i].state != TrackRow::State::Unread) {
+        rows[i].state = TrackRow::State::Unread;
+        ++unread;
+    }
+    read(i);
+}
+
 void TrackList::readSome(size_t from, size_t to, std::chrono::steady_clock::duration budget, bool onlyThese)
 {
     const auto end = std::chrono::steady_clock::now() + budget;

@@ -58,6 +58,8 @@ public:
 
     // Reads row `i` if it is unread.
     void read(size_t i);
+    // Reads row `i` again, whatever it was: the file may have changed since.
+    void reread(size_t i);
     // Reads unread rows, those in [from, to) first and then (unless
     // `onlyThese`) the rest in order, until `budget` has passed (at least
     // one row is read when any is unread).

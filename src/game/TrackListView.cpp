@@ -386,7 +386,9 @@ ListAction readKeys(size_t shown)
         return ListAction::Back;
     }
     if (keyDown[VK_RETURN].exchange(false) && !view.list.rows.empty()) {
-        view.list.read(view.list.selected);
+        // Read again: the file may have been changed or cut since its row
+        // was read, and a track that cannot be read must not end the mode.
+        view.list.reread(view.list.selected);
         const TrackRow& row = view.list.rows[view.list.selected];
         if (row.state == TrackRow::State::Ready) {
             view.chosen = row.path;
@@ -571,7 +573,7 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
                 cell = column.text(row);
             }
             if (c != 1 || row.state != TrackRow::State::Broken) {
-                cell = cell.substr(0, static_cast<size_t>(column.width));
+                cell = firstCharacters(cell, static_cast<size_t>(column.width));
             }
             if (!cell.empty()) {
                 const bool broken = row.state == TrackRow::State::Broken && c > 0;
@@ -589,7 +591,9 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
             drawPicture(row.path, pictureLeft, pictureBottom, pictureRight, pictureTop);
         }
         double y = pictureBottom - 25.0;
-        text(row.name, 1.0f, 1.0f, 1.0f, 0.95f, pictureLeft, y, 18.0, false);
+        // What stands beside the list never runs past the window's edge.
+        const double room = pictureRight - pictureLeft;
+        text(fitText(row.name, room, 18.0), 1.0f, 1.0f, 1.0f, 0.95f, pictureLeft, y, 18.0, false);
         y -= 22.0;
         if (row.state == TrackRow::State::Broken) {
             text("This file cannot be read as a track", 1.0f, 0.45f, 0.45f, 0.95f, pictureLeft, y, kRowScale, false);
@@ -610,7 +614,8 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
             }
             if (world) {
                 y -= 20.0;
-                text(worldLine(row), 1.0f, 0.85f, 0.3f, 0.95f, pictureLeft, y, kRowScale, false);
+                text(fitText(worldLine(row), room, kRowScale), 1.0f, 0.85f, 0.3f, 0.95f, pictureLeft, y, kRowScale,
+                     false);
             }
         }
     }

@@ -54,6 +54,64 @@ char32_t codePoint(int code)
     return static_cast<char32_t>(code);
 }
 
+// The length of the UTF-8 sequence at `i` and its code point; 0 when the
+// byte there begins none (a stray byte, an overlong or cut sequence).
+size_t utf8At(const std::string& text, size_t i, char32_t& code)
+{
+    const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char first = byte(i);
+    if (first < 0x80) {
+        code = first;
+        return 1;
+    }
+    size_t length = 0;
+    char32_t value = 0;
+    char32_t least = 0;
+    if ((first & 0xE0) == 0xC0) {
+        length = 2;
+        value = first & 0x1F;
+        least = 0x80;
+    } else if ((first & 0xF0) == 0xE0) {
+        length = 3;
+        value = first & 0x0F;
+        least = 0x800;
+    } else if ((first & 0xF8) == 0xF0) {
+        length = 4;
+        value = first & 0x07;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) {
+        return 0;
+    }
+    for (size_t k = 1; k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) {
+            return 0;
+        }
+        value = (value << 6) | (byte(i + k) & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+        return 0;
+    }
+    code = value;
+    return length;
+}
+
+// The font's code for a character, '?' when it has none.
+char fontCodeOf(char32_t code)
+{
+    if (code < 0x80 || (code >= 0xA0 && code < 0xFF)) {
+        return static_cast<char>(code);
+    }
+    for (int i = 0; i < 32; ++i) {
+        if (kCp1252High[i] == code && (code < 0x80 || code > 0x9F)) {
+            return static_cast<char>(0x80 + i);
+        }
+    }
+    return '?';
+}
+
 using Point = std::array<GLdouble, 3>;
 
 // One glyph's outline as closed contours of points in em units.
@@ -387,10 +445,56 @@ void freeTextFont()
     std::fill(std::begin(glyphBuilt), std::end(glyphBuilt), false);
 }
 
+std::string fontCodes(const std::string& text)
+{
+    std::string codes;
+    codes.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t code = 0;
+        const size_t length = utf8At(text, i, code);
+        if (length == 0) {
+            codes += text[i];   // a stray byte stands for itself
+            ++i;
+        } else {
+            codes += fontCodeOf(code);
+            i += length;
+        }
+    }
+    return codes;
+}
+
+std::string firstCharacters(const std::string& text, size_t count)
+{
+    size_t i = 0;
+    for (size_t n = 0; n < count && i < text.size(); ++n) {
+        char32_t code = 0;
+        const size_t length = utf8At(text, i, code);
+        i += length == 0 ? 1 : length;
+    }
+    return text.substr(0, i);
+}
+
+std::string fitText(const std::string& text, double width, double scale)
+{
+    if (textWidth(text, scale) <= width) {
+        return text;
+    }
+    // Whole characters while they and the dots fit.
+    std::string fitted;
+    for (size_t n = 1;; ++n) {
+        const std::string longer = firstCharacters(text, n);
+        if (longer.size() == fitted.size() || textWidth(longer + "...", scale) > width) {
+            break;
+        }
+        fitted = longer;
+    }
+    return fitted + "...";
+}
+
 float glyphUnitsWidth(const std::string& text)
 {
     float w = 0.0f;
-    for (const char c : text) {
+    for (const char c : fontCodes(text)) {
         w = w + glyphAdvance[static_cast<unsigned char>(c)];
     }
     return w;
@@ -406,7 +510,8 @@ void printText(const std::string& text, bool centred, double x, double y, double
     if (fontListBase == 0) {
         return;
     }
-    buildGlyphsOf(text);
+    const std::string codes = fontCodes(text);
+    buildGlyphsOf(codes);
     glMatrixMode(GL_MODELVIEW);
     glPushMatrix();
     glTranslated(x, y, 0.0);
@@ -416,7 +521,7 @@ void printText(const std::string& text, bool centred, double x, double y, double
     }
     glPushAttrib(GL_LIST_BIT);
     glListBase(fontListBase);
-    glCallLists(static_cast<GLsizei>(text.size()), GL_UNSIGNED_BYTE, text.data());
+    glCallLists(static_cast<GLsizei>(codes.size()), GL_UNSIGNED_BYTE, codes.data());
     glPopAttrib();
     glPopMatrix();
 }

@@ -19,6 +19,17 @@ extern float glyphAdvance[256];
 void buildTextFont();
 void freeTextFont();
 
+// Texts are UTF-8. The font holds the Windows-1252 characters: fontCodes
+// gives, per character of `text`, the code of its glyph, '?' for a
+// character the font lacks; a byte that is not part of valid UTF-8 stands
+// for itself (the program's own texts use the byte 0x97 for a dash).
+std::string fontCodes(const std::string& text);
+// The first `count` characters of UTF-8 `text`, never part of one.
+std::string firstCharacters(const std::string& text, size_t count);
+// `text` cut (by whole characters, with "...") to at most `width` at
+// `scale`; as it is when it fits or no font is built.
+std::string fitText(const std::string& text, double width, double scale);
+
 // The summed cell increments of `text`, in glyph units (added up in float),
 // and the width that gives at `scale`. 0 while no font is built.
 float glyphUnitsWidth(const std::string& text);

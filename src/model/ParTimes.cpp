@@ -1,5 +1,7 @@
 #include "model/ParTimes.h"
 
+#include "model/FileAccess.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -112,13 +114,15 @@ ParTimes ParTimes::parse(const std::string& text)
 ParTimes ParTimes::readFolder(const std::string& folder)
 {
     const std::string path = (folder.empty() ? std::string(".") : folder) + "/" + kParFileName;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // A regular file only: a FIFO or a device in its place must not hold
+    // the game at T or at a finish.
+    std::FILE* in = openRegularStream(path);
+    if (in == nullptr) {
         return ParTimes();
     }
-    std::string text(kMaxParFileBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<size_t>(in.gcount()));
+    std::string text(kMaxParFileBytes, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), in));
+    std::fclose(in);
     return parse(text);
 }
 

@@ -411,7 +411,8 @@ std::string bestReplayPath(const std::string& trackPath)
     }
     // Too long a name for the suffix: the stem is cut (at a character's
     // start) and told apart from others cut alike by a hash of all of it.
-    const std::string tag = "~" + digestText(XXH3_64bits(stem.data(), stem.size()));
+    std::string tag = "~";
+    tag += digestText(XXH3_64bits(stem.data(), stem.size()));
     size_t keep = kMaxFileNameBytes - suffix.size() - tag.size();
     while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xc0) == 0x80) {
         --keep;

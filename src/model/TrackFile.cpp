@@ -503,20 +503,27 @@ bool loadTrack(const std::string& path, Cvector*& start, Cvector*& finish, int32
     return ok;
 }
 
+bool trackBytes(std::string& bytes, double bestTime, const Cvector& start, const Cvector& finish,
+                int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount, const Capples* apples)
+{
+    bytes.clear();
+    if (!listsHoldCounts(polygonCount, polygons, appleCount, apples)) {
+        return false;
+    }
+    TrackWriter out([&bytes](const unsigned char* data, size_t size) {
+        bytes.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    });
+    return writeBody(out, bestTime, start, finish, polygonCount, polygons, appleCount, apples);
+}
+
 #ifdef _WIN32
 bool writeTrack(const std::string& path, double bestTime, const Cvector& start, const Cvector& finish,
                 int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
                 const Capples* apples)
 {
-    if (path.empty() || !listsHoldCounts(polygonCount, polygons, appleCount, apples)) {
-        return false;
-    }
     std::string bytes;
-    TrackWriter out([&bytes](const unsigned char* data, size_t size) {
-        bytes.append(reinterpret_cast<const char*>(data), size);
-        return true;
-    });
-    return writeBody(out, bestTime, start, finish, polygonCount, polygons, appleCount, apples) &&
+    return !path.empty() && trackBytes(bytes, bestTime, start, finish, polygonCount, polygons, appleCount, apples) &&
            fileseam::replaceFileWith(path, bytes);
 }
 

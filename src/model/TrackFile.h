@@ -96,6 +96,11 @@ bool writeTrack(const std::string& path, double bestTime, const Cvector& start, 
                 int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount,
                 const Capples* apples);
 
+// The bytes writeTrack writes for the same arguments, in memory; false
+// when the lists are shorter than the counts.
+bool trackBytes(std::string& bytes, double bestTime, const Cvector& start, const Cvector& finish,
+                int32_t polygonCount, const Cpolygons* polygons, int32_t appleCount, const Capples* apples);
+
 // False makes writeTrack name its new file from the start, as it does where
 // the file system cannot make unnamed files; for tests.
 extern bool trackSavesUnnamed;

@@ -4,22 +4,38 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
 
 using json = nlohmann::json;
 
-// A hub's answers are small; a replay is at most a megabyte there.
-constexpr size_t kMaxJsonReply = size_t{64} << 10;
+// What each answer may weigh: a registration, a ranking or a refusal is one
+// small object; the record's line of the times table a few hundred bytes; a
+// replay is at most a megabyte on the hub; the table of tracks a few hundred
+// bytes a track.
+constexpr size_t kMaxSmallReply = size_t{4} << 10;
+constexpr size_t kMaxTimesReply = size_t{16} << 10;
 constexpr size_t kMaxReplayReply = size_t{2} << 20;
+constexpr size_t kMaxTrackTable = size_t{2} << 20;
 constexpr long kDefaultRetry = 30;
-// The hub's table of tracks: a few hundred bytes a track.
-constexpr size_t kMaxTrackTable = size_t{8} << 20;
+// No answer of the interface nests deeper than a list of objects in an
+// object; anything deeper is refused before it is parsed, so that nonsense
+// costs a scan of its bytes and no more.
+constexpr int kMaxJsonDepth = 4;
+
+json parseAnswer(const std::string& text)
+{
+    if (!jsonDepthWithin(text, kMaxJsonDepth)) {
+        return json(json::value_t::discarded);
+    }
+    return json::parse(text, nullptr, false);
+}
 
 json parseObject(const std::string& text)
 {
-    json value = json::parse(text, nullptr, false);
+    json value = parseAnswer(text);
     return value.is_object() ? value : json();
 }
 
@@ -91,7 +107,7 @@ HubOutcome failureOutcome(const HttpReply& reply, HubOutcome notFound, long& ret
     }
     // A failing or confused hub (5xx, redirects, ...): later may be better.
     message = "hub answered " + std::to_string(status);
-    return HubOutcome::Unreachable;
+    return HubOutcome::Failed;
 }
 
 HttpRequest get(const std::string& url, size_t maxReply)
@@ -103,6 +119,31 @@ HttpRequest get(const std::string& url, size_t maxReply)
 }
 
 } // namespace
+
+bool jsonDepthWithin(const std::string& text, int maxDepth)
+{
+    int depth = 0;
+    bool inString = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\') {
+                ++i;
+            } else if (c == '"') {
+                inString = false;
+            }
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > maxDepth) {
+                return false;
+            }
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
 
 bool normaliseHubUrl(const std::string& text, std::string& url, std::string& why)
 {
@@ -127,19 +168,32 @@ bool normaliseHubUrl(const std::string& text, std::string& url, std::string& why
     return false;
 }
 
-bool validPlayerName(const std::string& name)
+std::string playerNameProblem(const std::string& name)
 {
     if (name.empty() || name.size() > 24) {
-        return false;
+        return "a name has 1 to 24 characters";
     }
     for (const char c : name) {
         const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' ||
                         c == '-' || c == '_';
         if (!ok) {
-            return false;
+            return "a name has only letters, digits, space, - and _";
         }
     }
-    return true;
+    // HTTP drops blanks at either end of the header that carries the name,
+    // so such a name could never be used; two in a row read as one.
+    if (name.front() == ' ' || name.back() == ' ') {
+        return "a name may not begin or end with a space";
+    }
+    if (name.find("  ") != std::string::npos) {
+        return "a name may not hold two spaces in a row";
+    }
+    return {};
+}
+
+bool validPlayerName(const std::string& name)
+{
+    return playerNameProblem(name).empty();
 }
 
 std::string ordinal(int32_t n)
@@ -202,7 +256,7 @@ RegisterResult registerPlayer(const std::string& url, const std::string& name, c
     request.url = url + "/api/players";
     request.headers = {"Content-Type: application/json"};
     request.body = json{{"name", name}}.dump();
-    request.maxReply = kMaxJsonReply;
+    request.maxReply = kMaxSmallReply;
     const HttpReply reply = httpExchange(request, timeouts);
     if (reply.outcome != HttpReply::Outcome::Answered) {
         result.message = reply.outcome == HttpReply::Outcome::TimedOut ? "the hub did not answer in time"
@@ -226,7 +280,7 @@ RegisterResult registerPlayer(const std::string& url, const std::string& name, c
         result.message = "the name is taken on this hub";
     } else if (reply.status == 429 || reply.status == 503) {
         result.message = "the hub is busy; try again in " +
-                         std::to_string(reply.retryAfter >= 0 ? reply.retryAfter : kDefaultRetry) + " s";
+                         std::to_string(std::max(reply.retryAfter, kDefaultRetry)) + " s";
     } else {
         result.message = "the hub refused: " + refusalReason(reply);
     }
@@ -244,7 +298,7 @@ SubmitResult submitRun(const HubAccount& account, const std::string& replayText,
     run.headers = accountHeaders(account);
     run.headers.push_back("Content-Type: text/plain");
     run.body = replayText;
-    run.maxReply = kMaxJsonReply;
+    run.maxReply = kMaxSmallReply;
 
     HttpReply reply = httpExchange(run, timeouts, cancel);
     if (reply.outcome == HttpReply::Outcome::Answered && reply.status == 404 && !trackFile.empty()) {
@@ -256,7 +310,7 @@ SubmitResult submitRun(const HubAccount& account, const std::string& replayText,
         track.headers.push_back("X-Velto-Name: " + printableText(trackName, 255));
         track.headers.push_back("Content-Type: application/octet-stream");
         track.body = trackFile;
-        track.maxReply = kMaxJsonReply;
+        track.maxReply = kMaxSmallReply;
         const HttpReply stored = httpExchange(track, timeouts, cancel);
         if (stored.outcome != HttpReply::Outcome::Answered || (stored.status != 200 && stored.status != 201)) {
             result.outcome = failureOutcome(stored, HubOutcome::Refused, result.retryAfter, result.message);
@@ -292,14 +346,14 @@ RecordTop fetchRecordTop(const HubAccount& account, uint64_t digest, const HubTi
 {
     RecordTop top;
     const HttpReply reply =
-        httpExchange(get(account.url + "/api/tracks/" + digestHex(digest) + "/times?limit=1", kMaxJsonReply),
+        httpExchange(get(account.url + "/api/tracks/" + digestHex(digest) + "/times?limit=1", kMaxTimesReply),
                      timeouts, cancel);
     if (reply.outcome != HttpReply::Outcome::Answered || reply.status != 200) {
         top.outcome = failureOutcome(reply, HubOutcome::NoRecord, top.retryAfter, top.message);
         return top;
     }
     // A list of runs, best first; or an object that holds it as "times".
-    json value = json::parse(reply.body, nullptr, false);
+    json value = parseAnswer(reply.body);
     if (value.is_object() && value.contains("times")) {
         value = value["times"];
     }
@@ -347,7 +401,7 @@ TrackRecords fetchTrackRecords(const HubAccount& account, const HubTimeouts& tim
         table.outcome = failureOutcome(reply, HubOutcome::Garbage, table.retryAfter, table.message);
         return table;
     }
-    const json value = json::parse(reply.body, nullptr, false);
+    const json value = parseAnswer(reply.body);
     if (!value.is_array()) {
         table.outcome = HubOutcome::Garbage;
         return table;
@@ -389,6 +443,8 @@ std::string submitLine(const SubmitResult& result)
         return "hub did not answer in time, will retry";
     case HubOutcome::Garbage:
         return "hub answered nonsense, will retry";
+    case HubOutcome::Failed:
+        return result.message + ", will retry";
     case HubOutcome::Unreachable:
     case HubOutcome::Cancelled:
         break;
@@ -411,6 +467,8 @@ std::string recordProblemLine(HubOutcome outcome, long retryAfter, const std::st
         return "hub did not answer in time";
     case HubOutcome::Garbage:
         return "hub answered nonsense";
+    case HubOutcome::Failed:
+        return message;
     case HubOutcome::Done:
     case HubOutcome::Unreachable:
     case HubOutcome::Cancelled:

@@ -29,8 +29,15 @@ struct HubAccount {
 // `why` set, for anything but an http or https URL with a host.
 bool normaliseHubUrl(const std::string& text, std::string& url, std::string& why);
 
-// Names the hub takes: 1 to 24 characters, letters, digits, space, - and _.
+// Names the hub takes: 1 to 24 characters, letters, digits, space, - and _,
+// with no space at either end and never two in a row. What is wrong with a
+// name, for the player, or "" for a good one.
+std::string playerNameProblem(const std::string& name);
 bool validPlayerName(const std::string& name);
+
+// JSON `text` nests no deeper than `maxDepth` arrays and objects: checked on
+// the bytes, before anything is parsed.
+bool jsonDepthWithin(const std::string& text, int maxDepth);
 
 // "1st", "2nd", "3rd", "4th", "11th", "21st", ...
 std::string ordinal(int32_t n);
@@ -57,7 +64,8 @@ enum class HubOutcome {
     Refused,       // for good: the run (or record) is not taken; `message` says why
     TokenRefused,  // the hub does not take our token
     Busy,          // 429 or 503: try again after `retryAfter` seconds
-    Unreachable,   // no connection, or the hub failed: try again later
+    Unreachable,   // no connection: try again later
+    Failed,        // the hub answered with its own failure (5xx, ...): try again later
     TimedOut,      // no answer in time: try again later
     Garbage,       // an answer that is not what the hub's interface says
     Cancelled,     // the game is ending

@@ -43,8 +43,9 @@ int runHubCommand(const std::vector<std::string>& args, const HubFiles& files, s
         err << "velto: " << why << "\n";
         return 2;
     }
-    if (!validPlayerName(name)) {
-        err << "velto: a name has 1 to 24 characters: letters, digits, space, - and _\n";
+    const std::string problem = playerNameProblem(name);
+    if (!problem.empty()) {
+        err << "velto: \"" << name << "\" cannot be a name: " << problem << "\n";
         return 2;
     }
     const RegisterResult result = registerPlayer(normal, name, HubTimeouts{});
@@ -53,7 +54,11 @@ int runHubCommand(const std::vector<std::string>& args, const HubFiles& files, s
         return 1;
     }
     if (!writeHubAccount(files.settings(), HubAccount{normal, name, result.token})) {
-        err << "velto: registered, but " << files.settings() << " cannot be written\n";
+        // The name is the player's now: the token must not be lost with it.
+        err << "velto: " << name << " is registered, but " << files.settings() << " cannot be written.\n"
+            << "Keep this token: it is the only key to the name. Put these three lines into\n"
+            << files.settings() << " (readable by you alone) once it can be written:\n"
+            << "url=" << normal << "\nname=" << name << "\ntoken=" << result.token << "\n";
         return 1;
     }
     out << "Registered " << name << " on " << normal << ". Best runs are sent there from now on;\n"

@@ -1,6 +1,7 @@
 #include "net/HubHttp.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
@@ -46,6 +47,16 @@ size_t onHeader(char* data, size_t size, size_t count, void* user)
     return bytes;
 }
 
+// A send buffer of its own size, so that what curl has sent is close to
+// what the line carried: the stall check then sees a slow line as slow, not
+// as stalled once the whole body sits in the kernel.
+int onSocket(void*, curl_socket_t socket, curlsocktype)
+{
+    const int size = 128 << 10;
+    setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    return CURL_SOCKOPT_OK;
+}
+
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
     const auto* transfer = static_cast<Transfer*>(user);
@@ -71,6 +82,12 @@ long parseRetryAfter(const std::string& value, long fallback)
     return digits > 0 && i == value.size() ? seconds : fallback;
 }
 
+long exchangeLimitMs(const HubTimeouts& timeouts, size_t bodyBytes)
+{
+    const size_t bodyMs = bodyBytes / (kSlowestBytesPerSecond / 1000);
+    return timeouts.totalMs + static_cast<long>(std::min<size_t>(bodyMs, size_t{24} * 3600 * 1000));
+}
+
 HttpReply httpExchange(const HttpRequest& request, const HubTimeouts& timeouts, const std::atomic<bool>* cancel)
 {
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -93,7 +110,13 @@ HttpReply httpExchange(const HttpRequest& request, const HubTimeouts& timeouts, 
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeouts.connectMs);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeouts.totalMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, exchangeLimitMs(timeouts, request.body.size()));
+    // However long the whole may take, a transfer that stalls is cut.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kStallBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, std::max(1L, timeouts.totalMs / 1000));
+    if (request.body.size() > (size_t{128} << 10)) {
+        curl_easy_setopt(curl, CURLOPT_SOCKOPTFUNCTION, onSocket);
+    }
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);

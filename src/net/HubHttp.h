@@ -3,13 +3,16 @@
 // a frame.
 //
 // Every exchange is bounded: the connection must be made within
-// `connectMs`, the whole exchange must end within `totalMs`, the answer's
-// body is read up to `maxReply` bytes, and a set cancel flag ends it at once.
+// `connectMs`, the whole exchange must end within `totalMs` and the time the
+// body takes at the slowest line we serve (exchangeLimitMs), a transfer
+// below kStallBytesPerSecond for `totalMs` is cut, the answer's body is read
+// up to `maxReply` bytes, and a set cancel flag ends it at once.
 // Only http and https are spoken; redirects are not followed. https checks
 // the hub's certificate against the system's certificates.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,14 @@ struct HubTimeouts {
     long connectMs = 3000;
     long totalMs = 10000;
 };
+
+// The slowest upload we wait for, and below what a transfer counts as
+// stalled.
+inline constexpr size_t kSlowestBytesPerSecond = 64000;
+inline constexpr long kStallBytesPerSecond = 1024;
+
+// The whole exchange's limit for a request body of `bodyBytes`.
+long exchangeLimitMs(const HubTimeouts& timeouts, size_t bodyBytes);
 
 struct HttpRequest {
     std::string method = "GET";   // GET or POST

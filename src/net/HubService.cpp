@@ -1,6 +1,9 @@
 #include "net/HubService.h"
 
 #include <algorithm>
+#include <climits>
+#include <ctime>
+#include <functional>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -11,10 +14,6 @@
 #include <vector>
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-constexpr long kMaxRetrySeconds = 600;
 
 // Everything below is guarded by `lock`, except `files` and `account`,
 // which are set before the thread starts and not changed while it runs.
@@ -30,20 +29,13 @@ bool running = false;
 HubFiles files;
 HubAccount account;
 HubTimeouts timeouts;
-long retryDelay = 60;
-
-// Best runs handed over by the main thread, put into the outbox here so
-// that no frame waits for the disk either.
-struct Handed {
-    Replay replay;
-    std::string trackPath;
-};
-std::vector<Handed> handed;
+std::function<int64_t()> wallClock;
 
 bool flushWanted = false;
-Clock::time_point flushAt;      // the earliest time of the next flush
-long nextRetry = 60;            // the wait after the next failure
+int64_t flushAt = 0;            // wall-clock second of the next flush
+int64_t pausedUntil = 0;        // after a busy answer: nothing goes before
 std::map<uint64_t, std::string> submitLines;
+std::deque<std::string> notices;
 std::deque<uint64_t> recordQueue;
 std::map<uint64_t, HubRecord> records;
 bool tableWanted = false;
@@ -51,12 +43,27 @@ HubRecordState tableState = HubRecordState::None;
 std::string tableWhy;
 std::map<uint64_t, RecordTop> table;
 
-// After an exchange that failed: try again later, waiting longer each time.
-void retryLater(long seconds)
+int64_t now()
 {
     std::lock_guard<std::mutex> guard(lock);
+    return wallClock ? wallClock() : static_cast<int64_t>(std::time(nullptr));
+}
+
+// A flush at `at`, unless one is wanted sooner.
+void flushBy(int64_t at)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (!flushWanted || at < flushAt) {
+        flushAt = at;
+    }
     flushWanted = true;
-    flushAt = Clock::now() + std::chrono::seconds(seconds);
+}
+
+void pauseUntil(int64_t at)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    pausedUntil = std::max(pausedUntil, at);
+    flushWanted = true;
 }
 
 HubTimeouts currentTimeouts()
@@ -71,71 +78,137 @@ void setSubmitLine(uint64_t digest, const std::string& line)
     submitLines[digest] = line;
 }
 
+// The account the thread started with is still the one in the settings:
+// `velto --hub-off` (or a new registration) from outside ends the thread's
+// work before its next exchange, and nothing is written for the hub again.
+bool stillRegistered()
+{
+    HubAccount kept;
+    if (readHubAccount(files.settings(), kept) && kept.url == account.url && kept.name == account.name &&
+        kept.token == account.token) {
+        return true;
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    running = false;
+    stopping = true;
+    flushWanted = false;
+    recordQueue.clear();
+    for (auto& [digest, record] : records) {
+        if (record.state == HubRecordState::Fetching) {
+            record = HubRecord{HubRecordState::Failed, {}, {}, "the hub is forgotten"};
+        }
+    }
+    if (tableState == HubRecordState::Fetching) {
+        tableState = HubRecordState::Failed;
+        tableWhy = "the hub is forgotten";
+    }
+    return false;
+}
+
+// A failure that says the hub as a whole is busy or out of reach: the pass
+// ends, and no run goes for the run's wait.
+bool hubWide(HubOutcome outcome)
+{
+    return outcome == HubOutcome::Busy || outcome == HubOutcome::TimedOut ||
+           (outcome == HubOutcome::Unreachable);
+}
+
 void flushOutbox()
 {
+    const int64_t start = now();
+    int64_t earliest = INT64_MAX;
     for (const OutboxEntry& entry : listOutbox(files)) {
         if (stopping.load()) {
             return;
+        }
+        OutboxTries tries = readOutboxTries(entry);
+        if (tries.next > start) {
+            earliest = std::min(earliest, tries.next);   // its own wait: the others go on
+            continue;
         }
         std::string replay;
         if (!readSmallFile(entry.replayPath, replay, kMaxReplayBytes)) {
             continue;
         }
         std::string track;
-        readSmallFile(entry.trackPath, track, size_t{16} << 20);
+        readSmallFile(entry.trackPath, track, kMaxHubTrackBytes);
         Replay parsed;
         std::string error;
         const std::string trackName = parseReplay(replay, parsed, error) ? parsed.trackName : std::string("track.vlt");
-        const SubmitResult result =
-            submitRun(account, replay, entry.digest, track, trackName, currentTimeouts(), &stopping);
+        if (!stillRegistered()) {
+            return;
+        }
+        SubmitResult result = submitRun(account, replay, entry.digest, track, trackName, currentTimeouts(), &stopping);
         if (result.outcome == HubOutcome::Cancelled) {
             return;   // sent at the next start
         }
         const bool settled = result.outcome == HubOutcome::Done || result.outcome == HubOutcome::Refused ||
-                           result.outcome == HubOutcome::NoRecord;
+                             result.outcome == HubOutcome::NoRecord;
+        const bool failed = !settled && result.outcome != HubOutcome::TokenRefused;
+        const int64_t at = now();
+        std::string notice;
+        long asked = -1;
+        if (failed) {
+            if (tries.tries == 0) {
+                tries.first = at;
+            }
+            ++tries.tries;
+            asked = result.outcome == HubOutcome::Busy ? result.retryAfter : -1;
+            const long wait = retryWait(tries.tries, asked);
+            tries.next = at + wait;
+            result.retryAfter = wait;   // the line tells the wait that holds
+            if (tries.tries >= kMaxSendTries || at - tries.first >= kMaxSendSeconds) {
+                notice = "World: run on " + printableText(trackName, 40) + " not sent: the hub did not take it in " +
+                         std::to_string(tries.tries) + " tries";
+            }
+        }
         {
             // The answer is this track's line only while the run sent is the
             // one waiting: a newer best put in meanwhile goes next.
             std::lock_guard<std::mutex> sending(sendLock);
-            std::string now;
-            if (readSmallFile(entry.replayPath, now, kMaxReplayBytes) && now == replay) {
-                setSubmitLine(entry.digest, submitLine(result));
-                if (settled) {
+            std::string current;
+            if (readSmallFile(entry.replayPath, current, kMaxReplayBytes) && current == replay) {
+                if (!notice.empty()) {
+                    setSubmitLine(entry.digest, notice);
                     dropOutbox(files, entry, replay);
+                    std::lock_guard<std::mutex> guard(lock);
+                    notices.push_back(notice);
+                } else {
+                    setSubmitLine(entry.digest, submitLine(result));
+                    if (settled) {
+                        dropOutbox(files, entry, replay);
+                    } else if (failed) {
+                        writeOutboxTries(entry, tries);
+                        earliest = std::min(earliest, tries.next);
+                    }
                 }
             }
         }
-        switch (result.outcome) {
-        case HubOutcome::Done:
-        case HubOutcome::Refused:
-        case HubOutcome::NoRecord: {
-            std::lock_guard<std::mutex> guard(lock);
-            nextRetry = retryDelay;
-            break;
-        }
-        case HubOutcome::Busy:
-            retryLater(std::clamp(result.retryAfter, 0L, kMaxRetrySeconds));
-            return;
-        case HubOutcome::TokenRefused:
+        if (result.outcome == HubOutcome::TokenRefused) {
             return;   // kept until the player registers again
-        default: {
-            long wait;
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                wait = nextRetry;
-                nextRetry = std::min(nextRetry * 2, kMaxRetrySeconds);
-            }
-            retryLater(wait);
+        }
+        if (failed && hubWide(result.outcome)) {
+            // The hub is busy or away: nothing more for now, and nothing
+            // before the floor, or what the hub asked for. The run's own
+            // wait grows, so that the next pass goes on past it.
+            pauseUntil(at + retryWait(1, asked));
+            flushBy(std::min(earliest, tries.next));
             return;
         }
-        }
+    }
+    if (earliest != INT64_MAX) {
+        flushBy(earliest);
     }
 }
 
 void fetchRecord(uint64_t digest)
 {
     HubRecord record;
-    const std::string base = files.records() + "/" + digestHex(digest);
+    if (!stillRegistered()) {
+        return;
+    }
+    const std::string folder = files.recordsOf(account.url);
+    const std::string base = folder + "/" + digestHex(digest);
     std::string cachedText;
     std::string cachedHolder;
     Replay cached;
@@ -153,9 +226,12 @@ void fetchRecord(uint64_t digest)
             record.holder = cachedHolder;
         } else {
             const RecordReplay fetched = fetchRunReplay(account, digest, 1, timeouts, &stopping);
+            if (fetched.outcome == HubOutcome::Done && !stillRegistered()) {
+                return;
+            }
             if (fetched.outcome == HubOutcome::Done) {
                 std::error_code ignored;
-                std::filesystem::create_directories(files.records(), ignored);
+                std::filesystem::create_directories(folder, ignored);
                 writeFileWhole(base + ".replay", fetched.text);
                 writeFileWhole(base + ".holder", top.holder);
                 record.state = HubRecordState::Ready;
@@ -166,7 +242,8 @@ void fetchRecord(uint64_t digest)
                 record.line = recordProblemLine(fetched.outcome, fetched.retryAfter, fetched.message);
             }
         }
-    } else if (haveCache && (top.outcome == HubOutcome::Unreachable || top.outcome == HubOutcome::TimedOut ||
+    } else if (haveCache && (top.outcome == HubOutcome::Unreachable || top.outcome == HubOutcome::Failed ||
+                             top.outcome == HubOutcome::TimedOut ||
                              top.outcome == HubOutcome::Busy)) {
         // Offline: the record as last seen.
         record.state = HubRecordState::Ready;
@@ -182,6 +259,9 @@ void fetchRecord(uint64_t digest)
 
 void fetchTable()
 {
+    if (!stillRegistered()) {
+        return;
+    }
     TrackRecords fetched = fetchTrackRecords(account, currentTimeouts(), &stopping);
     std::lock_guard<std::mutex> guard(lock);
     if (fetched.outcome == HubOutcome::Done) {
@@ -193,26 +273,14 @@ void fetchTable()
     }
 }
 
-// Puts the runs handed over into the outbox, before anything is sent.
-void putHanded()
+int64_t nowLocked()
 {
-    std::vector<Handed> runs;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        runs.swap(handed);
-    }
-    for (const Handed& run : runs) {
-        std::lock_guard<std::mutex> sending(sendLock);
-        if (!putOutbox(files, run.replay, run.trackPath)) {
-            setSubmitLine(run.replay.digest, "run not kept for the hub: its folder cannot be written");
-        }
-    }
+    return wallClock ? wallClock() : static_cast<int64_t>(std::time(nullptr));
 }
 
 void workerLoop()
 {
     for (;;) {
-        putHanded();
         uint64_t recordDigest = 0;
         bool haveRecord = false;
         bool flush = false;
@@ -220,7 +288,7 @@ void workerLoop()
         {
             std::unique_lock<std::mutex> guard(lock);
             for (;;) {
-                if (stopping.load() || !handed.empty()) {
+                if (stopping.load()) {
                     break;
                 }
                 if (tableWanted) {
@@ -234,20 +302,22 @@ void workerLoop()
                     haveRecord = true;
                     break;
                 }
-                if (flushWanted && Clock::now() >= flushAt) {
+                const int64_t due = std::max(flushAt, pausedUntil);
+                const int64_t at = nowLocked();
+                if (flushWanted && at >= due) {
                     flushWanted = false;
                     flush = true;
                     break;
                 }
                 if (flushWanted) {
-                    wake.wait_until(guard, flushAt);
+                    // Whole seconds of the clock; a test's clock wakes it.
+                    wake.wait_for(guard, std::chrono::seconds(std::min<int64_t>(due - at, 3600)));
                 } else {
                     wake.wait(guard);
                 }
             }
         }
         if (stopping.load()) {
-            putHanded();   // a run handed over just before the end is kept
             return;
         }
         if (fetchTheTable) {
@@ -264,6 +334,17 @@ void workerLoop()
 
 } // namespace
 
+long retryWait(int32_t tries, long retryAfter)
+{
+    long wait = kFirstRetrySeconds;
+    for (int32_t i = 1; i < tries && wait < kLastRetrySeconds; ++i) {
+        wait *= 2;
+    }
+    wait = std::min(wait, kLastRetrySeconds);
+    // Retry-After only ever lengthens the wait, and by a day at most.
+    return std::max(wait, std::min(retryAfter, kMaxRetryAfterSeconds));
+}
+
 bool hubStart(const HubFiles& where)
 {
     hubStop();
@@ -275,10 +356,10 @@ bool hubStart(const HubFiles& where)
     files = where;
     account = read;
     flushWanted = true;   // what waits from an earlier session goes first
-    flushAt = Clock::now();
-    nextRetry = retryDelay;
+    flushAt = 0;
+    pausedUntil = 0;
     submitLines.clear();
-    handed.clear();
+    notices.clear();
     recordQueue.clear();
     records.clear();
     tableWanted = false;
@@ -294,14 +375,13 @@ void hubStop()
 {
     {
         std::lock_guard<std::mutex> guard(lock);
-        if (!running) {
-            return;
-        }
         stopping = true;
         running = false;
     }
     wake.notify_all();
-    worker.join();
+    if (worker.joinable()) {
+        worker.join();
+    }
 }
 
 bool hubActive()
@@ -317,13 +397,54 @@ bool hubSubmitBest(const Replay& replay, const std::string& trackPath)
         if (!running) {
             return false;
         }
-        handed.push_back(Handed{replay, trackPath});
-        submitLines[replay.digest] = "World: sending...";
-        flushWanted = true;
-        flushAt = Clock::now();
+    }
+    // Into the outbox before anything else: a crash from here on loses
+    // nothing. A hub forgotten meanwhile gets nothing written.
+    if (!stillRegistered()) {
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> sending(sendLock);
+        const bool kept = putOutbox(files, replay, trackPath);
+        std::lock_guard<std::mutex> guard(lock);
+        submitLines[replay.digest] = kept ? "World: sending..." : "run not kept for the hub: its folder cannot be written";
+        if (kept) {
+            flushWanted = true;
+            flushAt = 0;
+        }
     }
     wake.notify_all();
     return true;
+}
+
+std::string hubTakeNotice()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (notices.empty()) {
+        return {};
+    }
+    std::string notice = notices.front();
+    notices.pop_front();
+    return notice;
+}
+
+void hubSetClock(std::function<int64_t()> clock)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        wallClock = std::move(clock);
+    }
+    wake.notify_all();
+}
+
+void hubWake()
+{
+    // Under the lock, so that a thread between reading the clock and
+    // waiting cannot miss it.
+    {
+        std::lock_guard<std::mutex> guard(lock);
+    }
+    wake.notify_all();
 }
 
 std::string hubSubmitLine(uint64_t digest)
@@ -393,10 +514,4 @@ void hubSetTimeouts(const HubTimeouts& value)
 {
     std::lock_guard<std::mutex> guard(lock);
     timeouts = value;
-}
-
-void hubSetRetryDelay(long seconds)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    retryDelay = seconds;
 }

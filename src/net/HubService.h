@@ -11,6 +11,7 @@
 #include "net/HubStore.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Reads the hub's settings in `files`; when a hub is set, starts the thread,
@@ -21,9 +22,11 @@ void hubStop();
 // A hub is set and the thread runs.
 bool hubActive();
 
-// A new best run, handed to the hub's thread, which puts it into the outbox
-// (with a copy of its track) and sends it; a run handed over is put into the
-// outbox even when the game ends at once. False when no hub is set.
+// A new best run: put into the outbox (with a copy of its track) before this
+// returns, so that a crash or kill loses nothing, and sent by the hub's
+// thread. False when no hub is set, or when the settings no longer hold the
+// hub the thread started with (`velto --hub-off` from outside): then the
+// thread ends and nothing is written.
 bool hubSubmitBest(const Replay& replay, const std::string& trackPath);
 
 // The end panel's line for the run last sent on a track: empty while none
@@ -49,8 +52,30 @@ HubRecordState hubTrackRecordsState(std::string& why);
 // The record of one track; false when the table has none for it.
 bool hubTrackRecord(uint64_t digest, int32_t& steps, std::string& holder);
 
+// A run that could not be sent waits before its next try: 30 s after the
+// first failed try, doubling up to an hour; a busy hub's Retry-After
+// lengthens the wait (up to a day), never shortens it. After a busy answer
+// or a failed connection nothing goes to the hub for the first wait (or the
+// Retry-After), but a run that failed never holds back the runs behind it:
+// each has its own wait, kept beside it in the outbox across restarts. A run
+// is given up after kMaxSendTries tries or kMaxSendSeconds since its first
+// failed try, and the game says so once (hubTakeNotice).
+inline constexpr long kFirstRetrySeconds = 30;
+inline constexpr long kLastRetrySeconds = 3600;
+inline constexpr long kMaxRetryAfterSeconds = 86400;
+inline constexpr int32_t kMaxSendTries = 30;
+inline constexpr int64_t kMaxSendSeconds = int64_t{14} * 86400;
+// The wait after a run's `tries`-th failed try; `retryAfter` is the hub's
+// (-1 without one).
+long retryWait(int32_t tries, long retryAfter);
+
+// A line for the player about a run given up, once each; empty when there
+// is none.
+std::string hubTakeNotice();
+
 // Timeouts of the exchanges (connect 3 s, whole 10 s); tests shorten them.
 void hubSetTimeouts(const HubTimeouts& timeouts);
-// Seconds before runs that could not be sent are tried again in the same
-// session (the first wait; it doubles up to ten minutes).
-void hubSetRetryDelay(long seconds);
+// The wall clock the waits are counted on, in seconds (time() without
+// one); tests set their own and wake the thread after moving it.
+void hubSetClock(std::function<int64_t()> clock);
+void hubWake();

@@ -1,6 +1,11 @@
 #include "net/HubStore.h"
 
+#include "model/FileAccess.h"
+
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <random>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,8 +18,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kMaxSettingsBytes = 4096;
-// The hub takes tracks up to 16 MiB.
-constexpr size_t kMaxTrackBytes = size_t{16} << 20;
 
 // The main thread puts runs in while the hub's thread takes them out.
 std::mutex outboxLock;
@@ -41,42 +44,46 @@ std::string HubFiles::records() const
     return join(folder, "hub-records");
 }
 
+std::string HubFiles::recordsOf(const std::string& url) const
+{
+    // FNV-1a of the URL as kept.
+    uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : url) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 0x100000001b3ULL;
+    }
+    return records() + "/" + digestHex(hash);
+}
+
 bool readSmallFile(const std::string& path, std::string& text, size_t limit)
 {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    text.clear();
-    char buffer[65536];
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got < 0 || text.size() + static_cast<size_t>(got) > limit) {
-            ok = got >= 0 && text.size() + static_cast<size_t>(got) <= limit;
-            break;
-        }
-        if (got == 0) {
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(got));
-    }
-    close(fd);
-    return ok;
+    // Only regular files: a FIFO or a device put in the hub's place must not
+    // hold the game.
+    std::string error;
+    return readBoundedFile(path, limit, text, error) == FileReadError::None;
 }
 
 bool writeFileWhole(const std::string& path, const std::string& text, unsigned mode)
 {
-    const std::string temporary = path + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // A name of its own that nothing can stand at beforehand: O_EXCL does
+    // not follow a link planted there, and another writer never shares it.
+    static std::atomic<uint32_t> serial{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 64; ++attempt) {
+        char suffix[64];
+        std::snprintf(suffix, sizeof suffix, ".new-%ld-%u-%08x", static_cast<long>(getpid()), serial++,
+                      static_cast<unsigned>(std::random_device{}()));
+        temporary = path + suffix;
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777);
+        if (fd < 0 && errno != EEXIST) {
+            return false;
+        }
+    }
     if (fd < 0) {
         return false;
     }
-    // The mode asked for, whatever the umask and an older file had.
-    bool ok = fchmod(fd, mode) == 0;
+    // The mode asked for, whatever the umask.
+    bool ok = fchmod(fd, mode & 0777) == 0;
     size_t done = 0;
     while (ok && done < text.size()) {
         const ssize_t put = write(fd, text.data() + done, text.size() - done);
@@ -93,6 +100,14 @@ bool writeFileWhole(const std::string& path, const std::string& text, unsigned m
     if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
         unlink(temporary.c_str());
         return false;
+    }
+    // The rename itself survives a crash only once the folder is on disk.
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
     }
     return true;
 }
@@ -158,9 +173,10 @@ bool putOutbox(const HubFiles& files, const Replay& replay, const std::string& t
     uint64_t digest = 0;
     std::string track;
     if (trackDigest(trackPath, digest) && digest == replay.digest &&
-        readSmallFile(trackPath, track, kMaxTrackBytes)) {
+        readSmallFile(trackPath, track, kMaxHubTrackBytes)) {
         writeFileWhole(base + ".vlt", track);
     }
+    unlink((base + ".tries").c_str());   // a new run: no try yet
     return writeFileWhole(base + ".replay", formatReplay(replay));
 }
 
@@ -180,7 +196,8 @@ std::vector<OutboxEntry> listOutbox(const HubFiles& files)
         }
         std::error_code timeError;
         const auto time = fs::last_write_time(path, timeError);
-        OutboxEntry entry{digest, path.string(), files.outbox() + "/" + path.stem().string() + ".vlt"};
+        const std::string base = files.outbox() + "/" + path.stem().string();
+        OutboxEntry entry{digest, path.string(), base + ".vlt", base + ".tries"};
         found.push_back(Found{time, entry});
     }
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) { return a.time < b.time; });
@@ -200,6 +217,34 @@ void dropOutbox(const HubFiles&, const OutboxEntry& entry, const std::string& se
     }
     unlink(entry.replayPath.c_str());
     unlink(entry.trackPath.c_str());
+    unlink(entry.triesPath.c_str());
+}
+
+OutboxTries readOutboxTries(const OutboxEntry& entry)
+{
+    OutboxTries tries;
+    std::string text;
+    if (!readSmallFile(entry.triesPath, text, 256)) {
+        return tries;
+    }
+    long long count = 0;
+    long long first = 0;
+    long long next = 0;
+    if (std::sscanf(text.c_str(), "tries=%lld first=%lld next=%lld", &count, &first, &next) == 3 && count >= 0 &&
+        count < 1000000) {
+        tries.tries = static_cast<int32_t>(count);
+        tries.first = first;
+        tries.next = next;
+    }
+    return tries;
+}
+
+bool writeOutboxTries(const OutboxEntry& entry, const OutboxTries& tries)
+{
+    char text[128];
+    std::snprintf(text, sizeof text, "tries=%d first=%lld next=%lld\n", tries.tries,
+                  static_cast<long long>(tries.first), static_cast<long long>(tries.next));
+    return writeFileWhole(entry.triesPath, text);
 }
 
 void forgetHub(const HubFiles& files)

@@ -71,6 +71,17 @@ TEST(SettingsFile, ReadOnlyFileCountsAsMissing)
     EXPECT_EQ(dir.read("Velto.dat"), (Bytes{0x00, 0x04, 0x00, 0x03, 16, 1, 1}));
 }
 
+// A FIFO in the settings' place is no settings file, and never holds the
+// start.
+TEST(SettingsFile, AFifoIsRefusedAtOnce)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("Velto.dat").c_str(), 0644), 0);
+    MenuSettings settings;
+    EXPECT_FALSE(readSettings(dir.file("Velto.dat"), settings));
+    EXPECT_EQ(settings.width, 800);
+}
+
 TEST(SettingsFile, LongerFileReadsItsFirstSevenBytes)
 {
     TempDir dir;

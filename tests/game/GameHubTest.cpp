@@ -12,6 +12,7 @@
 #include "game/GameHub.h"
 #include "game/GameWindow.h"
 #include "game/TrackListView.h"
+#include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
 #include "net/HubCommand.h"
@@ -179,7 +180,7 @@ TEST_F(GameHubTest, ANewBestGoesOutAndTheEndPanelTellsItsRankWhenTheAnswerComes)
         if (request.target == "/api/runs") {
             answer.status = 201;
             answer.body = R"({"track":"t","steps":150,"time":"00:01:50","rank":1,"of":1})";
-            answer.delayMs = 600;
+            answer.delayMs = 4000;
         } else {
             answer.body = R"([{"rank":1,"player":"Bob","steps":150}])";
         }
@@ -191,7 +192,9 @@ TEST_F(GameHubTest, ANewBestGoesOutAndTheEndPanelTellsItsRankWhenTheAnswerComes)
     const auto lines = framesUntilAnswered(GameFinished, "World: sending...", slowest);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].rfind("World: 1st of 1 \x97 record ", 0), 0u) << lines[0];
-    EXPECT_LT(slowest, 50ms);   // no frame waited for the hub
+    // A frame that waited for the hub would take most of its 4 s; a loaded
+    // machine and a sanitizer build slow frames down, not to that.
+    EXPECT_LT(slowest, 1500ms);
     ASSERT_FALSE(hub.requests().empty());
     EXPECT_EQ(hub.requests()[0].body, formatReplay(lastRunReplay()));
 
@@ -308,14 +311,14 @@ TEST_F(GameHubTest, ARealHubRanksTheBestRunWhileFramesGoOnAndItsRecordRacesHere)
     const std::string time = formatRunTime(runTimeOfSteps(stepCount.load()));
     std::chrono::nanoseconds slowest{};
     const auto stalled = std::chrono::steady_clock::now();
-    while (std::chrono::steady_clock::now() - stalled < 1500ms) {
+    while (std::chrono::steady_clock::now() - stalled < 3000ms) {
         const auto before = std::chrono::steady_clock::now();
         ASSERT_EQ(frame(GameFinished), GameFinished);
         slowest = std::max<std::chrono::nanoseconds>(slowest, std::chrono::steady_clock::now() - before);
         ASSERT_EQ(hubLines(), std::vector<std::string>{"World: sending..."});
         std::this_thread::sleep_for(1ms);
     }
-    EXPECT_LT(slowest, 50ms);
+    EXPECT_LT(slowest, 1000ms);   // no frame waited for the held hub (3 s)
     hub.resume();
     auto lines = framesUntilAnswered(GameFinished, "World: sending...", slowest);
     EXPECT_EQ(lines, std::vector<std::string>{"World: 1st of 1 \x97 record " + time + " by Bob"});
@@ -331,10 +334,13 @@ TEST_F(GameHubTest, ARealHubRanksTheBestRunWhileFramesGoOnAndItsRecordRacesHere)
 namespace {
 
 std::vector<std::string> listTexts;
+// Where each text ends on the right, at its scale.
+std::vector<double> listRights;
 
-void keepText(const std::string& text, float, float, float, float, double, double, double, bool)
+void keepText(const std::string& text, float, float, float, float, double x, double, double scale, bool)
 {
     listTexts.push_back(text);
+    listRights.push_back(x + textWidth(text, scale));
 }
 
 bool listShows(const std::string& text)
@@ -376,4 +382,154 @@ TEST_F(GameHubTest, TheTrackListShowsTheWorldRecordBesideTheBestWhenAHubIsSet)
     EXPECT_TRUE(listShows("00:21:35"));
     EXPECT_TRUE(listShows("world 00:21:35 by Ann"));
     closeTrackListView();
+}
+
+// The track file edited while the run waits paused: W leaves the run on its
+// own track, bit for bit, and says why the record is not raced.
+TEST_F(GameHubTest, WAfterTheTrackFileChangedLeavesThePausedRunOnItsOwnTrack)
+{
+    StubHub hub([&](const StubRequest& request) {
+        StubAnswer answer;
+        answer.body = request.target.find("/times") != std::string::npos
+                          ? R"([{"rank":1,"player":"Ann","steps":)" + std::to_string(record.steps) + "}]"
+                          : formatReplay(record);
+        return answer;
+    });
+    startHub(hub.url());
+    keyDown[VK_UP] = true;
+    for (int i = 0; i < 60; ++i) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    const double x = simMoto->position.x;
+    const int32_t steps = stepCount.load();
+    keyDown[VK_ESCAPE] = true;
+    ASSERT_EQ(frame(GameRunning), GamePaused);
+    keyDown[VK_ESCAPE] = false;
+
+    TestTrack edited;
+    edited.finishX = 400.0;
+    edited.startX = 100.0;
+    ASSERT_TRUE(writeTestTrack(path, edited));
+    // W asks (a second W when a record ghost of an earlier test was shown).
+    for (int press = 0; press < 2 && hubLines() != std::vector<std::string>{"World record: fetching..."}; ++press) {
+        keyDown['W'] = true;
+        ASSERT_EQ(frame(GamePaused), GamePaused);
+    }
+    ASSERT_EQ(hubLines(), std::vector<std::string>{"World record: fetching..."});
+    std::chrono::nanoseconds slowest{};
+    const auto lines = framesUntilAnswered(GamePaused, "World record: fetching...", slowest);
+    EXPECT_EQ(lines, std::vector<std::string>{"record refused: the track file has changed"});
+    EXPECT_EQ(simMoto->position.x, x);
+    EXPECT_EQ(stepCount.load(), steps);
+    EXPECT_FALSE(recordGhostReady(record.digest));
+}
+
+// A run the hub never took is given up, and the next panel says so once.
+TEST_F(GameHubTest, ARunGivenUpIsToldOnceOnAPanel)
+{
+    StubHub hub([](const StubRequest&) {
+        StubAnswer busy;
+        busy.status = 503;
+        busy.body = "{}";
+        return busy;
+    });
+    std::atomic<int64_t> clock{1'800'000'000};
+    hubSetClock([&] { return clock.load(); });
+    startHub(hub.url());
+    ASSERT_EQ(ride(), GameFinished);
+    for (size_t tries = 1; tries < static_cast<size_t>(kMaxSendTries); ++tries) {
+        const auto until = std::chrono::steady_clock::now() + 8s;
+        while (hub.requests().size() < tries && std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(2ms);
+        }
+        ASSERT_EQ(hub.requests().size(), tries);
+        std::this_thread::sleep_for(20ms);   // the try is counted
+        clock += 3600;
+        hubWake();
+    }
+    const auto end = std::chrono::steady_clock::now() + 8s;
+    std::vector<std::string> lines;
+    while (std::chrono::steady_clock::now() < end) {
+        frame(GameFinished);
+        lines = hubLines();
+        if (std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.find("not sent") != std::string::npos; }) != lines.end()) {
+            break;
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    hubSetClock(nullptr);
+    EXPECT_EQ(lines, std::vector<std::string>{"World: run on track.vlt not sent: the hub did not take it in 30 tries"});
+    // Told once: the next run's panel has no such line.
+    keyDown[VK_RETURN] = true;
+    ASSERT_EQ(frame(GameFinished), GameRestart);
+    keyDown[VK_RETURN] = false;
+    ASSERT_TRUE(restartRun());
+    keyDown[VK_ESCAPE] = true;
+    ASSERT_EQ(frame(GameRunning), GamePaused);
+    keyDown[VK_ESCAPE] = false;
+    EXPECT_TRUE(hubLines().empty());
+}
+
+// A track cut while the list is open: Enter says it cannot be read, and the
+// list stays.
+TEST_F(GameHubTest, EnterOnATrackCutWhileTheListIsOpenSaysSoAndTheListStays)
+{
+    openTrackListView(path);
+    listTexts.clear();
+    trackListFrame(800.0, 600.0, keepText, false);
+    ASSERT_TRUE(std::filesystem::exists(path));
+    std::filesystem::resize_file(path, 20);
+    keyDown[VK_RETURN] = true;
+    listTexts.clear();
+    EXPECT_EQ(trackListFrame(800.0, 600.0, keepText, false), ListAction::Stay);
+    EXPECT_TRUE(listShows("track cannot be read"));
+    closeTrackListView();
+}
+
+// Names are UTF-8: drawn with the font's characters, cut by whole
+// characters, and nothing beside the list runs past the window's right edge
+// at 800x600 (with the monospaced font's advance of 0.6 em).
+TEST_F(GameHubTest, NamesAreDrawnAsUtf8AndTheListStaysInsideTheWindow)
+{
+    EXPECT_EQ(fontCodes("caf\xC3\xA9"), "caf\xE9");
+    EXPECT_EQ(fontCodes("a\xE2\x80\x94" "b \x97"), "a\x97" "b \x97");
+    EXPECT_EQ(fontCodes("\xE6\x97\xA5" "x\xC3"), "?x\xC3");
+    EXPECT_EQ(firstCharacters("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9");
+
+    float saved[256];
+    std::copy(std::begin(glyphAdvance), std::end(glyphAdvance), saved);
+    std::fill(std::begin(glyphAdvance), std::end(glyphAdvance), 0.6f);
+    std::string longName;
+    for (int i = 0; i < 25; ++i) {
+        longName += "\xC3\xA9";
+    }
+    const std::string named = (dir / (longName + ".vlt")).string();
+    std::filesystem::copy_file(path, named);
+    StubHub hub([](const StubRequest&) {
+        StubAnswer answer;
+        answer.status = 403;
+        answer.body = "{}";
+        return answer;
+    });
+    startHub(hub.url());
+    openTrackListView(named);
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    do {
+        listTexts.clear();
+        listRights.clear();
+        trackListFrame(800.0, 600.0, keepText, false);
+        std::this_thread::sleep_for(5ms);
+    } while (std::chrono::steady_clock::now() < end &&
+             std::none_of(listTexts.begin(), listTexts.end(),
+                          [](const std::string& t) { return t.rfind("world: hub", 0) == 0; }));
+    closeTrackListView();
+    std::copy(std::begin(saved), std::end(saved), glyphAdvance);
+    EXPECT_TRUE(listShows(firstCharacters(longName, 20)));
+    bool sawWorld = false;
+    for (size_t i = 0; i < listTexts.size(); ++i) {
+        sawWorld = sawWorld || listTexts[i].rfind("world", 0) == 0;
+        EXPECT_LE(listRights[i], 400.0) << listTexts[i];
+    }
+    EXPECT_TRUE(sawWorld);
 }

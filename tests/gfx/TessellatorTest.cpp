@@ -7,9 +7,9 @@
 #include "model/Globals.h"
 #include "model/Polygon.h"
 
-#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <ctime>
 #include <initializer_list>
 #include <limits>
 #include <memory>
@@ -409,7 +409,8 @@ TEST_F(PolygonListTest, TangledPolygonOpensInBoundedTime)
         tangle->addVertex(x, y);
     }
     list.add(tangle);
-    const auto start = std::chrono::steady_clock::now();
+    // Processor time, which a busy machine does not inflate.
+    const std::clock_t start = std::clock();
     unsigned int ground = 0;
     drawPolygonsInView(list.head(), ground, 0.0, kViewW, 0.0, kViewH);
     EXPECT_FALSE(tangle->isValid());
@@ -420,7 +421,7 @@ TEST_F(PolygonListTest, TangledPolygonOpensInBoundedTime)
     Cpolygons::drawPolygons(list.head(), noList);
     gameMode = true;
     glFinish();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
     EXPECT_LT(seconds, 10.0);
     EXPECT_GT(Frame().litCount(), 1000);
     deletePolygonTiles(ground);

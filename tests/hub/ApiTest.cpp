@@ -56,6 +56,12 @@ TEST_P(ApiTest, PlayersRegisterOnceWithAFreshTokenAndValidNames)
         EXPECT_EQ(r.status, 400) << body;
         EXPECT_TRUE(isErrorBody(r)) << r.body;
     }
+    // A blank at either end, or two in a row, is refused with its reason.
+    for (const std::string name : {" Bob", "Bob ", " ", "Bo  b"}) {
+        auto r = hub.request("POST", "/api/players", {}, json{{"name", name}}.dump());
+        EXPECT_EQ(r.status, 400) << '"' << name << '"';
+        EXPECT_NE(r.body.find("space"), std::string::npos) << r.body;
+    }
     // 24 characters is still a name.
     addPlayer(hub, "abcdefghijklmnopqrstuvwx");
 }
@@ -344,7 +350,7 @@ TEST_P(ApiTest, TheSchemaIsVersionedAndKeptAcrossRestarts)
         const Player ann = addPlayer(hub, "Ann");
         withFlatTrack(hub, ann);
         EXPECT_EQ(submit(hub, ann, fast_).status, 201);
-        EXPECT_EQ(json::parse(hub.request("GET", "/api/health").body)["schema"], 1);
+        EXPECT_EQ(json::parse(hub.request("GET", "/api/health").body)["schema"], 2);
         // With a kept-alive connection still open, SIGTERM ends it cleanly.
         EXPECT_EQ(hub.stop(), 0) << hub.errors();
     }
@@ -352,7 +358,7 @@ TEST_P(ApiTest, TheSchemaIsVersionedAndKeptAcrossRestarts)
     ASSERT_TRUE(again.running()) << again.errors();
     auto health = json::parse(again.request("GET", "/api/health").body);
     EXPECT_EQ(health["status"], "ok");
-    EXPECT_EQ(health["schema"], 1);
+    EXPECT_EQ(health["schema"], 2);
     EXPECT_EQ(json::parse(again.request("GET", "/api/tracks/" + digest_ + "/times").body).size(), 1u);
     // The old token still works; the name is still taken.
     EXPECT_EQ(again.request("POST", "/api/players", {}, R"({"name": "ann"})").status, 409);

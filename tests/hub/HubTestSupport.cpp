@@ -55,8 +55,11 @@ Hub::Hub(const std::string& db, const std::vector<std::string>& options)
     }
     errFile_ = "/tmp/velto-hubtest-err-" + std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this));
     cacheDir_ = tempDir();
+    // The quotas are off unless a test sets them: tests register many
+    // players and tracks from one address.
     std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0", "--db", db,
-                                     "--cache", cacheDir_};
+                                     "--cache", cacheDir_, "--registrations-per-hour", "0", "--tracks-per-day", "0",
+                                     "--track-mib-per-day", "0"};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& a : args) {

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sys/stat.h>
 
 TEST(ParTimes, TheMedalRuleAtItsEdges)
 {
@@ -71,6 +72,11 @@ TEST(ParTimes, AFolderIndexIsWrittenWholeAndReadBack)
     EXPECT_EQ(ParTimes::readFolder(dir.string()).parFor("a.vlt", 7), 900);
     EXPECT_FALSE(std::filesystem::exists(dir / (std::string(kParFileName) + ".new")));
     EXPECT_FALSE(writeParTimes((dir / "no-such-folder" / kParFileName).string(), {}));
+    // A FIFO in the list's place is no list, and never holds the game.
+    std::filesystem::remove(dir / kParFileName);
+    ASSERT_EQ(mkfifo((dir / kParFileName).c_str(), 0644), 0);
+    EXPECT_EQ(ParTimes::readFolder(dir.string()).size(), 0u);
+    std::filesystem::remove(dir / kParFileName);
 
     // The folder's tracks: ".vlt" in any case, folders left out, by name.
     for (const char* name : {"b.vlt", "A.VLT", "c.txt", "a.vlt"}) {

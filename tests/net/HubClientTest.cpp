@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <csignal>
 #include <spawn.h>
@@ -42,13 +43,13 @@ struct RunOnTrack {
     Replay replay;
 };
 
-RunOnTrack makeRun(const fs::path& dir, const std::string& content, int32_t steps)
+RunOnTrack makeRun(const fs::path& dir, const std::string& content, int32_t steps, const std::string& name = "a.vlt")
 {
     RunOnTrack run;
-    run.trackPath = (dir / "a.vlt").string();
+    run.trackPath = (dir / name).string();
     std::ofstream(run.trackPath, std::ios::binary) << std::string(8, '\0') << content;
     EXPECT_TRUE(trackDigest(run.trackPath, run.replay.digest));
-    run.replay.trackName = "a.vlt";
+    run.replay.trackName = name;
     run.replay.result = ReplayFinished;
     run.replay.steps = steps;
     run.replay.changes = {KeyChange{0, KeyUp}};
@@ -87,14 +88,20 @@ protected:
         files.folder = dir.string();
         run = makeRun(dir, "track bytes", 856);
         hubSetTimeouts(HubTimeouts{});
-        hubSetRetryDelay(60);
+        hubSetClock([this] { return clock.load(); });
     }
     void TearDown() override
     {
         hubStop();
         hubSetTimeouts(HubTimeouts{});
-        hubSetRetryDelay(60);
+        hubSetClock(nullptr);
         fs::remove_all(dir);
+    }
+    // Moves the hub thread's clock on.
+    void later(int64_t seconds)
+    {
+        clock += seconds;
+        hubWake();
     }
     void registerOn(const std::string& url)
     {
@@ -108,6 +115,7 @@ protected:
     fs::path dir;
     HubFiles files;
     RunOnTrack run;
+    std::atomic<int64_t> clock{1'800'000'000};
 };
 
 } // namespace
@@ -144,6 +152,10 @@ TEST(HubTexts, RanksRecordsAndRefusalsReadAsThePlayerSeesThem)
     EXPECT_FALSE(normaliseHubUrl("ftp://hub.example", url, why));
     EXPECT_FALSE(validPlayerName("a;b"));
     EXPECT_FALSE(validPlayerName(std::string(25, 'a')));
+    EXPECT_TRUE(validPlayerName("Rider One"));
+    for (const char* name : {" Bob", "Bob ", " ", "Bo  b"}) {
+        EXPECT_NE(playerNameProblem(name).find("space"), std::string::npos) << '"' << name << '"';
+    }
 }
 
 TEST(HubStore, TheSettingsAreThePlayersAloneAndTheOutboxKeepsANewerBest)
@@ -256,20 +268,134 @@ TEST_F(HubServiceTest, BusyHubsAreAskedAgainAfterTheirRetryAfter)
     StubHub hub([&](const StubRequest& request) {
         if (request.target == "/api/runs" && asked++ == 0) {
             StubAnswer busy = json(429, R"({"error":"slow down"})");
-            busy.headers.push_back("Retry-After: 1");
+            busy.headers.push_back("Retry-After: 100");
             return busy;
         }
         return request.target == "/api/runs" ? json(201, kRanked) : json(200, kTop);
     });
     registerOn(hub.url());
     ASSERT_TRUE(hubStart(files));
-    const auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
-    EXPECT_EQ(waitForAnswer(), "hub busy, will retry in 1 s");
+    EXPECT_EQ(waitForAnswer(), "hub busy, will retry in 100 s");
+    later(99);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(asked.load(), 1);
+    later(1);
     EXPECT_TRUE(waitFor([&] { return hubSubmitLine(run.replay.digest).rfind("World: 3rd", 0) == 0; }));
-    EXPECT_GE(std::chrono::steady_clock::now() - sent, 1s);
     EXPECT_EQ(asked.load(), 2);
     EXPECT_TRUE(listOutbox(files).empty());
+}
+
+TEST(HubRetry, WaitsStartAtHalfAMinuteDoubleToAnHourAndRetryAfterOnlyLengthensThem)
+{
+    EXPECT_EQ(retryWait(1, -1), 30);
+    EXPECT_EQ(retryWait(1, 0), 30);
+    EXPECT_EQ(retryWait(2, 2), 60);
+    EXPECT_EQ(retryWait(7, -1), 1920);
+    EXPECT_EQ(retryWait(8, -1), 3600);
+    EXPECT_EQ(retryWait(1000, -1), 3600);
+    EXPECT_EQ(retryWait(1, 120), 120);
+    EXPECT_EQ(retryWait(3, 10 * 86400), 86400);
+}
+
+// A hub that answers 503 "Retry-After: 0" to everything: asked once per
+// wait, never more, until the run is given up and the player told once.
+TEST_F(HubServiceTest, ABusyHubIsAskedOncePerWaitUntilTheRunIsGivenUp)
+{
+    StubHub hub([](const StubRequest&) {
+        StubAnswer busy = json(503, R"({"error":"busy"})");
+        busy.headers.push_back("Retry-After: 0");
+        return busy;
+    });
+    registerOn(hub.url());
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
+    EXPECT_EQ(waitForAnswer(), "hub busy, will retry in 30 s");
+    std::this_thread::sleep_for(300ms);
+    later(29);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(hub.requests().size(), 1u);
+    later(1);
+    EXPECT_TRUE(waitFor([&] { return hubSubmitLine(run.replay.digest) == "hub busy, will retry in 60 s"; }));
+    EXPECT_EQ(hub.requests().size(), 2u);
+    // A restart keeps the wait: nothing goes before it.
+    hubStop();
+    ASSERT_TRUE(hubStart(files));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(hub.requests().size(), 2u);
+    EXPECT_EQ(hubTakeNotice(), "");
+
+    const OutboxEntry entry = listOutbox(files).at(0);
+    size_t tries = 2;
+    while (!listOutbox(files).empty() && tries < 40) {
+        later(3600);
+        ASSERT_TRUE(waitFor([&] { return hub.requests().size() > tries; })) << tries;
+        tries = hub.requests().size();
+        // The try is counted, or the run given up.
+        waitFor([&] { return listOutbox(files).empty() || readOutboxTries(entry).tries == static_cast<int32_t>(tries); });
+    }
+    EXPECT_EQ(tries, static_cast<size_t>(kMaxSendTries));
+    EXPECT_TRUE(waitFor([&] { return listOutbox(files).empty(); }));
+    EXPECT_EQ(hubTakeNotice(), "World: run on a.vlt not sent: the hub did not take it in 30 tries");
+    EXPECT_EQ(hubTakeNotice(), "");
+    later(86400);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(hub.requests().size(), tries);
+}
+
+// Three runs wait; the hub fails the oldest. The other two go, and the
+// oldest waits its own time, also across a restart.
+TEST_F(HubServiceTest, ARunTheHubFailsNeverHoldsBackTheOthers)
+{
+    const RunOnTrack oldest = makeRun(dir, "one", 500, "one.vlt");
+    const RunOnTrack second = makeRun(dir, "two", 600, "two.vlt");
+    const RunOnTrack third = makeRun(dir, "three", 700, "three.vlt");
+    for (const RunOnTrack* r : {&oldest, &second, &third}) {
+        ASSERT_TRUE(putOutbox(files, r->replay, r->trackPath));
+        const std::string path = files.outbox() + "/" + digestHex(r->replay.digest) + ".replay";
+        fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(3) +
+                                      std::chrono::minutes(r == &oldest ? 0 : r == &second ? 1 : 2));
+    }
+    const std::string oldestText = formatReplay(oldest.replay);
+    StubHub hub([&](const StubRequest& request) {
+        if (request.target == "/api/runs") {
+            return request.body == oldestText ? json(500, "{}") : json(201, kRanked);
+        }
+        return json(200, kTop);
+    });
+    const auto oldestSent = [&] {
+        size_t n = 0;
+        for (const StubRequest& request : hub.requests()) {
+            n += request.body == oldestText ? 1 : 0;
+        }
+        return n;
+    };
+    registerOn(hub.url());
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(waitFor([&] { return listOutbox(files).size() == 1; }));
+    EXPECT_EQ(listOutbox(files)[0].digest, oldest.replay.digest);
+    EXPECT_EQ(hub.requests()[0].body, oldestText);   // in order
+    hubStop();
+    ASSERT_TRUE(hubStart(files));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(oldestSent(), 1u);
+    later(30);
+    EXPECT_TRUE(waitFor([&] { return oldestSent() == 2; }));
+}
+
+// A refusal for good, "too costly to verify" among them, is dropped at once
+// and never sent again.
+TEST_F(HubServiceTest, ARunRefusedForGoodIsDroppedAndNotResent)
+{
+    StubHub hub([](const StubRequest&) { return json(422, R"({"error":"too costly to verify"})"); });
+    registerOn(hub.url());
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
+    EXPECT_EQ(waitForAnswer(), "run refused: too costly to verify");
+    EXPECT_TRUE(waitFor([&] { return listOutbox(files).empty(); }));
+    later(86400);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(hub.requests().size(), 1u);
 }
 
 TEST_F(HubServiceTest, NonsenseStallsAndRefusalsEachGetTheirLine)
@@ -292,6 +418,7 @@ TEST_F(HubServiceTest, NonsenseStallsAndRefusalsEachGetTheirLine)
         {json(403, R"({"error":"wrong token"})"), "hub refused our token: register again", true},
         {json(422, R"({"error":"does not finish as it says"})"), "run refused: does not finish as it says", false},
         {json(413, "<html>too big</html>"), "run refused: hub answered 413", false},
+        {json(500, "{}"), "hub answered 500, will retry", true},
     };
     hubSetTimeouts(HubTimeouts{300, 500});
     for (const Case& c : cases) {
@@ -325,7 +452,7 @@ TEST_F(HubServiceTest, TheRecordIsFetchedOnceThenTakenFromTheCacheOffline)
     Replay record = run.replay;
     record.steps = 2135;
     std::atomic<bool> empty{true};
-    StubHub hub([&](const StubRequest& request) {
+    auto owned = std::make_unique<StubHub>([&](const StubRequest& request) {
         if (request.target.find("/times") != std::string::npos) {
             return json(200, empty ? "[]" : kTop);
         }
@@ -333,6 +460,7 @@ TEST_F(HubServiceTest, TheRecordIsFetchedOnceThenTakenFromTheCacheOffline)
         replay.body = formatReplay(record);
         return replay;
     });
+    StubHub& hub = *owned;
     registerOn(hub.url());
     ASSERT_TRUE(hubStart(files));
     const uint64_t digest = run.replay.digest;
@@ -356,8 +484,9 @@ TEST_F(HubServiceTest, TheRecordIsFetchedOnceThenTakenFromTheCacheOffline)
     }
     EXPECT_EQ(replays, 1);
 
+    // The same hub gone: its record as last seen.
     hubStop();
-    registerOn("http://127.0.0.1:" + std::to_string(closedPort()));
+    owned.reset();
     ASSERT_TRUE(hubStart(files));
     hubRequestRecord(digest);
     ASSERT_TRUE(waitFor([&] { return hubRecord(digest).state != HubRecordState::Fetching; }));
@@ -399,9 +528,11 @@ TEST_F(HubEndToEndTest, ARunWaitsWhileTheHubIsDownThenIsRankedAndComesBackAsTheR
     hubStop();
     ASSERT_EQ(listOutbox(files).size(), 1u);
 
-    // The next start, with the hub up: the track goes first, then the run.
+    // The next start, with the hub up, once the run's wait is over: the
+    // track goes first, then the run.
     ASSERT_TRUE(writeHubAccount(files.settings(), account));
     ASSERT_TRUE(hubStart(files));
+    later(30);
     ASSERT_TRUE(waitFor([&] { return listOutbox(files).empty(); }, 20000ms));
     const std::string time = formatReplay(run.replay).substr(formatReplay(run.replay).find("time: ") + 6, 8);
     EXPECT_EQ(hubSubmitLine(run.replay.digest), "World: 1st of 1 \x97 record " + time + " by Rider One");
@@ -436,13 +567,13 @@ TEST_F(HubEndToEndTest, ARunWaitsWhileTheHubIsDownThenIsRankedAndComesBackAsTheR
 TEST_F(HubEndToEndTest, AStalledHubTimesOutAndIsTriedAgainWhenItAnswers)
 {
     hubSetTimeouts(HubTimeouts{3000, 1000});
-    hubSetRetryDelay(1);
     ASSERT_TRUE(hubStart(files));
     hub.pause();
     ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
     EXPECT_EQ(waitForAnswer(), "hub did not answer in time, will retry");
     hub.resume();
     hubSetTimeouts(HubTimeouts{});
+    later(30);
     EXPECT_TRUE(waitFor([&] { return hubSubmitLine(run.replay.digest).rfind("World: 1st of 1", 0) == 0; }, 20000ms))
         << hubSubmitLine(run.replay.digest);
     EXPECT_TRUE(listOutbox(files).empty());
@@ -478,4 +609,203 @@ TEST_F(HubServiceTest, ARunSentWhenTheGameIsKilledGoesAtTheNextStart)
     ASSERT_TRUE(hubStart(files));
     EXPECT_TRUE(waitFor([&] { return listOutbox(files).empty(); }, 25000ms));
     EXPECT_EQ(hubSubmitLine(run.replay.digest), "World: 3rd of 57");
+}
+
+// `velto --hub-off` while the game runs: the thread sees the settings gone at
+// its next exchange and stops; nothing is asked, nothing recreated.
+TEST_F(HubServiceTest, HubOffFromOutsideStopsARunningGame)
+{
+    StubHub hub([](const StubRequest&) { return json(200, kTop); });
+    registerOn(hub.url());
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(waitFor([&] { return hubActive(); }));
+    std::ostringstream out, err;
+    ASSERT_EQ(runHubCommand({"--hub-off"}, files, out, err), 0);
+    hubRequestRecord(run.replay.digest);
+    EXPECT_TRUE(waitFor([&] { return !hubActive(); }));
+    EXPECT_NE(hubRecord(run.replay.digest).state, HubRecordState::Ready);
+    EXPECT_FALSE(hubSubmitBest(run.replay, run.trackPath));
+    hubRequestTrackRecords();
+    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(hub.requests().empty());
+    EXPECT_FALSE(fs::exists(files.outbox()));
+    EXPECT_FALSE(fs::exists(files.records()));
+}
+
+// Each hub keeps its own records: a second hub never shows the first one's.
+TEST_F(HubServiceTest, RecordsAreKeptApartByHub)
+{
+    Replay record = run.replay;
+    record.steps = 2135;
+    StubHub first([&](const StubRequest& request) {
+        if (request.target.find("/times") != std::string::npos) {
+            return json(200, kTop);
+        }
+        StubAnswer replay;
+        replay.body = formatReplay(record);
+        return replay;
+    });
+    registerOn(first.url());
+    ASSERT_TRUE(hubStart(files));
+    hubRequestRecord(run.replay.digest);
+    ASSERT_TRUE(waitFor([&] { return hubRecord(run.replay.digest).state == HubRecordState::Ready; }));
+    hubStop();
+    // The second hub is out of reach: no record as last seen, for it has none.
+    registerOn("http://127.0.0.1:" + std::to_string(closedPort()));
+    ASSERT_TRUE(hubStart(files));
+    hubRequestRecord(run.replay.digest);
+    ASSERT_TRUE(waitFor([&] { return hubRecord(run.replay.digest).state != HubRecordState::Fetching; }));
+    EXPECT_EQ(hubRecord(run.replay.digest).state, HubRecordState::Failed);
+    EXPECT_NE(files.recordsOf("http://a"), files.recordsOf("http://b"));
+}
+
+// A new best is in the outbox when hubSubmitBest returns: a crash right
+// after loses nothing.
+TEST_F(HubServiceTest, ANewBestIsOnDiskBeforeItIsHandedOver)
+{
+    StubAnswer stall = json(201, kRanked);
+    stall.delayMs = 3000;
+    StubHub hub([&](const StubRequest&) { return stall; });
+    registerOn(hub.url());
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(hubSubmitBest(run.replay, run.trackPath));
+    const auto waiting = listOutbox(files);
+    ASSERT_EQ(waiting.size(), 1u);
+    std::string text;
+    ASSERT_TRUE(readSmallFile(waiting[0].replayPath, text, 1 << 20));
+    EXPECT_EQ(text, formatReplay(run.replay));
+}
+
+// Every file of the hub is read only when it is a regular file of a bounded
+// size: a FIFO put in its place never holds the game.
+TEST(HubStore, FifosAndHugeFilesInTheHubsPlaceAreRefusedAtOnce)
+{
+    const fs::path dir = freshDir("fifo");
+    const HubFiles files{dir.string()};
+    ASSERT_EQ(mkfifo(files.settings().c_str(), 0600), 0);
+    HubAccount account;
+    EXPECT_FALSE(readHubAccount(files.settings(), account));
+    std::string text;
+    EXPECT_FALSE(readSmallFile(files.settings(), text, 100));
+    fs::create_directories(files.outbox());
+    const std::string replay = files.outbox() + "/0123456789abcdef.replay";
+    ASSERT_EQ(mkfifo(replay.c_str(), 0600), 0);
+    ASSERT_EQ(listOutbox(files).size(), 1u);
+    const OutboxEntry entry = listOutbox(files)[0];
+    dropOutbox(files, entry, "");   // reads it first: must not wait
+    EXPECT_EQ(readOutboxTries(entry).tries, 0);
+    ASSERT_EQ(mkfifo(entry.triesPath.c_str(), 0600), 0);
+    EXPECT_EQ(readOutboxTries(entry).tries, 0);
+    fs::remove(files.settings());
+    std::ofstream(files.settings()) << "url=http://h\nname=Bob\ntoken=t\n" << std::string(5000, '#');
+    EXPECT_FALSE(readHubAccount(files.settings(), account));
+    fs::remove_all(dir);
+}
+
+// The settings are written under a fresh name: a link planted where the old
+// fixed name was never receives the token.
+TEST(HubStore, AWriteNeverFollowsALinkBesideTheFile)
+{
+    const fs::path dir = freshDir("link");
+    const HubFiles files{dir.string()};
+    const fs::path victim = dir / "victim";
+    std::ofstream(victim) << "mine";
+    fs::create_symlink(victim, files.settings() + ".new");
+    ASSERT_TRUE(writeHubAccount(files.settings(), HubAccount{"http://h", "Bob", "secret"}));
+    std::string text;
+    ASSERT_TRUE(readSmallFile(victim.string(), text, 100));
+    EXPECT_EQ(text, "mine");
+    HubAccount read;
+    ASSERT_TRUE(readHubAccount(files.settings(), read));
+    EXPECT_EQ(read.token, "secret");
+    size_t left = 0;
+    for (const auto& item : fs::directory_iterator(dir)) {
+        left += item.path().filename().string().rfind("Velto.hub.new-", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(left, 0u);
+    fs::remove_all(dir);
+}
+
+// Names with a blank at either end or two in a row are refused before the
+// hub is asked; a registration whose settings cannot be written still gives
+// the player the token.
+TEST(HubCommand, BadNamesAreRefusedAndAnUnwrittenTokenIsShown)
+{
+    const fs::path dir = freshDir("names");
+    StubHub hub([](const StubRequest&) { return json(201, R"({"token":"secret-2"})"); });
+    std::ostringstream out, err;
+    for (const std::string name : {" Bob", "Bob ", " ", "Bo  b"}) {
+        EXPECT_EQ(runHubCommand({"--hub", hub.url(), "--register", name}, HubFiles{dir.string()}, out, err), 2);
+    }
+    EXPECT_NE(err.str().find("may not begin or end with a space"), std::string::npos) << err.str();
+    EXPECT_NE(err.str().find("two spaces in a row"), std::string::npos) << err.str();
+    EXPECT_TRUE(hub.requests().empty());
+    EXPECT_EQ(runHubCommand({"foo"}, HubFiles{dir.string()}, out, err), 2);
+
+    // The settings folder is not there: the name is taken, the token told.
+    std::ostringstream err2;
+    EXPECT_EQ(runHubCommand({"--hub", hub.url(), "--register", "Bob"}, HubFiles{(dir / "gone").string()}, out, err2), 1);
+    EXPECT_NE(err2.str().find("token=secret-2"), std::string::npos) << err2.str();
+    fs::remove_all(dir);
+}
+
+// Answers are bounded in size and depth before they are parsed: deep
+// nonsense is nonsense, and a megabyte of '[' costs a scan.
+TEST(HubAnswers, DeepOrHugeAnswersAreNonsenseAndCheap)
+{
+    EXPECT_TRUE(jsonDepthWithin(R"({"times":[{"a":"[[[[[[["}]})", 4));
+    EXPECT_FALSE(jsonDepthWithin("[[[[[]]]]]", 4));
+    std::string deep = std::string(100, '[') + std::string(100, ']');
+    std::atomic<int> which{0};
+    StubHub hub([&](const StubRequest&) {
+        switch (which.load()) {
+        case 0: return json(200, deep);
+        case 1: return json(200, std::string(1 << 20, '['));
+        default: return json(200, std::string(3 << 20, ' ') + "[]");
+        }
+    });
+    const HubAccount account{hub.url(), "Bob", "t"};
+    for (int i = 0; i < 3; ++i) {
+        which = i;
+        EXPECT_EQ(fetchTrackRecords(account, HubTimeouts{}, nullptr).outcome, HubOutcome::Garbage) << i;
+    }
+    which = 0;
+    EXPECT_EQ(fetchRecordTop(account, 1, HubTimeouts{}, nullptr).outcome, HubOutcome::Garbage);
+}
+
+// An upload's whole limit grows with its body at the slowest line we serve,
+// and a transfer that stalls is still cut.
+TEST(HubHttp, ABigUploadGetsTheTimeItsBodyNeedsButAStallIsCut)
+{
+    EXPECT_EQ(exchangeLimitMs(HubTimeouts{3000, 10000}, 0), 10000);
+    EXPECT_EQ(exchangeLimitMs(HubTimeouts{3000, 10000}, 3'200'000), 60000);
+    StubHub hub([](const StubRequest&) { return json(201, "{}"); });
+    HttpRequest request;
+    request.method = "POST";
+    request.url = hub.url() + "/api/tracks";
+    request.body = std::string(1'600'000, 'x');
+    // Four seconds to take the body; the whole limit without it is two.
+    hub.setBodyPace(400'000, 0);
+    const HttpReply slow = httpExchange(request, HubTimeouts{3000, 2000});
+    EXPECT_EQ(slow.outcome, HttpReply::Outcome::Answered) << slow.error;
+    EXPECT_EQ(slow.status, 201);
+    // A hub that takes nothing more: cut once the line's speed has fallen
+    // for a second, long before the whole limit of 26 s.
+    hub.setBodyPace(0, 20000);
+    const auto start = std::chrono::steady_clock::now();
+    const HttpReply stalled = httpExchange(request, HubTimeouts{3000, 1000});
+    EXPECT_EQ(stalled.outcome, HttpReply::Outcome::TimedOut);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s);
+}
+
+// The manual tells what the command line and the keys really do.
+TEST(HubManual, TheManualDocumentsTheHubsCommandsKeysAndFiles)
+{
+    std::string page;
+    ASSERT_TRUE(readSmallFile(std::string(VELTO_SOURCE_DIR) + "/dist/man/velto.6", page, 1 << 20));
+    for (const char* text : {"\\-\\-hub", "\\-\\-register", "\\-\\-hub\\-off", ".B N\n", ".B T\n", ".B W\n",
+                             "Velto.hub", "hub\\-outbox/", "hub\\-records/", "par\\-times.txt", "exits with status 2"}) {
+        EXPECT_NE(page.find(text), std::string::npos) << text;
+    }
+    EXPECT_EQ(page.find("is ignored"), std::string::npos);
 }

@@ -50,7 +50,15 @@ bool readSome(int fd, std::string& into)
     return true;
 }
 
-bool readRequest(int fd, StubRequest& request)
+// How the stand-in takes a request's body: a line this slow, or a hub that
+// stalls before it reads any of it.
+struct BodyPace {
+    int bytesPerSecond = 0;   // 0: as fast as it comes
+    int stallMs = 0;
+    const std::atomic<bool>* stop = nullptr;   // ends a stall
+};
+
+bool readRequest(int fd, StubRequest& request, const BodyPace& pace)
 {
     std::string data;
     size_t end;
@@ -79,8 +87,29 @@ bool readRequest(int fd, StubRequest& request)
         request.headers[name] = line.substr(line.find_first_not_of(' ', colon + 1));
     }
     const size_t length = request.headers.count("content-length") ? std::stoul(request.headers["content-length"]) : 0;
+    if (pace.stallMs > 0 && body.size() < length) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(pace.stallMs);
+        while (std::chrono::steady_clock::now() < end && !pace.stop->load()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
     while (body.size() < length) {
-        if (!readSome(fd, body)) {
+        if (pace.bytesPerSecond > 0) {
+            // A tenth of a second's worth at a time.
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            char buffer[65536];
+            const size_t want = std::min({sizeof buffer, length - body.size(),
+                                          static_cast<size_t>(std::max(1, pace.bytesPerSecond / 10))});
+            pollfd p{fd, POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) {
+                return false;
+            }
+            const ssize_t got = read(fd, buffer, want);
+            if (got <= 0) {
+                return false;
+            }
+            body.append(buffer, static_cast<size_t>(got));
+        } else if (!readSome(fd, body)) {
             return false;
         }
     }
@@ -135,7 +164,12 @@ void StubHub::serve()
             continue;
         }
         StubRequest request;
-        if (readRequest(fd, request)) {
+        if (bodyBytesPerSecond_.load() > 0) {
+            // A small window, so that a slow reader slows the sender.
+            const int size = 16384;
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+        }
+        if (readRequest(fd, request, BodyPace{bodyBytesPerSecond_.load(), stallBeforeBodyMs_.load(), &stop_})) {
             {
                 std::lock_guard<std::mutex> guard(lock_);
                 seen_.push_back(request);

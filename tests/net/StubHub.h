@@ -33,6 +33,13 @@ public:
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_); }
     // The requests seen so far, in order.
     std::vector<StubRequest> requests();
+    // Takes request bodies at this many bytes a second (0: at once), or
+    // waits this long before reading any of a body.
+    void setBodyPace(int bytesPerSecond, int stallMs)
+    {
+        bodyBytesPerSecond_ = bytesPerSecond;
+        stallBeforeBodyMs_ = stallMs;
+    }
 
 private:
     void serve();
@@ -40,6 +47,8 @@ private:
     int listener_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<int> bodyBytesPerSecond_{0};
+    std::atomic<int> stallBeforeBodyMs_{0};
     std::mutex lock_;
     std::vector<StubRequest> seen_;
     std::thread thread_;

@@ -41,8 +41,6 @@ mkdir -p "$work/include"
 # Only xxhash.h: the cross compilers must not see the host's /usr/include.
 xxhash=$(echo '#include <xxhash.h>' | g++ -E -x c++ - | grep -m1 -o '"/[^"]*xxhash\.h"' | tr -d '"')
 cp "$xxhash" "$work/include/" || exit 1
-ccache=""
-command -v ccache >/dev/null && ccache=ccache
 sources=("$src"/src/model/*.cpp "$src"/src/physics/*.cpp "$src"/tools/sim/main.cpp)
 
 # build NAME COMPILER LINKFLAGS CXXFLAGS...: objects in $work/NAME, program $work/NAME/velto-sim
@@ -55,11 +53,9 @@ build() {
   for s in "${sources[@]}"; do
     objects+=("$out/$(basename "$(dirname "$s")")-$(basename "$s" .cpp).o")
   done
-  printf '%s\n' "${sources[@]}" | xargs -P "$jobs" -I{} sh -c '
-      s={}; o="$0/$(basename "$(dirname "$s")")-$(basename "$s" .cpp).o"
-      shift
-      exec "$@" -c "$s" -o "$o"' "$out" $ccache "$cxx" -std=c++20 -Wall -Wextra -Werror "$@" \
-      -DXXH_INLINE_ALL -DVELTO_VERSION="\"check\"" -I"$src/src" -I"$work/include" $flags || return 1
+  "$src/tests/tools/compile-each.sh" "$out" "$jobs" "$cxx" -std=c++20 -Wall -Wextra -Werror "$@" \
+      -DXXH_INLINE_ALL -DVELTO_VERSION="\"check\"" -I"$src/src" -I"$work/include" $flags \
+      -- "${sources[@]}" || return 1
   "$cxx" "${objects[@]}" $link -o "$out/velto-sim" || return 1
 }
 

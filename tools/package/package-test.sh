@@ -53,47 +53,19 @@ hub_deb=${hub_debs[0]:-}
 version=$(dpkg-deb -f "$game_deb" Version)
 say "testing $(basename "$game_deb")${hub_deb:+ and $(basename "$hub_deb")}"
 
-# --- the mirror --------------------------------------------------------------
-# The first Debian archive this machine's apt reads, from deb822 or one-line
-# sources; the chroot gets the same sources, so that the versions the
-# packages' dependencies were computed against are there.
-mirror=""
-sources=()
-for f in /etc/apt/sources.list.d/*.sources; do sources+=("$f"); done
-for f in "${sources[@]}"; do
-  mirror=$(awk '/^URIs:/ { for (i = 2; i <= NF; i++) if ($i !~ /security/) { print $i; exit } }' "$f")
-  [ -n "$mirror" ] && break
-done
-if [ -z "$mirror" ] && [ -r /etc/apt/sources.list ]; then
-  mirror=$(awk '$1 == "deb" && $0 !~ /security/ { for (i = 2; i <= NF; i++) if ($i ~ /^https?:/) { print $i; exit } }' \
-    /etc/apt/sources.list)
-fi
-[ -n "$mirror" ] || fail "no Debian mirror in this machine's apt sources"
+# shellcheck source=bootstrap.sh
+. "$source_dir/tools/package/bootstrap.sh"
 
 # --- the chroot, and its clean-up --------------------------------------------
 root=$(mktemp -d /tmp/velto-package-test.XXXXXX)
 chmod 755 "$root"  # the root folder of the system, which the player must enter
 work=$(mktemp -d /tmp/velto-package-debs.XXXXXX)
-mounts=()
 pids=()
 cleanup() {
   local rc=$?
   set +e
   for pid in "${pids[@]}"; do { kill -9 "$pid"; wait "$pid"; } 2>/dev/null; done
-  # Whatever still runs inside the chroot was started by this test.
-  for p in /proc/[0-9]*; do
-    [ "$(readlink "$p/root" 2>/dev/null)" = "$root" ] && kill -9 "${p#/proc/}" 2>/dev/null
-  done
-  sleep 0.2
-  local i
-  for (( i = ${#mounts[@]} - 1; i >= 0; i-- )); do
-    umount "${mounts[$i]}" 2>/dev/null || umount -l "${mounts[$i]}" 2>/dev/null
-  done
-  if grep -q " $root" /proc/mounts; then
-    echo "package-test: mounts left under $root; not removing it" >&2
-  else
-    rm -rf --one-file-system "$root"
-  fi
+  release_root
   rm -rf "$work"
   say "took $(( $(date +%s) - started )) s, exit status $rc"
   exit $rc
@@ -101,43 +73,14 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mount_in() { # TYPE-OR-bind SOURCE TARGET-inside-root
-  mkdir -p "$root$3"
-  if [ "$1" = bind ]; then mount --bind "$2" "$root$3"; else mount -t "$1" "$2" "$root$3"; fi
-  mounts+=("$root$3")
-}
-
-mkdir -p "$cache" "$out"
+mkdir -p "$out"
 rm -f "$out"/*
-say "debootstrap bookworm from $mirror into $root"
-timeout 1200 debootstrap --variant=minbase --cache-dir="$cache" bookworm "$root" "$mirror" \
-  >"$out/debootstrap.log" 2>&1 || { tail -20 "$out/debootstrap.log"; fail "debootstrap"; }
-say "debootstrap done ($(du -sm "$root" | cut -f1) MB)"
+bootstrap_root
 
-mount_in proc proc /proc
-mount_in bind /dev /dev
-mount_in tmpfs tmpfs /dev/shm
-mkdir -p "$cache/archives/partial"
-mount_in bind "$cache/archives" /var/cache/apt/archives
-cp /etc/resolv.conf "$root/etc/resolv.conf"
-rm -f "$root/etc/apt/sources.list"
-for f in "${sources[@]}"; do cp "$f" "$root/etc/apt/sources.list.d/"; done
-[ ${#sources[@]} -gt 0 ] || cp /etc/apt/sources.list "$root/etc/apt/sources.list"
-# Keep the downloaded packages for the next run.
-echo 'Binary::apt::APT::Keep-Downloaded-Packages "true";' >"$root/etc/apt/apt.conf.d/90keep"
-
-in_root() { # COMMAND...: as root inside the chroot
-  chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    DEBIAN_FRONTEND=noninteractive "$@"
-}
 as_player() { # COMMAND...: as the player, in the player's home
   chroot --userspec=player:player "$root" /usr/bin/env -i PATH=/usr/games:/usr/bin:/bin HOME=/home/player \
     USER=player LANG=C.UTF-8 ${DISPLAY_IN_ROOT:+DISPLAY=$DISPLAY_IN_ROOT} \
     SDL_AUDIODRIVER=dummy /bin/sh -c 'cd "$HOME" && exec "$@"' player "$@"
-}
-apt_in_root() {
-  timeout 1200 chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
-    DEBIAN_FRONTEND=noninteractive apt-get -y -q -o Dpkg::Use-Pty=0 "$@"
 }
 
 apt_in_root update >"$out/apt-update.log" 2>&1 || { tail "$out/apt-update.log"; fail "apt-get update"; }
