@@ -40,6 +40,15 @@ void CedgeGrid::place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const
     const double xHi = std::isnan(e.a.x) || std::isnan(e.b.x) ? xLo : std::max(e.a.x, e.b.x);
     const double yLo = std::isnan(e.a.y) || std::isnan(e.b.y) ? e.a.y + e.b.y : std::min(e.a.y, e.b.y);
     const double yHi = std::isnan(e.a.y) || std::isnan(e.b.y) ? yLo : std::max(e.a.y, e.b.y);
+    // An edge that the base level holds in a few cells stays there, whatever
+    // their shape: the usual tracks then need the base level alone.
+    i = 0;
+    j = 0;
+    xs = columns(xLo, xHi, xAxes_[0]);
+    ys = rows(yLo, yHi, yAxes_[0]);
+    if ((xs.hi - xs.lo + 1) * (ys.hi - ys.lo + 1) <= kMaxBaseCellsPerEdge) {
+        return;
+    }
     // The coarsest level of an axis has at most kMaxCellsPerAxis cells, so
     // every edge finds its level.
     for (i = 0; i < xLevels_; ++i) {

@@ -26,14 +26,17 @@
 // width growing fourfold from one level to the next and, independently, its
 // height: level (i, j) has cells kLevelGrowth^i base cells wide and
 // kLevelGrowth^j high, up to the level that has at most kMaxCellsPerAxis
-// cells across the area. Each edge lives in one level only, the finest
-// whose cells its widened box covers at most kMaxCellsPerAxis of on either
-// axis: a flat edge across the world keeps cells as low as a small one's. A
+// cells across the area. Each edge lives in one level only: the base level
+// when its widened box covers at most kMaxBaseCellsPerEdge cells there (the
+// edges of the usual tracks), else the finest whose cells it covers at most
+// kMaxCellsPerAxis of on either axis: a flat edge across the world keeps
+// cells as low as a small one's. A
 // query takes the one cell under the centre in each level that holds edges
 // and merges their lists (no edge is in two levels, so the merge is strictly
 // ascending).
 //
-// What a query costs: an edge of level (i, j) with i > 0 covered more than
+// What a query costs: an edge of the base level covers at most 64 cells;
+// an edge of level (i, j) with i > 0 covered more than
 // kMaxCellsPerAxis cells of level i - 1 across, so its widened box is wider
 // than seven of those cells, 7/4 of a cell of its own level. An edge listed
 // in the cell under the centre is thus never further from the centre across
@@ -87,7 +90,9 @@ public:
 
     // The smallest cell side, in world units.
     static constexpr double kMinCellSize = 64.0;
-    // The most cells an edge covers across, or up and down, in its level.
+    // The most cells an edge covers in the base level, and across, or up
+    // and down, in a coarser one.
+    static constexpr int kMaxBaseCellsPerEdge = 64;
     static constexpr int kMaxCellsPerAxis = 8;
     static constexpr int kLevelGrowth = 4;
     // Levels per axis: the base has at most 4096 cells across, and 4096
