@@ -1,5 +1,7 @@
 #include "Api.h"
 
+#include "CacheFile.h"
+#include "Metrics.h"
 #include "Pages.h"
 #include "Token.h"
 #include "TrackShape.h"
@@ -9,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -32,7 +35,9 @@ HttpResponse jsonResponse(int status, const json& body)
 {
     HttpResponse r;
     r.status = status;
-    r.body = body.dump();
+    // ASCII only, and a byte that is not UTF-8 is replaced, never copied
+    // or thrown over.
+    r.body = body.dump(-1, ' ', true, json::error_handler_t::replace);
     return r;
 }
 
@@ -177,6 +182,36 @@ std::vector<std::string> split(const std::string& path)
     return parts;
 }
 
+// A replay's track line: the name of the file it was ridden on, a plain
+// file name of at most 255 bytes, without folders or control characters.
+bool plainFileName(const std::string& name)
+{
+    if (name.empty() || name.size() > 255 || name == "." || name == ".." || !validUtf8(name)) {
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7f || c == '/' || c == '\\') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// page= and limit= of a list: false for anything but whole numbers from 1.
+bool pageOf(const std::string& query, int64_t defaultLimit, int64_t maxLimit, int64_t& page, int64_t& limit)
+{
+    page = 1;
+    limit = defaultLimit;
+    const std::string pageText = queryValue(query, "page");
+    const std::string limitText = queryValue(query, "limit");
+    if ((!pageText.empty() && (!parseCount(pageText, page) || page < 1)) ||
+        (!limitText.empty() && (!parseCount(limitText, limit) || limit < 1))) {
+        return false;
+    }
+    limit = std::min(limit, maxLimit);
+    return true;
+}
+
 constexpr int64_t kDayMs = int64_t{24} * 3600 * 1000;
 constexpr size_t kMaxReportReason = 200;
 
@@ -211,7 +246,8 @@ Api::Api(Store& store, Verifier& verifier, std::string databaseKind, ApiOptions 
       options_(std::move(options)),
       byAddress_(options_.addressRate, options_.addressBurst),
       byPlayer_(options_.playerRate, options_.playerBurst),
-      registrations_(options_.registrationsPerHour / 3600.0, options_.registrationsPerHour)
+      registrations_(options_.registrationsPerHour / 3600.0, options_.registrationsPerHour),
+      outlines_(options_.cacheDir, [this](const std::string& digest) { return cachedTrack(digest); })
 {
 }
 
@@ -231,25 +267,96 @@ HttpResponse Api::refusal(int status, const std::string& why)
     return errorResponse(status, why);
 }
 
-void Api::handle(HttpRequest&& request, Respond respond)
+std::optional<HttpResponse> Api::admit(HttpRequest& request)
 {
-    bool answered = false;
-    HttpResponse response;
     if (options_.behindProxy) {
         const std::string* forwarded = request.header("x-forwarded-for");
         if (forwarded != nullptr && !forwarded->empty()) {
             const size_t comma = forwarded->rfind(',');
             std::string last = comma == std::string::npos ? *forwarded : forwarded->substr(comma + 1);
             last.erase(0, last.find_first_not_of(' '));
-            request.remote = last.substr(0, 64);
+            last.erase(last.find_last_not_of(' ') + 1);
+            request.remote = addressKey(last);
         }
+    }
+    bool utf8 = validUtf8(request.path) && validUtf8(request.query);
+    for (const auto& [name, value] : request.headers) {
+        utf8 = utf8 && validUtf8(name) && validUtf8(value);
+    }
+    if (!utf8) {
+        return errorResponse(400, "the request holds bytes that are not UTF-8");
     }
     try {
         if (const int wait = byAddress_.take(request.remote)) {
-            response = limited(wait, "too many requests from this address");
-        } else {
-            response = route(request, respond, answered);
+            return limited(wait, "too many requests from this address");
         }
+        // An upload's player is checked before its body is read.
+        if (request.method == "POST" && (request.path == "/api/tracks" || request.path == "/api/runs")) {
+            PlayerRecord player;
+            HttpResponse refused;
+            if (!authenticate(request, player, refused, true)) {
+                if (request.path == "/api/runs") {
+                    refused_ += 1;
+                }
+                return refused;
+            }
+        }
+    } catch (const DatabaseError& e) {
+        std::fprintf(stderr, "velto-hub: %s\n", e.what());
+        HttpResponse response = errorResponse(503, "the database is not available");
+        response.headers.emplace_back("Retry-After", std::to_string(options_.retryAfterBusy));
+        return response;
+    }
+    return std::nullopt;
+}
+
+std::string Api::routeName(const std::string& method, const std::string& path)
+{
+    const std::string verb = method == "GET" || method == "HEAD" || method == "POST" ? method : "OTHER";
+    const std::vector<std::string> parts = split(path);
+    const size_t n = parts.size();
+    std::string route = "other";
+    if (n >= 1 && parts[0] == "api") {
+        if (n == 2 && (parts[1] == "health" || parts[1] == "players" || parts[1] == "tracks" || parts[1] == "runs")) {
+            route = "/api/" + parts[1];
+        } else if (n == 3 && parts[1] == "tracks") {
+            route = "/api/tracks/{digest}";
+        } else if (n == 4 && parts[1] == "tracks" && (parts[3] == "times" || parts[3] == "report")) {
+            route = "/api/tracks/{digest}/" + parts[3];
+        } else if (n == 5 && parts[1] == "tracks" && parts[3] == "runs") {
+            route = "/api/tracks/{digest}/runs/{rank}.replay";
+        }
+    } else if (path == "/") {
+        route = "/";
+    } else if (n == 2 && parts[0] == "tracks") {
+        route = "/tracks/{digest}";
+    } else if (n == 3 && parts[0] == "tracks" && parts[2] == "outline.svg") {
+        route = "/tracks/{digest}/outline.svg";
+    } else if (n == 2 && parts[0] == "players") {
+        route = "/players/{name}";
+    }
+    return verb + " " + route;
+}
+
+void Api::stop()
+{
+    outlines_.stop();
+}
+
+void Api::handle(HttpRequest&& request, Respond respond)
+{
+    bool answered = false;
+    HttpResponse response;
+    // A track's body is its file; every other body is text.
+    if (!(request.method == "POST" && request.path == "/api/tracks") && !validUtf8(request.body)) {
+        if (request.path == "/api/runs") {
+            refused_ += 1;
+        }
+        respond(errorResponse(400, "the request holds bytes that are not UTF-8"));
+        return;
+    }
+    try {
+        response = route(request, respond, answered);
     } catch (const DatabaseError& e) {
         std::fprintf(stderr, "velto-hub: %s\n", e.what());
         response = errorResponse(503, "the database is not available");
@@ -263,58 +370,92 @@ void Api::handle(HttpRequest&& request, Respond respond)
     }
 }
 
+namespace {
+
+// The methods a path answers to, "" when there is nothing there.
+std::string allowedMethods(const std::vector<std::string>& parts)
+{
+    const size_t n = parts.size();
+    if (n >= 1 && parts[0] == "api") {
+        if (n == 2 && parts[1] == "health") {
+            return "GET, HEAD";
+        }
+        if (n == 2 && (parts[1] == "players" || parts[1] == "runs")) {
+            return "POST";
+        }
+        if (n == 2 && parts[1] == "tracks") {
+            return "GET, HEAD, POST";
+        }
+        if (n == 4 && parts[1] == "tracks" && parts[3] == "report") {
+            return "POST";
+        }
+        if (n >= 3 && n <= 5 && parts[1] == "tracks" &&
+            (n == 3 || (n == 4 && parts[3] == "times") || (n == 5 && parts[3] == "runs"))) {
+            return "GET, HEAD";
+        }
+        return {};
+    }
+    if ((n == 1 && parts[0].empty()) || (n == 2 && (parts[0] == "tracks" || parts[0] == "players")) ||
+        (n == 3 && parts[0] == "tracks" && parts[2] == "outline.svg")) {
+        return "GET, HEAD";
+    }
+    return {};
+}
+
+}  // namespace
+
 HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
 {
     const std::vector<std::string> parts = split(request.path);
-    const bool get = request.method == "GET";
-    const bool post = request.method == "POST";
     const size_t n = parts.size();
-    if (n >= 1 && parts[0] == "api") {
-        if (n == 2 && parts[1] == "health" && get) {
+    const bool api = n >= 1 && parts[0] == "api";
+    const std::string allowed = allowedMethods(parts);
+    if (allowed.empty()) {
+        return api ? errorResponse(404, "no such resource") : pageNotFound();
+    }
+    // HEAD is answered as GET is, without the body.
+    const std::string method = request.method == "HEAD" ? "GET" : request.method;
+    if ((", " + allowed + ",").find(", " + method + ",") == std::string::npos) {
+        HttpResponse r = errorResponse(405, "method not allowed");
+        r.headers.emplace_back("Allow", allowed);
+        return r;
+    }
+    const bool post = method == "POST";
+    if (api) {
+        if (parts[1] == "health") {
             return health();
         }
-        if (n == 2 && parts[1] == "players" && post) {
+        if (parts[1] == "players") {
             return addPlayer(request);
         }
-        if (n == 2 && parts[1] == "tracks" && post) {
-            return addTrack(request, respond, answered);
-        }
-        if (n == 2 && parts[1] == "tracks" && get) {
-            return listTracks();
-        }
-        if (n == 2 && parts[1] == "runs" && post) {
+        if (parts[1] == "runs") {
             return submitRun(request, respond, answered);
         }
-        if (n == 4 && parts[1] == "tracks" && parts[3] == "report" && post) {
+        if (n == 2) {
+            return post ? addTrack(request, respond, answered) : listTracks(request.query);
+        }
+        if (n == 4 && parts[3] == "report") {
             return isDigest(parts[2]) ? reportTrack(request, parts[2]) : errorResponse(404, "no such track");
         }
-        if (n >= 3 && parts[1] == "tracks" && get) {
-            if (!isDigest(parts[2])) {
-                return errorResponse(404, "no such track");
-            }
-            if (n == 3) {
-                return trackFile(parts[2]);
-            }
-            if (n == 4 && parts[3] == "times") {
-                return times(parts[2], request.query);
-            }
-            if (n == 5 && parts[3] == "runs" && parts[4].size() > 7 &&
-                parts[4].compare(parts[4].size() - 7, 7, ".replay") == 0) {
-                return replay(parts[2], parts[4].substr(0, parts[4].size() - 7));
-            }
+        if (!isDigest(parts[2])) {
+            return errorResponse(404, "no such track");
         }
-        const bool known = (n == 2 && (parts[1] == "players" || parts[1] == "tracks" || parts[1] == "runs" ||
-                                       parts[1] == "health"));
-        return errorResponse(known ? 405 : 404, known ? "method not allowed" : "no such resource");
+        if (n == 3) {
+            return trackFile(parts[2]);
+        }
+        if (n == 4) {
+            return times(parts[2], request.query);
+        }
+        if (parts[4].size() > 7 && parts[4].compare(parts[4].size() - 7, 7, ".replay") == 0) {
+            return replay(parts[2], parts[4].substr(0, parts[4].size() - 7));
+        }
+        return errorResponse(404, "no such run");
     }
-    if (!get) {
-        return errorResponse(405, "method not allowed");
+    if (n == 1) {
+        return indexPage(request.query);
     }
-    if (request.path == "/") {
-        return indexPage();
-    }
-    if (n == 2 && parts[0] == "tracks" && isDigest(parts[1])) {
-        return trackPage(parts[1]);
+    if (parts[0] == "tracks" && isDigest(parts[1])) {
+        return n == 2 ? trackPage(parts[1]) : outline(parts[1], respond, answered);
     }
     if (n == 2 && parts[0] == "players") {
         return playerPage(unescapeUrl(parts[1]));
@@ -362,7 +503,7 @@ std::optional<PlayerRecord> Api::lookUpPlayer(const std::string& name)
     return record;
 }
 
-bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal)
+bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal, bool takeBudget)
 {
     const std::string* name = request.header("x-velto-player");
     const std::string* token = request.header("x-velto-token");
@@ -383,6 +524,9 @@ bool Api::authenticate(const HttpRequest& request, PlayerRecord& player, HttpRes
     if (store_.banned(player.id)) {
         refusal = errorResponse(403, "this player is banned from this hub");
         return false;
+    }
+    if (!takeBudget) {
+        return true;
     }
     if (const int wait = byPlayer_.take(player.name)) {
         refusal = limited(wait, "too many uploads from this player");
@@ -422,24 +566,17 @@ std::string Api::cachedTrack(const std::string& digest)
     if (::access(path.c_str(), R_OK) == 0) {
         return path;
     }
+    // One copy at a time: many asking for a track not yet copied wait for
+    // the first instead of each holding the whole track.
+    std::lock_guard<std::mutex> lock(copyLock_);
+    if (::access(path.c_str(), R_OK) == 0) {
+        return path;
+    }
     auto data = store_.trackData(digest);
     if (!data) {
         return {};
     }
-    // Written beside and renamed, so that a verifier never reads half a file.
-    const std::string temp = path + "." + std::to_string(::gettid()) + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(data->data(), static_cast<std::streamsize>(data->size()));
-        if (!out) {
-            ::unlink(temp.c_str());
-            throw std::runtime_error("cannot write " + temp);
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw std::runtime_error("cannot write " + path);
-    }
+    replaceCacheFile(path, *data);
     return path;
 }
 
@@ -563,10 +700,16 @@ HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& a
     return {};
 }
 
-HttpResponse Api::listTracks()
+HttpResponse Api::listTracks(const std::string& query)
 {
+    int64_t page = 1;
+    int64_t limit = kMaxListTracks;
+    if (!pageOf(query, kMaxListTracks, kMaxListTracks, page, limit)) {
+        return errorResponse(400, "page and limit must be whole numbers from 1 (limit at most 100)");
+    }
+    const int64_t total = store_.trackCount();
     json list = json::array();
-    for (const TrackSummary& t : store_.tracks()) {
+    for (const TrackSummary& t : store_.tracks((page - 1) * limit, limit)) {
         json record = nullptr;
         json item{{"digest", t.digest},
                   {"name", t.name},
@@ -582,19 +725,26 @@ HttpResponse Api::listTracks()
         }
         list.push_back(std::move(item));
     }
-    return jsonResponse(200, list);
+    HttpResponse r = jsonResponse(200, list);
+    r.headers.emplace_back("X-Total-Count", std::to_string(total));
+    if (page * limit < total) {
+        r.headers.emplace_back("Link", "</api/tracks?page=" + std::to_string(page + 1) +
+                                           "&limit=" + std::to_string(limit) + ">; rel=\"next\"");
+    }
+    return r;
 }
 
 HttpResponse Api::trackFile(const std::string& digest)
 {
     auto summary = store_.track(digest);
-    auto data = store_.trackData(digest);
-    if (!summary || !data) {
+    const std::string path = summary ? cachedTrack(digest) : std::string();
+    if (path.empty()) {
         return errorResponse(404, "no such track");
     }
+    // Sent from the hub's copy, a piece at a time.
     HttpResponse r;
     r.contentType = "application/octet-stream";
-    r.body = std::move(*data);
+    r.file = path;
     r.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + summary->name + "\"");
     r.headers.emplace_back("X-Velto-Name", summary->name);
     return r;
@@ -652,6 +802,11 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
         refused_ += 1;
         return errorResponse(400, "not a replay: " + error);
     }
+    if (!plainFileName(replay.trackName)) {
+        refused_ += 1;
+        return errorResponse(400, "not a replay: its track line must be a file name of 1 to 255 bytes, "
+                                  "without folders or control characters");
+    }
     if (replay.result != ReplayFinished) {
         refused_ += 1;
         return errorResponse(422, "the replay does not finish");
@@ -677,6 +832,7 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
     job.done = [this, respond, digest, steps, playerId, retry, stored](const VerifyOutcome& outcome) {
         HttpResponse r;
         try {
+            metrics().rideCpu.observe(outcome.cpuSeconds);
             if (outcome.kind == VerifyOutcome::Holds) {
                 const Standing s = store_.submitRun(digest, playerId, steps, *stored, nowMs());
                 accepted_ += 1;
@@ -741,9 +897,17 @@ HttpResponse Api::reportTrack(const HttpRequest& request, const std::string& dig
     return jsonResponse(201, json{{"track", digest}, {"reported", true}});
 }
 
-HttpResponse Api::indexPage()
+HttpResponse Api::indexPage(const std::string& query)
 {
-    return htmlPage(200, "Velto hub", renderIndex(store_.tracks()));
+    int64_t page = 1;
+    int64_t limit = kIndexPageTracks;
+    if (!pageOf(query, kIndexPageTracks, kIndexPageTracks, page, limit)) {
+        page = 1;
+    }
+    const int64_t total = store_.trackCount();
+    const int64_t pages = std::max<int64_t>(1, (total + kIndexPageTracks - 1) / kIndexPageTracks);
+    return htmlPage(200, "Velto hub",
+                    renderIndex(store_.tracks((page - 1) * kIndexPageTracks, kIndexPageTracks), page, pages));
 }
 
 HttpResponse Api::trackPage(const std::string& digest)
@@ -752,11 +916,37 @@ HttpResponse Api::trackPage(const std::string& digest)
     if (!summary) {
         return pageNotFound();
     }
-    TrackShape shape;
-    const std::string path = cachedTrack(digest);
-    const bool drawn = !path.empty() && readTrackShape(path, shape);
-    return htmlPage(200, summary->name,
-                    renderTrack(*summary, drawn ? trackSvg(shape) : std::string(), store_.times(digest, 100)));
+    // The outline is drawn once and sent apart: the page itself stays small.
+    return htmlPage(200, summary->name, renderTrack(*summary, outlineImage(digest), store_.times(digest, 100)));
+}
+
+HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& answered)
+{
+    if (!store_.track(digest)) {
+        return pageNotFound();
+    }
+    const int retry = options_.retryAfterBusy;
+    auto ready = [respond, retry](const std::string& path) {
+        if (path.empty()) {
+            HttpResponse r = errorResponse(503, "the track cannot be fetched now");
+            r.headers.emplace_back("Retry-After", std::to_string(retry));
+            return respond(std::move(r));
+        }
+        HttpResponse r;
+        r.contentType = "image/svg+xml";
+        r.file = path;
+        r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; "
+                                                          "frame-ancestors 'none'");
+        r.headers.emplace_back("Cache-Control", "public, max-age=86400");
+        respond(std::move(r));
+    };
+    if (!outlines_.get(digest, std::move(ready))) {
+        HttpResponse r = errorResponse(503, "the hub is drawing other tracks");
+        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        return r;
+    }
+    answered = true;
+    return {};
 }
 
 HttpResponse Api::playerPage(const std::string& name)
@@ -766,6 +956,104 @@ HttpResponse Api::playerPage(const std::string& name)
         return pageNotFound();
     }
     return htmlPage(200, player->name, renderPlayer(*player, store_.runsOf(player->id), store_.tracksBy(player->id)));
+}
+
+void Api::renderMetrics(std::string& out)
+{
+    uint64_t rides = 0;
+    uint64_t steps = 0;
+    double cpu = 0.0;
+    verifier_.totals(rides, steps, cpu);
+    renderValue(out, "velto_hub_verify_queue", "gauge", "Runs waiting for a verifier.",
+                static_cast<double>(verifier_.queued()));
+    renderValue(out, "velto_hub_verify_workers", "gauge", "Verifier processes.", verifier_.workers());
+    renderValue(out, "velto_hub_rides_total", "counter", "Rides the verifiers finished.", static_cast<double>(rides));
+    renderValue(out, "velto_hub_ridden_steps_total", "counter", "Physics steps the verifiers rode.",
+                static_cast<double>(steps));
+    renderValue(out, "velto_hub_ride_cpu_seconds_total", "counter", "The verifiers' CPU time.", cpu);
+    renderValue(out, "velto_hub_runs_accepted_total", "counter", "Runs that held.",
+                static_cast<double>(accepted_.load()));
+    renderValue(out, "velto_hub_runs_refused_total", "counter", "Runs refused or not checked.",
+                static_cast<double>(refused_.load()));
+}
+
+void MetricsHandler::handle(HttpRequest&& request, Respond respond)
+{
+    if (request.path != "/metrics") {
+        return respond(errorResponse(404, "no such resource"));
+    }
+    if (request.method != "GET" && request.method != "HEAD") {
+        HttpResponse r = errorResponse(405, "method not allowed");
+        r.headers.emplace_back("Allow", "GET, HEAD");
+        return respond(std::move(r));
+    }
+    std::string out;
+    const ServerGauges g = server_.gauges();
+    renderValue(out, "velto_hub_connections", "gauge", "Open connections.", static_cast<double>(g.connections));
+    renderValue(out, "velto_hub_idle_connections", "gauge", "Connections waiting for a request.",
+                static_cast<double>(g.idleConnections));
+    renderValue(out, "velto_hub_body_bytes_in_flight", "gauge", "Request and answer bodies the hub holds.",
+                static_cast<double>(g.bodyBytesInFlight));
+    renderValue(out, "velto_hub_idle_closed_total", "counter", "Idle connections closed to make room for new ones.",
+                static_cast<double>(g.idleClosedForNew));
+    renderValue(out, "velto_hub_connections_refused_total", "counter",
+                "Connections refused over a cap with none idle.", static_cast<double>(g.refusedConnections));
+    renderValue(out, "velto_hub_accept_pauses_total", "counter", "Pauses of the accept loop out of descriptors.",
+                static_cast<double>(g.acceptPauses));
+    try {
+        api_.renderMetrics(out);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velto-hub: %s\n", e.what());
+    }
+    metrics().render(out);
+    HttpResponse r;
+    r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+    r.body = std::move(out);
+    respond(std::move(r));
+}
+
+HttpResponse MetricsHandler::refusal(int status, const std::string& why)
+{
+    return errorResponse(status, why);
+}
+
+bool validUtf8(const std::string& text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        size_t n = 0;
+        unsigned code = 0;
+        unsigned least = 0;
+        if ((c & 0xe0) == 0xc0) {
+            n = 1, code = c & 0x1f, least = 0x80;
+        } else if ((c & 0xf0) == 0xe0) {
+            n = 2, code = c & 0x0f, least = 0x800;
+        } else if ((c & 0xf8) == 0xf0) {
+            n = 3, code = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) <= n) {
+            return false;
+        }
+        for (size_t i = 1; i <= n; ++i) {
+            if ((p[i] & 0xc0) != 0x80) {
+                return false;
+            }
+            code = (code << 6) | (p[i] & 0x3f);
+        }
+        if (code < least || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
+            return false;
+        }
+        p += n + 1;
+    }
+    return true;
 }
 
 }  // namespace hub

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "HttpServer.h"
+#include "Outlines.h"
 #include "RateLimit.h"
 #include "Store.h"
 #include "Verifier.h"
@@ -18,6 +19,9 @@ inline constexpr size_t kMaxTrackBytes = size_t{16} << 20;
 inline constexpr size_t kMaxReplayBody = size_t{1} << 20;
 // 30 minutes of riding at 100 steps a second.
 inline constexpr int32_t kMaxRideSteps = 30 * 60 * 100;
+// Tracks on one page of the index, and at most in one answer of the API.
+inline constexpr int64_t kIndexPageTracks = 50;
+inline constexpr int64_t kMaxListTracks = 100;
 
 struct ApiOptions {
     std::string cacheDir;        // the hub's own copies of track files, for the verifiers
@@ -46,30 +50,43 @@ public:
     Api(Store& store, Verifier& verifier, std::string databaseKind, ApiOptions options);
 
     size_t bodyLimit(const std::string& method, const std::string& path) override;
+    std::optional<HttpResponse> admit(HttpRequest& request) override;
     void handle(HttpRequest&& request, Respond respond) override;
     HttpResponse refusal(int status, const std::string& why) override;
+    std::string routeName(const std::string& method, const std::string& path) override;
+
+    // Ends the work the API does on threads of its own, before the server
+    // its answers go to.
+    void stop();
+
+    // The metrics the API keeps, in the Prometheus text format.
+    void renderMetrics(std::string& out);
 
 private:
     HttpResponse route(HttpRequest& request, Respond& respond, bool& answered);
     HttpResponse health();
     HttpResponse addPlayer(const HttpRequest& request);
     HttpResponse addTrack(const HttpRequest& request, Respond& respond, bool& answered);
-    HttpResponse listTracks();
+    HttpResponse listTracks(const std::string& query);
     HttpResponse trackFile(const std::string& digest);
     HttpResponse times(const std::string& digest, const std::string& query);
     HttpResponse replay(const std::string& digest, const std::string& rank);
     HttpResponse submitRun(HttpRequest& request, Respond& respond, bool& answered);
-    HttpResponse indexPage();
+    HttpResponse indexPage(const std::string& query);
     HttpResponse trackPage(const std::string& digest);
+    HttpResponse outline(const std::string& digest, Respond& respond, bool& answered);
     HttpResponse playerPage(const std::string& name);
     HttpResponse reportTrack(const HttpRequest& request, const std::string& digest);
 
     // The player the request's X-Velto-Player and X-Velto-Token name, or an
     // answer refusing it.
-    bool authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal);
+    // The player's upload budget is taken once, when the request is admitted.
+    bool authenticate(const HttpRequest& request, PlayerRecord& player, HttpResponse& refusal,
+                      bool takeBudget = false);
     // The path of the track's file in the cache, written from the database
     // when missing; empty when the hub does not hold the track.
     std::string cachedTrack(const std::string& digest);
+    std::mutex copyLock_;
 
     Store& store_;
     Verifier& verifier_;
@@ -86,7 +103,26 @@ private:
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
     std::atomic<uint64_t> probes_{0};  // names the probed files apart
+    Outlines outlines_;
 };
+
+// Serves GET /metrics: the API's, the server's and the process's figures.
+class MetricsHandler : public HttpHandler {
+public:
+    MetricsHandler(Api& api, HttpServer& server) : api_(api), server_(server) {}
+    size_t bodyLimit(const std::string&, const std::string&) override { return 0; }
+    std::optional<HttpResponse> admit(HttpRequest&) override { return std::nullopt; }
+    void handle(HttpRequest&& request, Respond respond) override;
+    HttpResponse refusal(int status, const std::string& why) override;
+    std::string routeName(const std::string&, const std::string&) override { return "metrics"; }
+
+private:
+    Api& api_;
+    HttpServer& server_;
+};
+
+// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
+bool validUtf8(const std::string& text);
 
 // One JSON object {"error": why}.
 HttpResponse errorResponse(int status, const std::string& why);

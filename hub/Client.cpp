@@ -148,7 +148,8 @@ bool HttpClient::readResponse(ClientResponse& response, std::string& error)
         response.headers[name] = line.substr(v);
     }
     const auto length = response.headers.find("content-length");
-    const size_t size = length == response.headers.end() ? 0 : std::stoull(length->second);
+    const size_t size = length == response.headers.end() || headOnly_ ? 0 : std::stoull(length->second);
+    headOnly_ = false;
     while (pending_.size() < size) {
         if (!fill()) {
             return false;
@@ -184,6 +185,7 @@ bool HttpClient::request(const std::string& method, const std::string& target,
         if (!reused && !connect(error)) {
             return false;
         }
+        headOnly_ = method == "HEAD";
         if (sendRaw(text) && readResponse(response, error)) {
             return true;
         }

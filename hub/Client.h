@@ -43,6 +43,7 @@ private:
     double timeout_;
     int fd_ = -1;
     bool peerClosed_ = false;
+    bool headOnly_ = false;  // the answer to a HEAD has a length but no body
     std::string pending_;
 };
 

@@ -5,6 +5,9 @@
 // SQLite binds by position as PostgreSQL does.
 #pragma once
 
+#include "Metrics.h"
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -62,11 +65,16 @@ public:
     virtual ~Database() = default;
     virtual std::string kind() const = 0;
 
-    // One connection, for the lifetime of the lease.
+    // One connection, for the lifetime of the lease, which the metrics time.
     class Lease {
     public:
-        Lease(Database& db) : db_(db), conn_(db.take()) {}
-        ~Lease() { db_.give(conn_); }
+        Lease(Database& db) : db_(db), start_(std::chrono::steady_clock::now()), conn_(db.take()) {}
+        ~Lease()
+        {
+            db_.give(conn_);
+            metrics().database.observe(
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
+        }
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
         Connection* operator->() { return conn_; }
@@ -74,6 +82,7 @@ public:
 
     private:
         Database& db_;
+        std::chrono::steady_clock::time_point start_;
         Connection* conn_;
     };
 

@@ -18,12 +18,9 @@ table { border-collapse: collapse; width: 100%; background: #fff; }
 th, td { text-align: left; padding: 0.35em 0.7em; border-bottom: 1px solid #ddd; }
 th { background: #e6e0d2; }
 td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
-svg.outline { width: 100%; max-height: 28em; background: #fff; border: 1px solid #ccc; }
-svg .sky { fill: #cfe6f5; }
-svg .ground { fill: #8a6a45; stroke: #4b3621; }
-svg .apple { fill: #d62828; }
-svg .start { fill: #2a9d4b; stroke: #fff; stroke-width: 6; }
-svg .finish { fill: #f2c200; stroke: #222; stroke-width: 6; }
+img.outline { display: block; width: 100%; max-height: 28em; background: #fff; border: 1px solid #ccc; }
+nav.pages { margin: 0.8em 0; }
+nav.pages a { margin-right: 1em; }
 .legend span { margin-right: 1.2em; }
 .dot { display: inline-block; width: 0.8em; height: 0.8em; border-radius: 50%; vertical-align: middle; }
 .muted { color: #777; }
@@ -85,7 +82,10 @@ HttpResponse htmlPage(int status, const std::string& title, const std::string& b
     HttpResponse r;
     r.status = status;
     r.contentType = "text/html; charset=utf-8";
-    r.headers.emplace_back("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'");
+    // No script, nothing from elsewhere, and no framing by another site.
+    r.headers.emplace_back("Content-Security-Policy",
+                           "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; frame-ancestors 'none'");
+    r.headers.emplace_back("X-Frame-Options", "DENY");
     r.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
              escapeHtml(title) + " - Velto hub</title><style>" + kStyle +
@@ -99,12 +99,26 @@ HttpResponse pageNotFound()
     return htmlPage(404, "Not found", "<h1>Not found</h1><p>There is nothing here.</p>\n");
 }
 
-std::string renderIndex(const std::vector<TrackSummary>& tracks)
+std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page, int64_t pages)
 {
     std::string b = "<h1>Tracks</h1>\n";
     if (tracks.empty()) {
-        return b + "<p class=\"muted\">No tracks yet.</p>\n";
+        return b + (page > 1 ? "<p class=\"muted\">No tracks on this page. <a href=\"/\">The first page</a></p>\n"
+                             : "<p class=\"muted\">No tracks yet.</p>\n");
     }
+    std::string nav;
+    if (pages > 1) {
+        nav = "<nav class=\"pages\">";
+        if (page > 1) {
+            nav += "<a href=\"/?page=" + std::to_string(page - 1) + "\">&larr; previous</a>";
+        }
+        nav += "<span>page " + std::to_string(page) + " of " + std::to_string(pages) + "</span>";
+        if (page < pages) {
+            nav += " <a href=\"/?page=" + std::to_string(page + 1) + "\">next &rarr;</a>";
+        }
+        nav += "</nav>\n";
+    }
+    b += nav;
     b += "<table><tr><th>Track</th><th>Author</th><th class=\"num\">Record</th><th>Holder</th><th class=\"num\">Finishers</th></tr>\n";
     for (const TrackSummary& t : tracks) {
         b += "<tr><td><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a></td><td>" +
@@ -116,15 +130,20 @@ std::string renderIndex(const std::vector<TrackSummary>& tracks)
         }
         b += "<td class=\"num\">" + std::to_string(t.finishers) + "</td></tr>\n";
     }
-    return b + "</table>\n";
+    return b + "</table>\n" + nav;
 }
 
-std::string renderTrack(const TrackSummary& track, const std::string& svg, const std::vector<TimeEntry>& times)
+std::string outlineImage(const std::string& digest)
+{
+    return "<img class=\"outline\" src=\"/tracks/" + digest + "/outline.svg\" alt=\"the track's outline\">\n";
+}
+
+std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times)
 {
     std::string b = "<h1>" + escapeHtml(track.name) + "</h1>\n<p>By " + playerLink(track.author) +
                     " &middot; digest <code>" + track.digest + "</code> &middot; <a href=\"/api/tracks/" +
                     track.digest + "\">download the track</a></p>\n";
-    b += svg.empty() ? std::string("<p class=\"muted\">The track cannot be drawn.</p>\n") : svg;
+    b += picture.empty() ? std::string("<p class=\"muted\">The track cannot be drawn.</p>\n") : picture;
     b += "<p class=\"legend\"><span><i class=\"dot\" style=\"background:#2a9d4b\"></i> start</span>"
          "<span><i class=\"dot\" style=\"background:#f2c200\"></i> finish</span>"
          "<span><i class=\"dot\" style=\"background:#d62828\"></i> apple</span></p>\n";

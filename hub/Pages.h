@@ -5,6 +5,7 @@
 #include "HttpServer.h"
 #include "Store.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,8 +18,12 @@ std::string escapeUrl(const std::string& text);
 HttpResponse htmlPage(int status, const std::string& title, const std::string& body);
 HttpResponse pageNotFound();
 
-std::string renderIndex(const std::vector<TrackSummary>& tracks);
-std::string renderTrack(const TrackSummary& track, const std::string& svg, const std::vector<TimeEntry>& times);
+// One page of the index (`page` of `pages`, from 1), with links to the others.
+std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page = 1, int64_t pages = 1);
+// `picture`: the outline's markup, empty when the track cannot be drawn.
+std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times);
+// The markup that shows a track's outline, drawn and sent apart.
+std::string outlineImage(const std::string& digest);
 std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun>& runs,
                          const std::vector<TrackSummary>& authored);
 

@@ -108,6 +108,14 @@ void Store::migrate()
         conn->query("CREATE INDEX tracks_by_author_time ON tracks (author, created)");
         version = 2;
     }
+    // Indexes that hold every column the lists and pages read, so that they
+    // never read a row: a row holds the track's file or the run's replay,
+    // and SQLite walks all of it to reach a column stored after it.
+    conn->query("CREATE INDEX IF NOT EXISTS tracks_by_digest_listed ON tracks (digest, hidden, name, author, created)");
+    conn->query("CREATE INDEX IF NOT EXISTS tracks_listed ON tracks (hidden, created, digest, name, author)");
+    conn->query("CREATE INDEX IF NOT EXISTS tracks_by_author_listed ON tracks"
+                " (author, created, hidden, size, digest, name)");
+    conn->query("CREATE INDEX IF NOT EXISTS runs_listed ON runs (track, hidden, steps, seq, player, submitted)");
     conn->query("UPDATE hub_schema SET version = $1", {Param::integer(version)});
     tx.commit();
 }
@@ -210,6 +218,24 @@ std::vector<TrackSummary> Store::tracks()
         out.push_back(summaryOf(row));
     }
     return out;
+}
+
+std::vector<TrackSummary> Store::tracks(int64_t offset, int64_t limit)
+{
+    Database::Lease conn(db_);
+    std::vector<TrackSummary> out;
+    for (const Row& row : conn->query(std::string(kTrackSummary) +
+                                          " WHERE t.hidden = 0 ORDER BY t.created, t.digest LIMIT $1 OFFSET $2",
+                                      {Param::integer(limit), Param::integer(offset)})) {
+        out.push_back(summaryOf(row));
+    }
+    return out;
+}
+
+int64_t Store::trackCount()
+{
+    Database::Lease conn(db_);
+    return toInt(conn->query("SELECT COUNT(*) FROM tracks WHERE hidden = 0")[0][0]);
 }
 
 std::vector<TrackSummary> Store::tracksBy(int64_t author)

@@ -94,6 +94,9 @@ public:
     std::optional<std::string> trackData(const std::string& digest);
     std::optional<TrackSummary> track(const std::string& digest);
     std::vector<TrackSummary> tracks();
+    // `limit` tracks from the `offset`th, oldest first.
+    std::vector<TrackSummary> tracks(int64_t offset, int64_t limit);
+    int64_t trackCount();
     std::vector<TrackSummary> tracksBy(int64_t author);
 
     // Keeps the run when it is the player's first on the track or faster

@@ -143,6 +143,9 @@ std::string trackSvg(const TrackShape& shape)
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"outline\" viewBox=\"" + number(minX) + " " +
                       number(-maxY) + " " + number(width) + " " + number(height) +
                       "\" preserveAspectRatio=\"xMidYMid meet\" role=\"img\" aria-label=\"track outline\">\n";
+    // Its own style: the picture is a file of its own, shown by the track's page.
+    svg += "<style>.sky{fill:#cfe6f5}.ground{fill:#8a6a45;stroke:#4b3621}.apple{fill:#d62828}"
+           ".start{fill:#2a9d4b;stroke:#fff;stroke-width:6}.finish{fill:#f2c200;stroke:#222;stroke-width:6}</style>\n";
     svg += "<rect x=\"" + number(minX) + "\" y=\"" + number(-maxY) + "\" width=\"" + number(width) + "\" height=\"" +
            number(height) + "\" class=\"sky\"/>\n";
     // One path with every polygon; overlapping ground is holes, as the game fills it.

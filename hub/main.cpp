@@ -14,6 +14,7 @@
 #include "Store.h"
 #include "Verifier.h"
 
+#include <algorithm>
 #include <climits>
 #include <condition_variable>
 #include <csignal>
@@ -26,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -37,10 +40,12 @@ void usage(std::FILE* to)
                "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S] [--behind-proxy]\n"
                "                 [--ride-cpu S] [--track-step-cpu US] [--stop-grace S]\n"
                "                 [--tracks-per-day N] [--track-mib-per-day N] [--registrations-per-hour N]\n"
+               "                 [--body-memory MB] [--metrics-listen HOST:PORT|off]\n"
                "       velto-hub [--db ...] hide-track|unhide-track DIGEST [REASON] | ban-player NAME [REASON]\n"
                "                 | delete-run DIGEST NAME [REASON] | reports | acts\n"
                "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64,\n"
-               "          20 tracks and 64 MiB a player a day, 5 registrations an address an hour\n",
+               "          20 tracks and 64 MiB a player a day, 5 registrations an address an hour,\n"
+               "          --body-memory 256, --metrics-listen 127.0.0.1:8471\n",
                to);
 }
 
@@ -57,6 +62,48 @@ bool number(const std::string& text, double low, double high, double& value)
     errno = 0;
     value = std::strtod(text.c_str(), &end);
     return !text.empty() && end != nullptr && *end == '\0' && errno == 0 && value >= low && value <= high;
+}
+
+// HOST:PORT, HOST possibly in brackets; false when it is not one.
+bool hostPort(const std::string& value, std::string& host, uint16_t& port)
+{
+    const size_t colon = value.rfind(':');
+    double v = 0;
+    if (colon == std::string::npos || !number(value.substr(colon + 1), 0, 65535, v)) {
+        return false;
+    }
+    host = value.substr(0, colon);
+    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+        host = host.substr(1, host.size() - 2);
+    }
+    port = static_cast<uint16_t>(v);
+    return true;
+}
+
+// Raises the descriptor limit as far as the connection cap needs and the
+// hard limit allows; lowers the cap when the limit stays below it, so that
+// the hub refuses connections rather than run out of descriptors.
+void fitDescriptors(size_t& maxConnections)
+{
+    constexpr rlim_t kSpare = 128;  // database, verifiers, files
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) {
+        return;
+    }
+    const rlim_t wanted = static_cast<rlim_t>(maxConnections) + kSpare;
+    if (limit.rlim_cur < wanted) {
+        limit.rlim_cur = limit.rlim_max == RLIM_INFINITY ? wanted : std::min(wanted, limit.rlim_max);
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        ::getrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (limit.rlim_cur < wanted) {
+        const size_t fits = limit.rlim_cur > 2 * kSpare ? static_cast<size_t>(limit.rlim_cur - kSpare)
+                                                         : static_cast<size_t>(limit.rlim_cur / 2);
+        std::fprintf(stderr,
+                     "velto-hub: the descriptor limit is %llu: at most %zu connections (raise LimitNOFILE)\n",
+                     static_cast<unsigned long long>(limit.rlim_cur), fits);
+        maxConnections = std::max<size_t>(1, fits);
+    }
 }
 
 std::string selfPath()
@@ -77,6 +124,13 @@ int main(int argc, char** argv)
         return hub::runVerifyWorker();
     }
     std::signal(SIGPIPE, SIG_IGN);
+    // Bodies of megabytes get pages of their own, given back when freed,
+    // rather than heap that stays at its highest.
+    ::mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 4 * 1024 * 1024);
+    // One heap for every thread: the track reader's many small blocks are
+    // then given back too (a thread's own heap keeps what it freed).
+    ::mallopt(M_ARENA_MAX, 1);
 
     hub::ServerOptions server;
     hub::ApiOptions api;
@@ -88,6 +142,10 @@ int main(int argc, char** argv)
     double rideCpu = 20;
     double stepCpu = -1;       // what fits a 30-minute ride in the budget unless given; 0: no probe
     double stopGrace = 10;
+    std::string metricsHost = "127.0.0.1";
+    uint16_t metricsPort = 8471;
+    bool metricsChosen = false;
+    bool metricsOff = false;
     std::vector<std::string> command;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -117,15 +175,17 @@ int main(int argc, char** argv)
         const std::string value = argv[++i];
         double v = 0;
         if (arg == "--listen") {
-            const size_t colon = value.rfind(':');
-            if (colon == std::string::npos || !number(value.substr(colon + 1), 0, 65535, v)) {
+            if (!hostPort(value, server.address, server.port)) {
                 return bad("--listen needs HOST:PORT");
             }
-            server.address = value.substr(0, colon);
-            if (server.address.size() > 2 && server.address.front() == '[' && server.address.back() == ']') {
-                server.address = server.address.substr(1, server.address.size() - 2);
+        } else if (arg == "--metrics-listen") {
+            metricsChosen = true;
+            metricsOff = value == "off";
+            if (!metricsOff && !hostPort(value, metricsHost, metricsPort)) {
+                return bad("--metrics-listen needs HOST:PORT or off");
             }
-            server.port = static_cast<uint16_t>(v);
+        } else if (arg == "--body-memory" && number(value, 1, 1e6, v)) {
+            server.maxBodyBytesInFlight = static_cast<size_t>(v * 1024 * 1024);
         } else if (arg == "--db") {
             db = value;
         } else if (arg == "--cache") {
@@ -145,7 +205,9 @@ int main(int argc, char** argv)
             api.playerRate = v;
             api.playerBurst = std::max(10.0 * v, 1.0);
         } else if (arg == "--request-timeout" && number(value, 0.1, 3600, v)) {
+            // A reader that takes nothing for as long is cut off too.
             server.requestSeconds = v;
+            server.writeSeconds = v;
         } else if (arg == "--idle-timeout" && number(value, 0.1, 3600, v)) {
             server.idleSeconds = v;
         } else if (arg == "--verify-timeout" && number(value, 0.01, 3600, v)) {
@@ -206,6 +268,8 @@ int main(int argc, char** argv)
     if (api.behindProxy) {
         server.maxConnectionsPerAddress = server.maxConnections;
     }
+    server.retryAfterFull = api.retryAfterBusy;
+    fitDescriptors(server.maxConnections);
 
     int status = 0;
     try {
@@ -219,6 +283,30 @@ int main(int argc, char** argv)
         auto verifier = std::make_unique<hub::Verifier>(selfPath(), verifying);
         hub::Api handler(store, *verifier, database->kind(), api);
         hub::HttpServer http(server, handler);
+        // The operator's figures, on an address of their own.
+        std::unique_ptr<hub::MetricsHandler> metricsHandler;
+        std::unique_ptr<hub::HttpServer> metricsServer;
+        if (!metricsOff) {
+            hub::ServerOptions m;
+            m.address = metricsHost;
+            m.port = metricsPort;
+            m.threads = 1;
+            m.maxConnections = 16;
+            m.maxConnectionsPerAddress = 16;
+            m.maxBodyBytesInFlight = 1 << 20;
+            metricsHandler = std::make_unique<hub::MetricsHandler>(handler, http);
+            try {
+                metricsServer = std::make_unique<hub::HttpServer>(m, *metricsHandler);
+                std::fprintf(stderr, "velto-hub: metrics on %s:%u\n", metricsHost.c_str(),
+                             static_cast<unsigned>(metricsServer->port()));
+            } catch (const std::exception& e) {
+                // The default address may be another hub's on this machine.
+                if (metricsChosen) {
+                    throw;
+                }
+                std::fprintf(stderr, "velto-hub: no metrics: %s\n", e.what());
+            }
+        }
         // The stop, on a thread of its own: no new connections, the queue
         // answered 503, the rides in progress given the grace, the answers
         // written out, then the server stops.
@@ -246,15 +334,24 @@ int main(int argc, char** argv)
         });
         std::printf("velto-hub: listening on %s:%u\n", server.address.c_str(), static_cast<unsigned>(http.port()));
         std::fflush(stdout);
+        std::thread metricsThread;
+        if (metricsServer) {
+            metricsThread = std::thread([&metricsServer] { metricsServer->run(); });
+        }
         http.run();
+        if (metricsServer) {
+            metricsServer->stop();
+            metricsThread.join();
+        }
+        handler.stop();
         {
             std::lock_guard<std::mutex> lock(stopLock);
             serving = false;
             stopWake.notify_one();
         }
         stopper.join();
-        // Rides that ended meanwhile answer into the stopped server, which
-        // they must outlive.
+        // Rides that ended meanwhile, and work still queued, answer into the
+        // stopped server, which they must outlive.
         verifier.reset();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "velto-hub: %s\n", e.what());

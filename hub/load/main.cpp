@@ -114,7 +114,8 @@ public:
         if (pipe2(out, O_CLOEXEC) != 0) {
             return;
         }
-        std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0", "--db", db,
+        std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0",
+                                         "--metrics-listen", "127.0.0.1:0", "--db", db,
                                          "--address-rate", "0", "--player-rate", "0", "--queue", "1024",
                                          "--registrations-per-hour", "0", "--tracks-per-day", "0"};
         if (workers > 0) {

@@ -19,6 +19,9 @@ constexpr size_t kMaxSmallReply = size_t{4} << 10;
 constexpr size_t kMaxTimesReply = size_t{16} << 10;
 constexpr size_t kMaxReplayReply = size_t{2} << 20;
 constexpr size_t kMaxTrackTable = size_t{2} << 20;
+// The track list's pages: the hub's largest, and how many are read.
+constexpr size_t kTrackPageSize = 100;
+constexpr int kMaxTrackPages = 100;
 constexpr long kDefaultRetry = 30;
 // No answer of the interface nests deeper than a list of objects in an
 // object; anything deeper is refused before it is parsed, so that nonsense
@@ -396,27 +399,39 @@ TrackRecords fetchTrackRecords(const HubAccount& account, const HubTimeouts& tim
                                const std::atomic<bool>* cancel)
 {
     TrackRecords table;
-    const HttpReply reply = httpExchange(get(account.url + "/api/tracks", kMaxTrackTable), timeouts, cancel);
-    if (reply.outcome != HttpReply::Outcome::Answered || reply.status != 200) {
-        table.outcome = failureOutcome(reply, HubOutcome::Garbage, table.retryAfter, table.message);
-        return table;
-    }
-    const json value = parseAnswer(reply.body);
-    if (!value.is_array()) {
-        table.outcome = HubOutcome::Garbage;
-        return table;
-    }
-    for (const json& track : value) {
-        uint64_t digest = 0;
-        const std::string hex = stringField(track, "digest");
-        RecordTop top;
-        top.holder = printableText(stringField(track, "record_holder"), 24);
-        if (!parseDigestHex(hex, digest) || !intField(track, "record_steps", top.steps) || top.steps < 1 ||
-            top.holder.empty()) {
-            continue;   // no record yet, or an entry we cannot use
+    // The hub gives its list a page at a time, oldest tracks first: pages
+    // are asked for until one is not full, up to a bound. A hub that gives
+    // the whole list at once gives more than a page and is read once.
+    for (int page = 1; page <= kMaxTrackPages; ++page) {
+        const HttpReply reply =
+            httpExchange(get(account.url + "/api/tracks?page=" + std::to_string(page) + "&limit=" +
+                                 std::to_string(kTrackPageSize),
+                             kMaxTrackTable),
+                         timeouts, cancel);
+        if (reply.outcome != HttpReply::Outcome::Answered || reply.status != 200) {
+            table.outcome = failureOutcome(reply, HubOutcome::Garbage, table.retryAfter, table.message);
+            return table;
         }
-        top.outcome = HubOutcome::Done;
-        table.records[digest] = top;
+        const json value = parseAnswer(reply.body);
+        if (!value.is_array()) {
+            table.outcome = HubOutcome::Garbage;
+            return table;
+        }
+        for (const json& track : value) {
+            uint64_t digest = 0;
+            const std::string hex = stringField(track, "digest");
+            RecordTop top;
+            top.holder = printableText(stringField(track, "record_holder"), 24);
+            if (!parseDigestHex(hex, digest) || !intField(track, "record_steps", top.steps) || top.steps < 1 ||
+                top.holder.empty()) {
+                continue;   // no record yet, or an entry we cannot use
+            }
+            top.outcome = HubOutcome::Done;
+            table.records[digest] = top;
+        }
+        if (value.size() != kTrackPageSize) {
+            break;
+        }
     }
     table.outcome = HubOutcome::Done;
     return table;

@@ -56,10 +56,11 @@ Hub::Hub(const std::string& db, const std::vector<std::string>& options)
     errFile_ = "/tmp/velto-hubtest-err-" + std::to_string(::getpid()) + "-" + std::to_string(reinterpret_cast<uintptr_t>(this));
     cacheDir_ = tempDir();
     // The quotas are off unless a test sets them: tests register many
-    // players and tracks from one address.
+    // players and tracks from one address. Metrics on a free port of their
+    // own: tests run side by side.
     std::vector<std::string> args = {VELTO_BINARY_DIR "/velto-hub", "--listen", "127.0.0.1:0", "--db", db,
                                      "--cache", cacheDir_, "--registrations-per-hour", "0", "--tracks-per-day", "0",
-                                     "--track-mib-per-day", "0"};
+                                     "--track-mib-per-day", "0", "--metrics-listen", "127.0.0.1:0"};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& a : args) {
@@ -163,6 +164,47 @@ hub::ClientResponse Hub::request(const std::string& method, const std::string& t
 std::string Hub::errors() const
 {
     return readFile(errFile_);
+}
+
+double Hub::cpuSeconds() const
+{
+    // Fields 14 and 15 of /proc/PID/stat, after the name in parentheses.
+    const std::string stat = readFile("/proc/" + std::to_string(pid_) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) {
+        return -1.0;
+    }
+    std::istringstream in(stat.substr(close + 2));
+    std::string field;
+    unsigned long long user = 0;
+    unsigned long long system = 0;
+    for (int i = 3; i <= 15 && in >> field; ++i) {
+        if (i == 14) {
+            user = std::stoull(field);
+        } else if (i == 15) {
+            system = std::stoull(field);
+        }
+    }
+    return static_cast<double>(user + system) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+size_t Hub::residentBytes() const
+{
+    const std::string status = readFile("/proc/" + std::to_string(pid_) + "/status");
+    const size_t at = status.find("VmRSS:");
+    return at == std::string::npos ? 0 : std::stoull(status.substr(at + 6)) * 1024;
+}
+
+uint16_t Hub::metricsPort() const
+{
+    const std::string text = errors();
+    const std::string said = "velto-hub: metrics on ";
+    const size_t at = text.find(said);
+    if (at == std::string::npos) {
+        return 0;
+    }
+    const size_t colon = text.find(':', at + said.size());
+    return colon == std::string::npos ? 0 : static_cast<uint16_t>(std::atoi(text.c_str() + colon + 1));
 }
 
 std::string backendName(const testing::TestParamInfo<Backend>& info)

@@ -29,6 +29,12 @@ public:
     ~Hub();
     bool running() const { return pid_ > 0; }
     uint16_t port() const { return port_; }
+    int pid() const { return pid_; }
+    // The hub process's CPU time (its verifiers aside) and resident memory.
+    double cpuSeconds() const;
+    size_t residentBytes() const;
+    // The port of its metrics, from what it said at start; 0 when none.
+    uint16_t metricsPort() const;
     void kill9();
     // SIGTERM and wait; the exit status.
     int stop();

@@ -89,7 +89,9 @@ TEST(PagesTest, TheHubServesItsPagesAsHtml)
             EXPECT_EQ(r.body.find("<script"), std::string::npos);
         }
         const auto page = hub.request("GET", "/tracks/" + digest);
-        EXPECT_NE(page.body.find("<svg"), std::string::npos);
+        EXPECT_NE(page.body.find("<img class=\"outline\" src=\"/tracks/" + digest + "/outline.svg\""),
+                  std::string::npos);
+        EXPECT_NE(hub.request("GET", "/tracks/" + digest + "/outline.svg").body.find("<svg"), std::string::npos);
         EXPECT_NE(page.body.find("/api/tracks/" + digest + "/runs/1.replay"), std::string::npos);
         EXPECT_EQ(hub.request("GET", "/players/Nobody").status, 404);
         EXPECT_EQ(hub.request("GET", "/tracks/0123456789abcdef").status, 404);

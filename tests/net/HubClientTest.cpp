@@ -749,6 +749,41 @@ TEST(HubCommand, BadNamesAreRefusedAndAnUnwrittenTokenIsShown)
     fs::remove_all(dir);
 }
 
+// The hub gives its track list a page at a time: every page is read until
+// one is not full; a hub that gives the whole list at once is read once.
+TEST(HubAnswers, TheTrackTableIsReadPageByPage)
+{
+    auto listOf = [](int from, int to) {
+        std::string list = "[";
+        for (int i = from; i < to; ++i) {
+            char digest[17];
+            std::snprintf(digest, sizeof digest, "%016x", i + 1);
+            list += std::string(i > from ? "," : "") + R"({"digest":")" + digest +
+                    R"(","record_steps":100,"record_holder":"Ann"})";
+        }
+        return list + "]";
+    };
+    std::atomic<bool> paged{true};
+    StubHub hub([&](const StubRequest& request) {
+        if (!paged) {
+            return json(200, listOf(0, 150));
+        }
+        const size_t at = request.target.find("page=");
+        const int page = at == std::string::npos ? 1 : std::atoi(request.target.c_str() + at + 5);
+        return json(200, listOf((page - 1) * 100, std::min(page * 100, 250)));
+    });
+    const HubAccount account{hub.url(), "Bob", "t"};
+    const TrackRecords table = fetchTrackRecords(account, HubTimeouts{}, nullptr);
+    EXPECT_EQ(table.outcome, HubOutcome::Done);
+    EXPECT_EQ(table.records.size(), 250u);
+    const auto seen = hub.requests();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[2].target, "/api/tracks?page=3&limit=100");
+    paged = false;
+    EXPECT_EQ(fetchTrackRecords(account, HubTimeouts{}, nullptr).records.size(), 150u);
+    EXPECT_EQ(hub.requests().size(), 4u);
+}
+
 // Answers are bounded in size and depth before they are parsed: deep
 // nonsense is nonsense, and a megabyte of '[' costs a scan.
 TEST(HubAnswers, DeepOrHugeAnswersAreNonsenseAndCheap)
