@@ -545,12 +545,14 @@ bool HttpServer::Impl::closeOldestIdle()
     std::shared_ptr<Session> victim;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        for (auto it = idle.begin(); it != idle.end() && !victim; ++it) {
+        for (auto it = idle.begin(); it != idle.end(); ++it) {
             if (auto s = it->lock()) {
+                // The iterator goes with the entry: nothing may step on from it.
                 idle.erase(it);
                 s->idleAt.reset();
                 ++idleClosed;
                 victim = std::move(s);
+                break;
             }
         }
     }

@@ -531,13 +531,21 @@ TEST_F(PhysicsThreadTest, WatchingAgainWaitsForAStepStillRidingTheLastReplay)
 
         // Esc ends watching, R begins it again, while that step still runs.
         std::atomic<bool> begun{false};
+        std::atomic<bool> left{false};
         std::thread player([&] {
             keyDown[VK_ESCAPE] = true;
             state = gameFrame(state);
+            left = true;
             keyDown['R'] = true;
             state = gameFrame(state);
             begun = true;
         });
+        // Leaving needs no step; a busy machine may start the player late.
+        const auto leftBy = std::chrono::steady_clock::now() + 10s;
+        while (!left.load() && std::chrono::steady_clock::now() < leftBy) {
+            std::this_thread::sleep_for(1ms);
+        }
+        EXPECT_TRUE(left.load()) << "leaving the replay waited for the step";
         std::this_thread::sleep_for(30ms);
         EXPECT_FALSE(begun.load());
         EXPECT_FALSE(replayDriving.load()) << "the replay was handed over under a running step";
