@@ -1,5 +1,6 @@
 #include "Api.h"
 
+#include "CacheFile.h"
 #include "Metrics.h"
 #include "Pages.h"
 #include "Token.h"
@@ -575,20 +576,7 @@ std::string Api::cachedTrack(const std::string& digest)
     if (!data) {
         return {};
     }
-    // Written beside and renamed, so that a verifier never reads half a file.
-    const std::string temp = path + "." + std::to_string(::gettid()) + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(data->data(), static_cast<std::streamsize>(data->size()));
-        if (!out) {
-            ::unlink(temp.c_str());
-            throw std::runtime_error("cannot write " + temp);
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw std::runtime_error("cannot write " + path);
-    }
+    replaceCacheFile(path, *data);
     return path;
 }
 

@@ -1,9 +1,9 @@
 #include "Outlines.h"
 
+#include "CacheFile.h"
 #include "TrackShape.h"
 
 #include <cstdio>
-#include <fstream>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -106,20 +106,7 @@ bool Outlines::draw(const std::string& digest)
     // A track the reader refuses gets an empty picture, kept like the others.
     TrackShape shape;
     const std::string svg = readTrackShape(track, shape) ? trackSvg(shape) : trackSvg(TrackShape{});
-    // Written beside and renamed, so that nobody sends half a picture.
-    const std::string temp = file + ".part";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out.write(svg.data(), static_cast<std::streamsize>(svg.size()));
-        if (!out) {
-            ::unlink(temp.c_str());
-            throw std::runtime_error("cannot write " + temp);
-        }
-    }
-    if (std::rename(temp.c_str(), file.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw std::runtime_error("cannot write " + file);
-    }
+    replaceCacheFile(file, svg);
     return true;
 }
 

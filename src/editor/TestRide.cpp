@@ -117,7 +117,9 @@ bool runTestRide()
     trackPath = path;
     // A ride leaves nothing behind, on a hub neither.
     setHubSending(false);
+    testRideActive = true;
     runGame();
+    testRideActive = false;
     setHubSending(true);
     gameMode = false;
     fullscreen = false;

@@ -1,21 +1,28 @@
 #include "game/Game.h"
 
+#include "game/Coach.h"
 #include "game/GameGhost.h"
 #include "game/GameHub.h"
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
+#include "game/GameWindow.h"
+#include "game/HudNotes.h"
 #include "gfx/DisplayLists.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
+#include "model/ParTimes.h"
+#include "model/Replay.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
+#include "model/TrackFolder.h"
 #include "physics/World.h"
 #include "platform/MessageBox.h"
 
 #include <GL/gl.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 TGLBMP* wheelTexture = nullptr;
@@ -103,6 +110,11 @@ bool setupWorld()
         return false;
     }
     beginRun(digest);
+    // A pack track is one the folder's par index names with this digest.
+    const bool packTrack =
+        !testRideActive && ParTimes::readFolder(folderOf(trackPath)).parFor(fileNameOf(trackPath), digest) > 0;
+    coach.beginRun(!testRideActive && coachWanted(fileNameOf(trackPath), packTrack, std::getenv("VELTO_COACH")));
+    noteRunStart(testRideActive ? std::string("Test ride") : trackNameOf(trackPath));
     if (startPosition != nullptr) {
         cameraCentre.x = startPosition->x;
         cameraCentre.y = startPosition->y;
@@ -111,6 +123,13 @@ bool setupWorld()
     viewHeight = modeHeight;
     soundRunStarted();
     return true;
+}
+
+std::string trackNameOf(const std::string& path)
+{
+    const std::string name = fileNameOf(path);
+    const size_t dot = name.rfind('.');
+    return dot != std::string::npos && dot > 0 ? name.substr(0, dot) : name;
 }
 
 void switchTrack(const std::string& path)
@@ -184,7 +203,11 @@ void drawScene()
     // Only the ground's tiles that the view shows (plus a unit around it).
     drawPolygonsInView(trackPolygons, groundList, cameraCentre.x - w / 2.0 - 1.0, cameraCentre.x + w / 2.0 + 1.0,
                        cameraCentre.y - h / 2.0 - 1.0, cameraCentre.y + h / 2.0 + 1.0);
-    drawGhost(stepCount.load());
+    // The ghost does not ride beside the very ride being watched.
+    const bool watchingGhostsRide =
+        replayDriving.load() && (watchedSource() == WatchSource::Demo) == ghostIsDemo() &&
+        watchedSource() != WatchSource::LastRun;
+    drawGhost(stepCount.load(), !watchingGhostsRide);
     bindTexture(wheelTexture);
     shownMoto->drawWheels();
     bindTexture(springTexture);

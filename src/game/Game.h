@@ -43,6 +43,9 @@ void doneGame();
 // player has been told and nothing is built.
 bool setupWorld();
 
+// A track's name as the player sees it: its file name without ".vlt".
+std::string trackNameOf(const std::string& path);
+
 // Makes `path` the track of the following runs: the next setupWorld reads
 // it, and the ground's display list is compiled anew from it.
 void switchTrack(const std::string& path);

@@ -3,6 +3,7 @@
 #include "game/Game.h"
 #include "model/Globals.h"
 #include "model/Replay.h"
+#include "gfx/Text.h"
 #include "physics/Motorbike.h"
 
 #include <GL/gl.h>
@@ -11,6 +12,7 @@
 #include <memory>
 
 bool ghostShown = true;
+std::string recordGhostName;
 
 namespace {
 
@@ -37,19 +39,32 @@ void bindTexture(TGLBMP* texture)
     }
 }
 
+bool ghostOfDemo = false;
+
+// The replay at `path` when it was recorded on this version of the track.
+bool replayOfTrack(const std::string& path, uint64_t digest, Replay& replay)
+{
+    std::string error;
+    return readReplayFile(path, replay, error) == ReplayReadError::None && replay.digest == digest;
+}
+
 } // namespace
 
 void prepareGhost()
 {
     Replay replay;
-    std::string error;
     uint64_t digest = 0;
-    if (readReplayFile(bestReplayPath(trackPath), replay, error) != ReplayReadError::None ||
-        !trackDigest(trackPath, digest) || replay.digest != digest) {
-        ready = false;
-        riddenTrack.clear();
-        ghost.poses.clear();
-        return;
+    const bool haveDigest = trackDigest(trackPath, digest);
+    // The player's own best run; until there is one, the track's demo.
+    ghostOfDemo = false;
+    if (!haveDigest || !replayOfTrack(bestReplayPath(trackPath), digest, replay)) {
+        ghostOfDemo = haveDigest && replayOfTrack(demoReplayPath(trackPath), digest, replay);
+        if (!ghostOfDemo) {
+            ready = false;
+            riddenTrack.clear();
+            ghost.poses.clear();
+            return;
+        }
     }
     const std::string text = formatReplay(replay);
     if (riddenTrack == trackPath && riddenDigest == digest && riddenReplay == text) {
@@ -66,6 +81,16 @@ bool ghostReady()
     return ready;
 }
 
+bool ghostIsDemo()
+{
+    return ready && ghostOfDemo;
+}
+
+const char* ghostName()
+{
+    return ghostIsDemo() ? "Demo" : "Your best";
+}
+
 const GhostPath& ghostPath()
 {
     return ghost;
@@ -74,7 +99,8 @@ const GhostPath& ghostPath()
 namespace {
 
 // One ghost bike in a tint, as it was after `step` steps.
-void drawPath(const GhostPath& path, int32_t step, float red, float green, float blue)
+void drawPath(const GhostPath& path, int32_t step, float red, float green, float blue, const std::string& name,
+              double tagLift = 28.0)
 {
     if (path.poses.empty()) {
         return;
@@ -108,6 +134,26 @@ void drawPath(const GhostPath& path, int32_t step, float red, float green, float
     bike.drawSprings(pose.facing);
     bindTexture(bikeTexture);
     bike.drawFrame(pose.facing);
+    // The name tag above the rider, in the ghost's tint, on a dark band;
+    // the record's stands higher, so that two ghosts side by side keep both
+    // tags readable.
+    if (!name.empty()) {
+        const double scale = 14.0;
+        const double half = textWidth(name, scale) / 2.0 + 4.0;
+        const double x = pose.headX;
+        const double y = pose.headY + tagLift;
+        glDisable(GL_TEXTURE_2D);
+        glColor4f(0.0f, 0.0f, 0.0f, 0.45f * alpha / kGhostAlpha);
+        glBegin(GL_QUADS);
+        glVertex2d(x - half, y - 4.0);
+        glVertex2d(x + half, y - 4.0);
+        glVertex2d(x + half, y + scale);
+        glVertex2d(x - half, y + scale);
+        glEnd();
+        glColor4f(red, green, blue, std::min(1.0f, 2.0f * alpha));
+        printText(name, true, x, y, scale);
+        glEnable(GL_TEXTURE_2D);
+    }
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
@@ -117,13 +163,18 @@ bool recordReady = false;
 
 } // namespace
 
-void drawGhost(int32_t step)
+void drawGhost(int32_t step, bool ownGhost)
 {
-    if (ready && ghostShown) {
-        drawPath(ghost, step, 0.7f, 0.85f, 1.0f);
+    if (ready && ghostShown && ownGhost) {
+        if (ghostOfDemo) {
+            drawPath(ghost, step, kDemoGhostTint[0], kDemoGhostTint[1], kDemoGhostTint[2], ghostName());
+        } else {
+            drawPath(ghost, step, kBestGhostTint[0], kBestGhostTint[1], kBestGhostTint[2], ghostName());
+        }
     }
     if (recordReady) {
-        drawPath(recordGhost, step, 1.0f, 0.75f, 0.2f);
+        drawPath(recordGhost, step, kRecordGhostTint[0], kRecordGhostTint[1], kRecordGhostTint[2],
+                 recordGhostName.empty() ? std::string("Record") : "Record: " + recordGhostName, 48.0);
     }
 }
 

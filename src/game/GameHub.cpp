@@ -146,6 +146,7 @@ bool takeRecord()
         return true;
     }
     recordHolder = answer.holder;
+    recordGhostName = answer.holder;
     if (!runRecorder.complete()) {
         // This run cannot be ridden again: the record is checked when the
         // next one starts.

@@ -6,6 +6,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <iterator>
+
 KeyRecorder runRecorder;
 KeyPlayer replayPlayer;
 std::atomic<bool> replayDriving{false};
@@ -18,6 +21,7 @@ Replay lastRun;
 bool haveLastRun = false;
 bool lastRunRecorded = false;
 bool bestStored = false;
+bool demoHere = false;
 
 void tell(const char* text)
 {
@@ -26,12 +30,20 @@ void tell(const char* text)
 
 const char* otherTrackText(WatchSource source)
 {
-    return source == WatchSource::LastRun ? "The track has changed since this run was ridden."
-                                          : "The replay is for another version of the track.";
+    switch (source) {
+    case WatchSource::LastRun:
+        return "The track has changed since this run was ridden.";
+    case WatchSource::Demo:
+        return "This version of the track has no demo.";
+    case WatchSource::BestRun:
+        break;
+    }
+    return "The replay is for another version of the track.";
 }
 
 // The replay being watched; replayPlayer reads its changes.
 Replay watched;
+WatchSource watchedFrom = WatchSource::LastRun;
 
 } // namespace
 
@@ -50,6 +62,18 @@ void beginRun(uint64_t digest)
     runDigest = digest;
     struct stat info {};
     bestStored = ::stat(bestReplayPath(trackPath).c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    const std::string demoPath = demoReplayPath(trackPath);
+    demoHere = false;
+    if (::stat(demoPath.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        Replay demo;
+        std::string error;
+        demoHere = readReplayFile(demoPath, demo, error) == ReplayReadError::None && demo.digest == digest;
+    }
+}
+
+bool demoStored()
+{
+    return demoHere;
 }
 
 bool bestRunStored()
@@ -89,14 +113,17 @@ bool replayToWatch(WatchSource source, Replay& replay)
         }
         replay = lastRun;
     } else {
+        const bool demo = source == WatchSource::Demo;
         std::string error;
-        const ReplayReadError read = readReplayFile(bestReplayPath(trackPath), replay, error);
+        const ReplayReadError read =
+            readReplayFile(demo ? demoReplayPath(trackPath) : bestReplayPath(trackPath), replay, error);
         if (read == ReplayReadError::Missing) {
-            tell("This track has no best run to watch yet.");
+            tell(demo ? "This track has no demo." : "This track has no best run to watch yet.");
             return false;
         }
         if (read == ReplayReadError::EarlierPhysics) {
-            tell("The best run was recorded by an earlier physics and can't be watched.");
+            tell(demo ? "The demo was recorded by an earlier physics and can't be watched."
+                      : "The best run was recorded by an earlier physics and can't be watched.");
             return false;
         }
         if (read != ReplayReadError::None) {
@@ -120,6 +147,7 @@ bool startWatching(Replay&& replay, WatchSource source)
         return false;
     }
     watched = std::move(replay);
+    watchedFrom = source;
     replayPlayer.begin(&watched.changes);
     replayDriving = true;
     clearPanelLine(kReplayPanelLine);
@@ -134,6 +162,37 @@ void stopWatching()
 int32_t watchedSteps()
 {
     return watched.steps;
+}
+
+int32_t watchedResult()
+{
+    return watched.result;
+}
+
+WatchSource watchedSource()
+{
+    return watchedFrom;
+}
+
+uint8_t watchedKeysAt(int32_t step)
+{
+    // The last change at or before the step.
+    const auto after = std::upper_bound(watched.changes.begin(), watched.changes.end(), step,
+                                        [](int32_t s, const KeyChange& change) { return int64_t{s} < static_cast<int64_t>(change.step); });
+    return after == watched.changes.begin() ? 0 : std::prev(after)->keys;
+}
+
+const char* watchSourceName(WatchSource source)
+{
+    switch (source) {
+    case WatchSource::BestRun:
+        return "your best run";
+    case WatchSource::Demo:
+        return "the demo";
+    case WatchSource::LastRun:
+        break;
+    }
+    return "your run";
 }
 
 const Replay& lastRunReplay()

@@ -39,9 +39,13 @@ bool endRun(int32_t result, int32_t steps, bool newBest);
 // A best run is stored beside the track (as of the run's start, or written
 // since): the end panel offers B.
 bool bestRunStored();
+// The track has a demo for this very version of it (as of the run's start):
+// the panels offer D.
+bool demoStored();
 
-// What the end panel's R and B watch.
-enum class WatchSource { LastRun, BestRun };
+// What the panels' R, B and D watch: the run just ridden, the track's best
+// run, the track's demo (its proof run, shipped beside it as NAME.demo).
+enum class WatchSource { LastRun, BestRun, Demo };
 
 // What R or B would watch: the run just ridden, or the best run read from
 // beside the track, checked against the track file as it is now. When there
@@ -55,8 +59,14 @@ bool replayToWatch(WatchSource source, Replay& replay);
 bool startWatching(Replay&& replay, WatchSource source);
 // Back to the keyboard.
 void stopWatching();
-// Steps of the replay being watched.
+// Steps of the replay being watched, and how it ended.
 int32_t watchedSteps();
+int32_t watchedResult();
+WatchSource watchedSource();
+// The driving keys (Key* bits) the replay being watched holds at `step`.
+uint8_t watchedKeysAt(int32_t step);
+// "your run", "your best run", "the demo".
+const char* watchSourceName(WatchSource source);
 
 // The run just ridden, kept by endRun; empty changes when none.
 const Replay& lastRunReplay();

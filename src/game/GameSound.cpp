@@ -1,6 +1,7 @@
 #include "game/GameSound.h"
 
 #include "game/GameWindow.h"
+#include "game/HudNotes.h"
 #include "model/RunTime.h"
 #include "physics/World.h"
 #include "platform/AudioOutput.h"
@@ -104,4 +105,5 @@ void soundAfterFrame(int32_t state)
 void toggleSound()
 {
     soundFeed.muted = !soundFeed.muted.load();
+    noteState(soundFeed.muted.load() ? "Sound off" : "Sound on");
 }

@@ -27,7 +27,13 @@ enum : int32_t {
     GameWatching = 5,      // a replay drives the bike (R or B on the end panel)
     GameWatchPaused = 6,   // the replay is held by Space
     GameTrackList = 7,     // the track list (T on the end and pause panels)
+    GameWatched = 8,       // the panel after watching: what was watched, and its time
 };
+
+// Set while the editor's test ride runs the game mode on a scratch copy of
+// the track: its panels say so and offer only what works there, and no best
+// time is kept.
+extern bool testRideActive;
 
 // The first run after the program starts shows the game's keys in one line
 // until the first key is pressed; tests set it again.
@@ -62,6 +68,10 @@ void stopPhysicsThread();
 
 // The next step is due half a second from now; the frame-rate clock restarts.
 void restartStepClock();
+
+// What the panel after watching says was watched: "You watched the demo:
+// finished in 00:14:27".
+std::string watchedLine();
 
 // Rebuilds the run's world from the track file once no step runs. False
 // when the track can no longer be read (the player has been told).

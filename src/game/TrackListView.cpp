@@ -4,6 +4,7 @@
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
+#include "model/Replay.h"
 #include "model/RunTime.h"
 #include "model/TrackFile.h"
 #include "model/TrackFolder.h"
@@ -45,6 +46,8 @@ constexpr size_t kMaxPictures = 16;
 // Reading rows costs a frame at most this much, the first frame more.
 constexpr auto kReadBudget = std::chrono::milliseconds(6);
 constexpr auto kFirstReadBudget = std::chrono::milliseconds(40);
+// The key that plays the selected track's demo.
+constexpr int kKeyDemo = 'D';
 // How long a line about a refused Enter stays.
 constexpr auto kNoticeTime = std::chrono::seconds(3);
 
@@ -396,6 +399,22 @@ ListAction readKeys(size_t shown)
         }
         showNotice(row.name + " cannot be read");
     }
+    if (keyDown[kKeyDemo].exchange(false) && !view.list.rows.empty()) {
+        view.list.reread(view.list.selected);
+        const TrackRow& row = view.list.rows[view.list.selected];
+        Replay demo;
+        std::string error;
+        if (row.state != TrackRow::State::Ready) {
+            showNotice(row.name + " cannot be read");
+        } else if (readReplayFile(demoReplayPath(row.path), demo, error) != ReplayReadError::None) {
+            showNotice(row.name + " has no demo");
+        } else if (demo.digest != row.digest) {
+            showNotice("This version of " + row.name + " has no demo");
+        } else {
+            view.chosen = row.path;
+            return ListAction::Demo;
+        }
+    }
     return ListAction::Stay;
 }
 
@@ -529,20 +548,30 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
     const double pictureBottom = pictureTop - std::max(60.0, (pictureRight - pictureLeft) * 0.62);
 
     if (drawing) {
-        glColor4f(0.0f, 0.0f, 0.0f, 0.78f);
+        glColor4f(0.05f, 0.06f, 0.09f, 1.0f);
         quad(-w / 2.0, -h / 2.0, w / 2.0, h / 2.0);
     }
+    // Everything stays inside the window: a text is cut where it would pass
+    // the right edge (or the picture's left edge, beside the list).
+    const double rightEdge = w / 2.0 - kMargin;
+    const double listRight = std::min(rightEdge, left + listWidth);
+    const auto fitted = [&](const std::string& line, double x0, double right, double scale) {
+        return fitText(line, std::max(0.0, right - x0), scale);
+    };
     const MedalCount medals = list.medals();
     std::string title = "Tracks: " + std::to_string(list.rows.size()) + "   gold " + std::to_string(medals.gold) +
                         "   silver " + std::to_string(medals.silver) + "   bronze " + std::to_string(medals.bronze);
     if (!list.allRead()) {
         title += "   ...";
     }
-    text(title, 1.0f, 1.0f, 1.0f, 0.95f, left, h / 2.0 - 30.0, 20.0, false);
+    text(fitted(title, left, rightEdge, 20.0), 1.0f, 1.0f, 1.0f, 0.95f, left, h / 2.0 - 30.0, 20.0, false);
 
     double x = left;
     for (const TrackColumn& column : columns) {
-        text(column.heading, 0.7f, 0.7f, 0.7f, 0.9f, x, h / 2.0 - 60.0, kRowScale, false);
+        if (x < listRight) {
+            text(fitted(column.heading, x, listRight, kRowScale), 0.7f, 0.7f, 0.7f, 0.9f, x, h / 2.0 - 60.0, kRowScale,
+                 false);
+        }
         x += (column.width + 1) * charWidth;
     }
     if (list.rows.empty()) {
@@ -572,9 +601,12 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
             } else {
                 cell = column.text(row);
             }
-            if (c != 1 || row.state != TrackRow::State::Broken) {
+            if (c == 0) {
+                cell = fitText(cell, column.width * charWidth, kRowScale);
+            } else if (c != 1 || row.state != TrackRow::State::Broken) {
                 cell = firstCharacters(cell, static_cast<size_t>(column.width));
             }
+            cell = x < listRight ? fitted(cell, x, listRight, kRowScale) : std::string();
             if (!cell.empty()) {
                 const bool broken = row.state == TrackRow::State::Broken && c > 0;
                 text(cell, broken ? 1.0f : r, broken ? 0.45f : g, broken ? 0.45f : b, 0.95f, x, y, kRowScale,
@@ -587,19 +619,20 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
     // The selected track: its picture and what the row says of it.
     if (!list.rows.empty()) {
         const TrackRow& row = list.rows[list.selected];
-        if (drawing && row.state != TrackRow::State::Broken) {
+        if (drawing && row.state != TrackRow::State::Broken && pictureRight - pictureLeft > 60.0) {
             drawPicture(row.path, pictureLeft, pictureBottom, pictureRight, pictureTop);
         }
         double y = pictureBottom - 25.0;
         // What stands beside the list never runs past the window's edge.
-        const double room = pictureRight - pictureLeft;
+        const double room = std::max(0.0, pictureRight - pictureLeft);
         text(fitText(row.name, room, 18.0), 1.0f, 1.0f, 1.0f, 0.95f, pictureLeft, y, 18.0, false);
         y -= 22.0;
         if (row.state == TrackRow::State::Broken) {
             text("This file cannot be read as a track", 1.0f, 0.45f, 0.45f, 0.95f, pictureLeft, y, kRowScale, false);
         } else if (row.state == TrackRow::State::Ready) {
-            text(row.bestTime == -1.0 ? "no best time yet" : "best " + formatRunTime(row.bestTime), 1.0f, 1.0f,
-                 1.0f, 0.9f, pictureLeft, y, kRowScale, false);
+            text(fitText(row.bestTime == -1.0 ? "no best time yet" : "best " + formatRunTime(row.bestTime), room,
+                         kRowScale),
+                 1.0f, 1.0f, 1.0f, 0.9f, pictureLeft, y, kRowScale, false);
             if (row.parSteps >= 0) {
                 y -= 20.0;
                 std::string parLine = "par " + formatRunTime(runTimeOfSteps(row.parSteps));
@@ -610,7 +643,7 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
                 float g;
                 float b;
                 medalColour(row.medal, r, g, b);
-                text(parLine, r, g, b, 0.95f, pictureLeft, y, kRowScale, false);
+                text(fitText(parLine, room, kRowScale), r, g, b, 0.95f, pictureLeft, y, kRowScale, false);
             }
             if (world) {
                 y -= 20.0;
@@ -620,10 +653,11 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
         }
     }
     if (!view.notice.empty() && std::chrono::steady_clock::now() < view.noticeUntil) {
-        text(view.notice, 1.0f, 0.45f, 0.45f, 0.95f, left, -h / 2.0 + 40.0, kRowScale, false);
+        text(fitted(view.notice, left, rightEdge, kRowScale), 1.0f, 0.45f, 0.45f, 0.95f, left, -h / 2.0 + 40.0,
+             kRowScale, false);
     }
-    text("Up/Down - choose   Enter - ride   Esc - back", 0.8f, 0.8f, 0.8f, 0.9f, left, -h / 2.0 + 15.0, kRowScale,
-         false);
+    text(fitted("Up/Down - choose   Enter - ride   D - demo   Esc - back", left, rightEdge, kRowScale), 0.8f, 0.8f,
+         0.8f, 0.9f, left, -h / 2.0 + 15.0, kRowScale, false);
 
     if (view.firstFrame) {
         view.firstFrame = false;

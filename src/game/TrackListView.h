@@ -3,7 +3,9 @@
 // folder with its best time, par and medal, the medals of the folder, and a
 // picture of the selected track drawn with the game's own textures and
 // drawing code, its start and finish marked. Up/Down (and a controller's
-// d-pad), PgUp/PgDown, Home/End move; Enter rides; Esc goes back.
+// d-pad), PgUp/PgDown, Home/End move; Enter rides; D plays the track's
+// demo; Esc goes back. The list stands opaque over the whole window, and
+// no text of it runs past the window's edge (cut with "…").
 //
 // Main thread, with the game's GL context current; the pictures are display
 // lists of their own, kept for the few tracks looked at last and deleted
@@ -14,7 +16,7 @@
 
 #include <string>
 
-enum class ListAction { Stay, Back, Ride };
+enum class ListAction { Stay, Back, Ride, Demo };
 
 // The draw call for a text (the game's overlay text, so tests see it).
 using ListTextDrawer = void (*)(const std::string& text, float r, float g, float b, float a, double x, double y,
@@ -30,7 +32,7 @@ bool trackListViewOpen();
 // `text`, which is also called when not drawing).
 ListAction trackListFrame(double w, double h, ListTextDrawer text, bool drawing);
 
-// The track Enter chose.
+// The track Enter (or D) chose.
 const std::string& chosenTrack();
 
 // The rows, for tests.

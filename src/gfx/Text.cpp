@@ -479,16 +479,18 @@ std::string fitText(const std::string& text, double width, double scale)
     if (textWidth(text, scale) <= width) {
         return text;
     }
-    // Whole characters while they and the dots fit.
+    // Whole characters while they and the ellipsis (one glyph of the
+    // font's Windows-1252 set) fit.
+    const std::string ellipsis = "\u2026";
     std::string fitted;
     for (size_t n = 1;; ++n) {
         const std::string longer = firstCharacters(text, n);
-        if (longer.size() == fitted.size() || textWidth(longer + "...", scale) > width) {
+        if (longer.size() == fitted.size() || textWidth(longer + ellipsis, scale) > width) {
             break;
         }
         fitted = longer;
     }
-    return fitted + "...";
+    return textWidth(fitted + ellipsis, scale) <= width ? fitted + ellipsis : fitted;
 }
 
 float glyphUnitsWidth(const std::string& text)

@@ -26,8 +26,9 @@ void freeTextFont();
 std::string fontCodes(const std::string& text);
 // The first `count` characters of UTF-8 `text`, never part of one.
 std::string firstCharacters(const std::string& text, size_t count);
-// `text` cut (by whole characters, with "...") to at most `width` at
-// `scale`; as it is when it fits or no font is built.
+// `text` cut (by whole characters, ending in "…", U+2026, which the font
+// draws as its Windows-1252 code 0x85) to at most `width` at `scale`; as it
+// is when it fits or no font is built; empty when not even "…" fits.
 std::string fitText(const std::string& text, double width, double scale);
 
 // The summed cell increments of `text`, in glyph units (added up in float),

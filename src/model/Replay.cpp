@@ -398,14 +398,15 @@ std::string fileNameOf(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string bestReplayPath(const std::string& trackPath)
+namespace {
+
+std::string besideTrack(const std::string& trackPath, const std::string& suffix)
 {
     const size_t slash = trackPath.find_last_of('/');
     const size_t dot = trackPath.find_last_of('.');
     const size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const size_t nameEnd = dot != std::string::npos && dot > nameStart ? dot : trackPath.size();
     const std::string stem = trackPath.substr(nameStart, nameEnd - nameStart);
-    const std::string suffix = ".replay";
     if (stem.size() + suffix.size() <= kMaxFileNameBytes) {
         return trackPath.substr(0, nameEnd) + suffix;
     }
@@ -418,4 +419,16 @@ std::string bestReplayPath(const std::string& trackPath)
         --keep;
     }
     return trackPath.substr(0, nameStart) + stem.substr(0, keep) + tag + suffix;
+}
+
+} // namespace
+
+std::string bestReplayPath(const std::string& trackPath)
+{
+    return besideTrack(trackPath, ".replay");
+}
+
+std::string demoReplayPath(const std::string& trackPath)
+{
+    return besideTrack(trackPath, ".demo");
 }

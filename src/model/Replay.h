@@ -105,6 +105,9 @@ inline constexpr size_t kMaxFileNameBytes = 255;
 // A track whose name leaves no room for the suffix gets a replay name cut
 // to kMaxFileNameBytes, ending in "~" and 16 hex digits of the whole name.
 std::string bestReplayPath(const std::string& trackPath);
+// The track's demo, a replay shipped beside it ("tracks/a.vlt" ->
+// "tracks/a.demo"), named as bestReplayPath names the best run.
+std::string demoReplayPath(const std::string& trackPath);
 
 // The file name of a path, without its folder.
 std::string fileNameOf(const std::string& path);

@@ -728,6 +728,7 @@ struct Ride {
         ++passes;
         if (passes == 1) {
             EXPECT_TRUE(gameMode);
+            EXPECT_TRUE(testRideActive) << "the ride's panels must say it is a test ride";
             track = trackPath;
             trackExisted = std::filesystem::exists(trackPath);
         }
@@ -923,6 +924,7 @@ TEST_F(EditorWindow, ATestRideComesBackToTheSameEditor)
         EXPECT_EQ(std::filesystem::path(Ride::track).parent_path().parent_path(), temp);
         EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(Ride::track).parent_path()));
         EXPECT_FALSE(gameMode);
+        EXPECT_FALSE(testRideActive);
         EXPECT_TRUE(*state == EditorState::now());
         EXPECT_TRUE(*picture == readPicture()) << "the picture changed over the ride";
         screenshot("after-ride");

@@ -7,10 +7,13 @@
 #include "StubHub.h"
 #include "Tracks.h"
 
+#include "game/Coach.h"
 #include "game/Game.h"
 #include "game/GameGhost.h"
 #include "game/GameSound.h"
 #include "game/GameWindow.h"
+#include "game/HudNotes.h"
+#include "gfx/Text.h"
 #include "game/TrackListView.h"
 #include "gfx/DisplayLists.h"
 #include "model/Globals.h"
@@ -58,6 +61,7 @@ double pictureCameraY = 0.0;
 int32_t pictureStep = 0;
 std::vector<std::function<void()>> mainQueue;
 std::vector<OverlayText> frameTexts;
+std::vector<OverlayText> lastOverlay;   // the last drawn frame's texts, under `published`
 std::chrono::steady_clock::time_point deadline;
 // The first drawn frame of a run and the first pass that saw a step.
 struct RunStart {
@@ -131,6 +135,7 @@ void loopHook(int32_t state)
             runStart.firstStepSeenAt = now;
         }
         if (!frameTexts.empty()) {
+            lastOverlay = frameTexts;
             lastTexts.clear();
             for (const auto& t : frameTexts) {
                 lastTexts.push_back(t.text);
@@ -200,6 +205,13 @@ bool textsInclude(const std::string& text)
 {
     std::lock_guard<std::mutex> lock(published);
     return std::find(lastTexts.begin(), lastTexts.end(), text) != lastTexts.end();
+}
+
+bool textsContain(const std::string& part)
+{
+    std::lock_guard<std::mutex> lock(published);
+    return std::any_of(lastTexts.begin(), lastTexts.end(),
+                       [&](const std::string& text) { return text.find(part) != std::string::npos; });
 }
 
 void key(int vk, bool down)
@@ -503,7 +515,7 @@ TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
             } else {
                 screenshot("game-replay.png");
             }
-            ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }, 15000ms));
+            ASSERT_TRUE(waitFor([] { return loopState == GameWatched; }, 15000ms));
         }
         EXPECT_EQ(stepCount.load(), finishedSteps);
 
@@ -528,7 +540,8 @@ TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
         screenshot("game-ghost.png");
 
         // The ghost's frame, on screen: its pixels change with G, bluish and
-        // see-through, and nothing else does but the panel's text.
+        // see-through, and nothing else does but the panel's text and G's
+        // state line.
         ASSERT_LT(static_cast<size_t>(step), ghostPath().poses.size());
         const GhostPose& pose = ghostPath().poses[static_cast<size_t>(step)];
         const int gx = static_cast<int>(pose.frameX - cameraX + 400.0);
@@ -542,7 +555,13 @@ TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
                 const size_t i = (static_cast<size_t>(599 - y) * 800 + x) * 4;
                 const bool differs = std::abs(withGhost[i] - without[i]) + std::abs(withGhost[i + 1] - without[i + 1]) +
                                          std::abs(withGhost[i + 2] - without[i + 2]) > 30;
-                const bool near = std::abs(x - gx) < 110 && std::abs(y - gy) < 110;
+                // The ghost with its name tag over the rider's head.
+                const bool near = std::abs(x - gx) < 110 && y - gy > -170 && y - gy < 110;
+                // G's state line ("Ghost off") stands in its band near the top.
+                const bool stateLine = y >= 100 && y < 145;
+                if (stateLine) {
+                    continue;
+                }
                 if (differs && near) {
                     ++changed;
                     bluish += withGhost[i + 2] >= withGhost[i];
@@ -560,6 +579,142 @@ TEST_F(GameDisplayTest, AFinishLeavesItsReplayToWatchAndAGhostToRace)
     });
     EXPECT_GT(finishedSteps, 0);
     EXPECT_EQ(storedBestTime(trackPath), runTimeOfSteps(finishedSteps));
+}
+
+namespace {
+
+// The last frame's texts that run past the window's edges, measured with the
+// game's font on the main thread ("" when none does).
+std::string textPastTheEdge()
+{
+    std::atomic<bool> done{false};
+    std::string past;
+    onMain([&] {
+        std::lock_guard<std::mutex> lock(published);
+        const double half = viewWidth.load() / 2.0;
+        for (const OverlayText& item : lastOverlay) {
+            if (item.text.empty() || item.scale <= 0.0) {
+                continue;
+            }
+            const double width = textWidth(item.text, item.scale);
+            const double left = item.centred ? item.x - width / 2.0 : item.x;
+            if (left < -half - 0.5 || left + width > half + 0.5) {
+                past = item.text;
+            }
+        }
+        done = true;
+    });
+    waitFor([&] { return done.load(); });
+    return past;
+}
+
+} // namespace
+
+// A new player's first minutes on the pack, on screen: the track's name,
+// the coach, a crash that says why and where, the demo with its keys, the
+// panel after it, the demo as the ghost, G's state line, and a list whose
+// texts stay inside the window and hide the run.
+TEST_F(GameDisplayTest, TheCoachTheCrashPanelTheDemoAndTheListReadOnScreen)
+{
+    const fs::path tracks = fs::path(VELTO_BINARY_DIR) / "tracks";
+    for (const char* file : {"01-stepping-stones.vlt", "01-stepping-stones.demo", "02-first-ride.vlt",
+                             "02-first-ride.demo", "par-times.txt"}) {
+        fs::copy_file(tracks / file, dir / file);
+    }
+    TestTrack own;
+    ASSERT_TRUE(writeTestTrack((dir / "03-a-track-of-my-own-whose-name-runs-on-and-on-and-on-past-any-column.vlt")
+                                   .string(),
+                               own));
+    trackPath = (dir / "01-stepping-stones.vlt").string();
+    showFPS = false;
+
+    play([&] {
+        // The name opens the run; the coach rides along on the first track.
+        ASSERT_TRUE(waitFor([] { return textsInclude("01-stepping-stones"); }));
+        screenshot("learn-track-name.png");
+        ASSERT_TRUE(startRiding());
+        EXPECT_TRUE(coach.on());
+        key(VK_UP, true);
+        ASSERT_TRUE(waitFor([] { return textsInclude("lean forward: hold \u2192"); }, 8000ms));
+        screenshot("learn-coach-lean-forward.png");
+        // Up alone flips the bike: the panel says why and rings the head.
+        ASSERT_TRUE(waitFor([] { return loopState == GameCrashed; }, 15000ms));
+        key(VK_UP, false);
+        EXPECT_TRUE(waitFor([] { return textsInclude("Your head hit the ground"); }));
+        EXPECT_TRUE(textsInclude("(mark)"));
+        std::this_thread::sleep_for(150ms);
+        screenshot("learn-crash-reason.png");
+        EXPECT_EQ(textPastTheEdge(), "");
+
+        // D plays the demo, its keys on screen; Esc ends on the panel that
+        // says what was watched.
+        tap('D');
+        ASSERT_TRUE(waitFor([] { return loopState == GameWatching && textsInclude("Demo"); }));
+        EXPECT_FALSE(coach.on());
+        ASSERT_TRUE(waitFor([] { return stepCount > 150; }));
+        screenshot("learn-demo.png");
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GameWatched; }));
+        EXPECT_TRUE(waitFor([] { return textsInclude("Demo") && !textsInclude("Best time!"); }));
+        std::this_thread::sleep_for(150ms);
+        screenshot("learn-after-demo.png");
+
+        // With no best run of the player's own, the demo is the ghost.
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return loopState == GameRunning; }));
+        EXPECT_TRUE(ghostIsDemo());
+        ASSERT_TRUE(waitFor([] { return stepCount > 120; }));
+        tap('G');
+        EXPECT_TRUE(waitFor([] { return textsInclude("Ghost off"); }));
+        tap('G');
+        EXPECT_TRUE(waitFor([] { return textsInclude("Ghost on"); }));
+        screenshot("learn-demo-ghost.png");
+
+        // The list: opaque over the run, every text inside the window.
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        tap('T');
+        ASSERT_TRUE(waitFor([] { return loopState == GameTrackList && listAllRead; }));
+        tap(VK_END);
+        std::this_thread::sleep_for(300ms);
+        EXPECT_FALSE(textsInclude("no apples left"));
+        EXPECT_EQ(textPastTheEdge(), "");
+        screenshot("learn-track-list.png");
+        // D on a track without a demo says so; on the first it plays.
+        tap('D');
+        EXPECT_TRUE(waitFor([] { return textsContain("whose-name-runs-on-and-on-and-on-past-any-column has no demo"); }));
+        EXPECT_EQ(loopState.load(), GameTrackList);
+        tap(VK_HOME);
+        tap('D');
+        ASSERT_TRUE(waitFor([] { return loopState == GameWatching && textsInclude("Demo"); }));
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GameWatched; }));
+        tap(VK_ESCAPE);
+        EXPECT_TRUE(waitFor([] { return loopState == GameQuit; }));
+    });
+}
+
+// The editor's test ride: its panel says so and offers only what works.
+TEST_F(GameDisplayTest, ATestRidesPanelSaysSo)
+{
+    TestTrack quick;
+    quick.finishX = quick.startX + 221.0 / 3.0 + 40.0;
+    quick.finishY = quick.startY - 113.0 / 3.0;
+    trackPath = (dir / "ride.vlt").string();
+    ASSERT_TRUE(writeTestTrack(trackPath, quick));
+    testRideActive = true;
+    play([&] {
+        ASSERT_TRUE(waitFor([] { return textsInclude("Test ride"); }));
+        ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }, 8000ms));
+        EXPECT_TRUE(waitFor([] { return textsInclude("Test ride: Esc goes back to the editor"); }));
+        EXPECT_FALSE(textsInclude("Best time!"));
+        std::this_thread::sleep_for(150ms);
+        screenshot("learn-test-ride-panel.png");
+        tap(VK_ESCAPE);
+        EXPECT_TRUE(waitFor([] { return loopState == GameQuit; }));
+    });
+    testRideActive = false;
+    EXPECT_EQ(storedBestTime(trackPath), -1.0);
 }
 
 TEST_F(GameDisplayTest, TheCloseBoxEndsTheGameAndTheNextGameRunsAfresh)

@@ -2,11 +2,16 @@
 // run without a window: gameFrame draws nothing and logs its texts.
 #include "GameTestSupport.h"
 
+#include "game/Coach.h"
 #include "game/Game.h"
 #include "game/GameGhost.h"
 #include "game/GameReplay.h"
+#include "game/GameSound.h"
 #include "game/GameWindow.h"
+#include "game/HudNotes.h"
 #include "game/PanelLines.h"
+#include "game/TrackListView.h"
+#include "model/ParTimes.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
@@ -40,6 +45,7 @@ protected:
         ASSERT_TRUE(queryPerformanceFrequency(perfFrequency));
         stepTicks = std::llround(static_cast<double>(perfFrequency) * 0.01);
         ASSERT_TRUE(setupWorld());
+        clearHudNotes();
         clearKeys();
         windowActive = true;
         frameDrawing = false;
@@ -58,6 +64,8 @@ protected:
         frameSceneDrawer = drawScene;
         frameTextLog = nullptr;
         windowActive = false;
+        testRideActive = false;
+        stopWatching();
         clearKeys();
         showFPS = false;
         std::filesystem::remove_all(dir);
@@ -247,7 +255,7 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
 {
     frame(GamePaused);
     EXPECT_EQ(texts(), (std::vector<std::string>{"00:00:00", "", "Paused", "Esc  -  exit", "Enter - restart",
-                                                 "Space - resume", "N - next track   T - track list"}));
+                                                 "Space - resume", "", "N - next track   T - track list"}));
     expectColour(find("Paused"), 0.1f, 0.1f, 0.8f, 0.7f);
     EXPECT_DOUBLE_EQ(find("Paused")->y, 20.0);
     EXPECT_DOUBLE_EQ(find("Paused")->scale, 30.0);
@@ -257,16 +265,21 @@ TEST_F(GameFrameTest, PanelsShowTheirLinesInPlace)
     EXPECT_DOUBLE_EQ(find("Space - resume")->y, -50.0);
     expectColour(find("Space - resume"), 0.0f, 0.0f, 0.0f, 0.7f);
     expectColour(find(""), 1.0f, 1.0f, 1.0f, 0.5f);
+    // The keys stand on a dark band of their own, drawn after everything.
+    EXPECT_EQ(log[log.size() - 2].text, "");
+    EXPECT_FLOAT_EQ(log[log.size() - 2].a, 0.7f);
+    EXPECT_GE(log[log.size() - 2].y, find("N - next track   T - track list")->y + 16.0);
 
     bestTime = runTimeOfSteps(100);   // a finish slower than the best
     stepCount = 200;
     stepResult = StepCrashed;
     frame(GameCrashed);
     EXPECT_EQ(texts(), (std::vector<std::string>{bestTimeText, "00:02:00", "", "Game over", "Esc  -  exit",
-                                                 "Enter - restart", "R - replay   G - ghost",
+                                                 "Enter - restart", "", "R - replay   G - ghost",
                                                  "N - next track   T - track list"}));
     expectColour(find("Game over"), 0.8f, 0.1f, 0.1f, 0.7f);
     // The keys of replays and the ghost stand under the panel, not in it.
+    ASSERT_NE(find("R - replay   G - ghost"), nullptr);
     EXPECT_LT(find("R - replay   G - ghost")->y + 16.0, -70.0);
 
     stepResult = StepFinished;
@@ -283,10 +296,12 @@ TEST_F(GameFrameTest, AddedLinesStandUnderThePanelsUntilARunStarts)
     stepResult = StepCrashed;
     frame(GameCrashed);
     const std::vector<std::string> shown = texts();
-    ASSERT_GE(shown.size(), 3u);
-    EXPECT_EQ(std::vector<std::string>(shown.end() - 3, shown.end()),
-              (std::vector<std::string>{"", "first again", "second"}));
-    EXPECT_LT(find("first again")->y + 16.0, find("R - replay   G - ghost")->y);
+    ASSERT_GE(shown.size(), 5u);
+    EXPECT_EQ(std::vector<std::string>(shown.end() - 5, shown.end()),
+              (std::vector<std::string>{"", "R - replay   G - ghost", "N - next track   T - track list",
+                                        "first again", "second"}));
+    ASSERT_NE(find("first again"), nullptr);
+    EXPECT_LT(find("first again")->y + 16.0, find("N - next track   T - track list")->y);
     EXPECT_DOUBLE_EQ(find("second")->y, find("first again")->y - 20.0);
     frame(GamePaused);
     EXPECT_LT(find("first again")->y + 16.0, find("Space - resume")->y);
@@ -458,7 +473,7 @@ void threadStep()
     stepResult = r;
 }
 
-TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPanel)
+TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndEndsOnAPanelSayingWhatWasWatched)
 {
     MessageRecorder messages;
     keyDown[VK_UP] = true;
@@ -492,9 +507,10 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
     keyDown[VK_SPACE] = true;
     EXPECT_EQ(frame(GameWatchPaused), GameWatching);
     keyDown[VK_ESCAPE] = true;
-    EXPECT_EQ(frame(GameWatching), GameCrashed);
-    EXPECT_EQ(frame(GameCrashed), GameCrashed);   // Esc was let go, no quit
-    EXPECT_NE(find("Game over"), nullptr);
+    EXPECT_EQ(frame(GameWatching), GameWatched);
+    EXPECT_EQ(frame(GameWatched), GameWatched);   // Esc was let go, no quit
+    EXPECT_EQ(find("Game over"), nullptr);
+    EXPECT_NE(find("You watched your run: crashed at 00:00:40"), nullptr);
 
     // Watched to its end: the same ride, then the end panel again. Nothing
     // is written: no best time, no replay.
@@ -504,7 +520,7 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
         threadStep();
     }
     EXPECT_EQ(simMoto->position.x, riddenX);
-    EXPECT_EQ(frame(GameWatching), GameCrashed);
+    EXPECT_EQ(frame(GameWatching), GameWatched);
     stepResult = StepFinished;
     keyDown['R'] = true;
     ASSERT_EQ(frame(GameFinished), GameWatching);
@@ -512,7 +528,7 @@ TEST_F(GameFrameTest, WatchingRidesTheRecordedKeysPausesAndComesBackToTheEndPane
         threadStep();
     }
     stepResult = StepFinished;
-    EXPECT_EQ(frame(GameWatching), GameFinished);
+    EXPECT_EQ(frame(GameWatching), GameWatched);
     EXPECT_EQ(storedBestTime(path), -1.0);
     EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
     EXPECT_TRUE(messages.messages.empty());
@@ -721,6 +737,282 @@ TEST_F(GameFrameTest, SetupWorldPutsTheCameraAtTheStartAndTheViewBackToTheModeSi
     EXPECT_EQ(cameraCentre.x, track.startX);
     EXPECT_EQ(cameraCentre.y, track.startY);
     EXPECT_EQ(cameraLead.load(), -0.25);
+}
+
+namespace {
+
+// Rides the fixture's track with Up held until the run ends.
+int32_t throttleToTheEnd()
+{
+    keyDown[VK_UP] = true;
+    while (stepResult.load() == StepRunning && stepCount.load() < 3000) {
+        threadStep();
+    }
+    keyDown[VK_UP] = false;
+    return stepResult.load();
+}
+
+HudClock::time_point fakeNow;
+HudClock::time_point readFakeNow()
+{
+    return fakeNow;
+}
+
+} // namespace
+
+TEST_F(GameFrameTest, DPlaysTheDemoWithItsKeysAndTheDemoIsTheGhostUntilABestRunOfOnesOwn)
+{
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    ASSERT_EQ(throttleToTheEnd(), StepFinished);
+    const int32_t demoSteps = stepCount.load();
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    // The run becomes the track's demo; the player has no best run.
+    ASSERT_TRUE(writeReplayFile((dir / "track.demo").string(), lastRunReplay()));
+    std::filesystem::remove(dir / "track.replay");
+    ASSERT_TRUE(restartRun());
+    ASSERT_TRUE(ghostReady());
+    EXPECT_TRUE(ghostIsDemo());
+    EXPECT_STREQ(ghostName(), "Demo");
+
+    frame(GamePaused);
+    EXPECT_NE(find("N - next track   T - track list   D - demo"), nullptr);
+    keyDown['D'] = true;
+    ASSERT_EQ(frame(GamePaused), GameWatching);
+    EXPECT_FALSE(coach.on());
+    for (int i = 0; i < 10; ++i) {
+        threadStep();
+    }
+    frame(GameWatching);
+    EXPECT_NE(find("Demo"), nullptr);
+    EXPECT_NE(find("The demo: how this track is ridden   Esc - stop   Enter - ride"), nullptr);
+    EXPECT_NE(find("held \u2191"), nullptr);
+    EXPECT_EQ(find("held \u2190"), nullptr);
+    while (stepResult.load() == StepRunning && stepCount.load() < demoSteps) {
+        threadStep();
+    }
+    EXPECT_EQ(frame(GameWatching), GameWatched);
+    frame(GameWatched);
+    EXPECT_NE(find("You watched the demo: finished in " + formatRunTime(runTimeOfSteps(demoSteps))), nullptr);
+    EXPECT_NE(find("R - replay   D - demo   G - ghost"), nullptr);
+    EXPECT_NE(find("Demo"), nullptr);
+    EXPECT_EQ(find("Best time!"), nullptr);
+    EXPECT_EQ(find("Finished"), nullptr);
+
+    // A track changed since has no demo: not to watch, not as the ghost,
+    // even where the change (a rock far off the way) leaves the ride as it was.
+    TestTrack changed = track;
+    changed.polygons.push_back({{2500.0, 300.0}, {2550.0, 300.0}, {2525.0, 350.0}});
+    ASSERT_TRUE(writeTestTrack(path, changed));
+    keyDown['D'] = true;
+    EXPECT_EQ(frame(GameWatched), GameWatched);
+    EXPECT_EQ(panelLines(), std::vector<std::string>{"This version of the track has no demo."});
+    EXPECT_FALSE(replayDriving);
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(ghostReady());
+    frame(GamePaused);
+    EXPECT_NE(find("N - next track   T - track list"), nullptr) << "no D for a demo of another version";
+    std::filesystem::remove(dir / "track.demo");
+    keyDown['D'] = true;
+    EXPECT_EQ(frame(GamePaused), GamePaused);
+    EXPECT_EQ(panelLines(), std::vector<std::string>{"This track has no demo."});
+
+    // Once the player has a best run, that is the ghost.
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(writeReplayFile((dir / "track.demo").string(), lastRunReplay()));
+    ASSERT_TRUE(writeReplayFile((dir / "track.replay").string(), lastRunReplay()));
+    ASSERT_TRUE(restartRun());
+    ASSERT_TRUE(ghostReady());
+    EXPECT_FALSE(ghostIsDemo());
+    EXPECT_STREQ(ghostName(), "Your best");
+}
+
+TEST_F(GameFrameTest, LeavingAReplayOfANewBestSaysWhatWasWatchedAndNeverBestTime)
+{
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    ASSERT_EQ(throttleToTheEnd(), StepFinished);
+    const int32_t steps = stepCount.load();
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    frame(GameFinished);
+    EXPECT_NE(find("Best time!"), nullptr);   // the run's own panel
+
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameFinished), GameWatching);
+    for (int i = 0; i < steps / 2; ++i) {
+        threadStep();
+    }
+    keyDown[VK_ESCAPE] = true;
+    ASSERT_EQ(frame(GameWatching), GameWatched);
+    frame(GameWatched);
+    EXPECT_EQ(find("Best time!"), nullptr);
+    EXPECT_EQ(find("Finished"), nullptr);
+    EXPECT_NE(find("Replay"), nullptr);
+    EXPECT_NE(find("You watched your run: finished in " + formatRunTime(runTimeOfSteps(steps))), nullptr);
+    keyDown[VK_RETURN] = true;
+    EXPECT_EQ(frame(GameWatched), GameRestart);
+}
+
+TEST_F(GameFrameTest, ATestRideSaysSoKeepsNoBestTimeAndOffersOnlyWhatWorksThere)
+{
+    testRideActive = true;
+    track.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    ASSERT_EQ(throttleToTheEnd(), StepFinished);
+    ASSERT_EQ(frame(GameRunning), GameFinished);
+    frame(GameFinished);
+    EXPECT_EQ(find("Best time!"), nullptr);
+    EXPECT_EQ(storedBestTime(path), -1.0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "track.replay"));
+    EXPECT_NE(find("Test ride: Esc goes back to the editor"), nullptr);
+    EXPECT_NE(find("R - replay"), nullptr);
+    EXPECT_EQ(find("N - next track   T - track list"), nullptr);
+    for (const int key : {'B', 'N', 'T', 'D'}) {
+        keyDown[key] = true;
+        EXPECT_EQ(frame(GameFinished), GameFinished) << static_cast<char>(key);
+        keyDown[key] = false;
+    }
+    keyDown['R'] = true;
+    EXPECT_EQ(frame(GameFinished), GameWatching);
+    keyDown[VK_ESCAPE] = true;
+    EXPECT_EQ(frame(GameWatching), GameWatched);
+    frame(GameWatched);
+    EXPECT_NE(find("R - replay"), nullptr);
+    EXPECT_EQ(find("N - next track   T - track list"), nullptr);
+
+    frame(GamePaused);
+    EXPECT_NE(find("Test ride: Esc goes back to the editor"), nullptr);
+    for (const int key : {'N', 'T', 'D'}) {
+        keyDown[key] = true;
+        EXPECT_EQ(frame(GamePaused), GamePaused) << static_cast<char>(key);
+        keyDown[key] = false;
+    }
+    testRideActive = false;
+}
+
+TEST_F(GameFrameTest, TheTrackNameOpensEachRunAndGAndMSayWhatTheyDidForTwoSeconds)
+{
+    fakeNow = HudClock::now();
+    hudNow = readFakeNow;
+    ASSERT_TRUE(restartRun());
+    fakeNow += std::chrono::seconds(5);   // no frame yet: the name waits for one
+    frame(GameRunning);
+    EXPECT_NE(find("track"), nullptr);
+    fakeNow += std::chrono::milliseconds(1900);
+    frame(GameRunning);
+    EXPECT_NE(find("track"), nullptr);
+    fakeNow += std::chrono::milliseconds(200);
+    frame(GameRunning);
+    EXPECT_EQ(find("track"), nullptr);
+
+    keyDown['G'] = true;
+    frame(GameRunning);
+    EXPECT_NE(find("Ghost off"), nullptr);
+    keyDown['G'] = true;
+    frame(GamePaused);
+    EXPECT_NE(find("Ghost on"), nullptr);
+    EXPECT_EQ(find("Ghost off"), nullptr);
+    toggleSound();
+    frame(GamePaused);
+    EXPECT_NE(find("Sound off"), nullptr);
+    EXPECT_EQ(find("Ghost on"), nullptr);
+    toggleSound();
+    frame(GamePaused);
+    EXPECT_NE(find("Sound on"), nullptr);
+    fakeNow += std::chrono::milliseconds(2100);
+    frame(GamePaused);
+    EXPECT_EQ(find("Sound on"), nullptr);
+
+    // The track list hides the run: no clock, no best time, no notes.
+    bestTime = runTimeOfSteps(500);
+    toggleSound();
+    toggleSound();
+    openTrackListView(path);
+    frame(GameTrackList);
+    EXPECT_EQ(find("00:00:00"), nullptr);
+    EXPECT_EQ(find(bestTimeText), nullptr);
+    EXPECT_EQ(find("Sound on"), nullptr);
+    closeTrackListView();
+    hudNow = [] { return HudClock::now(); };
+}
+
+TEST_F(GameFrameTest, TheCrashPanelSaysWhatEndedTheRunAndMarksWhereTheHeadWas)
+{
+    keyDown[VK_LEFT] = true;
+    ASSERT_EQ(throttleToTheEnd(), StepCrashed);
+    keyDown[VK_LEFT] = false;
+    const double headX = shownMoto->head->position.x;
+    const double headY = shownMoto->head->position.y;
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+    frame(GameCrashed);
+    const OverlayText* reason = find("Your head hit the ground");
+    ASSERT_NE(reason, nullptr);
+    EXPECT_GT(reason->y, -70.0);   // inside the panel, under its keys
+    EXPECT_LT(reason->y, find("Enter - restart")->y);
+    const OverlayText* mark = find("(mark)");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_DOUBLE_EQ(mark->x, headX - cameraCentre.x);
+    EXPECT_DOUBLE_EQ(mark->y, headY - cameraCentre.y);
+    EXPECT_NE(find("Game over"), nullptr);
+
+    keyDown[VK_RETURN] = true;
+    ASSERT_EQ(frame(GameCrashed), GameRestart);
+    track.startY = kWorldTop - 10.0;
+    ASSERT_TRUE(writeTestTrack(path, track));
+    ASSERT_TRUE(restartRun());
+    threadStep();
+    ASSERT_EQ(stepResult.load(), StepCrashed);
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+    frame(GameCrashed);
+    EXPECT_NE(find("You left the world"), nullptr);
+    EXPECT_EQ(find("Your head hit the ground"), nullptr);
+    stepResult = StepFinished;
+    frame(GameFinished);
+    EXPECT_EQ(find("(mark)"), nullptr);
+}
+
+TEST_F(GameFrameTest, TheCoachRidesAlongOnTheFirstPackTracksOnlyAndNeverInAReplay)
+{
+    // A folder whose par index names its tracks: the pack's.
+    std::vector<ParTime> pars;
+    for (const char* name : {"01-a.vlt", "05-b.vlt"}) {
+        ASSERT_TRUE(writeTestTrack((dir / name).string(), track));
+        uint64_t digest = 0;
+        ASSERT_TRUE(trackDigest((dir / name).string(), digest));
+        pars.push_back({name, digest, 1000});
+    }
+    ASSERT_TRUE(writeParTimes((dir / kParFileName).string(), pars));
+    switchTrack((dir / "01-a.vlt").string());
+    ASSERT_TRUE(restartRun());
+    EXPECT_TRUE(coach.on());
+    // Standing still long enough, the coach speaks in the running frames.
+    // (The bike settles on the ground in its first second or so.)
+    for (int32_t i = 0; i <= kCoachStillSteps + 200 && find("hold \u2191 to ride") == nullptr; ++i) {
+        threadStep();
+        frame(GameRunning);
+    }
+    EXPECT_NE(find("hold \u2191 to ride"), nullptr);
+    stepResult = StepCrashed;
+    ASSERT_EQ(frame(GameRunning), GameCrashed);
+    EXPECT_FALSE(coach.on());
+    keyDown['R'] = true;
+    ASSERT_EQ(frame(GameCrashed), GameWatching);
+    EXPECT_FALSE(coach.on());
+
+    switchTrack((dir / "05-b.vlt").string());
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(coach.on());
+    // A player's own track called 01 is not the pack's.
+    TestTrack own = track;
+    own.startX = 5.0;
+    ASSERT_TRUE(writeTestTrack((dir / "01-a.vlt").string(), own));
+    switchTrack((dir / "01-a.vlt").string());
+    ASSERT_TRUE(restartRun());
+    EXPECT_FALSE(coach.on());
+    switchTrack(path);
 }
 
 TEST(GameTexts, ApplesLeft)

@@ -551,6 +551,6 @@ TEST_F(PhysicsThreadTest, WatchingAgainWaitsForAStepStillRidingTheLastReplay)
     while (state == GameWatching && std::chrono::steady_clock::now() < watchEnd) {
         runFrames(50ms);
     }
-    EXPECT_EQ(state, GameFinished);
+    EXPECT_EQ(state, GameWatched);
     EXPECT_EQ(stepCount.load(), ridden);
 }

@@ -216,6 +216,12 @@ TEST(Replay, TracksOfLongNamesKeepTheirBestReplay)
     // Names cut alike stay apart; short ones keep the plain name.
     EXPECT_NE(bestReplayPath(std::string(260, 'a') + "1.vlt"), bestReplayPath(std::string(260, 'a') + "2.vlt"));
     EXPECT_EQ(bestReplayPath(std::string(244, 'a') + ".vlt"), std::string(244, 'a') + ".replay");
+    // The demo beside a track is named alike, and never as its best run.
+    EXPECT_EQ(demoReplayPath("tracks/a.vlt"), "tracks/a.demo");
+    const std::string cut = demoReplayPath(std::string(260, 'a') + ".vlt");
+    EXPECT_LE(cut.size(), kMaxFileNameBytes);
+    EXPECT_EQ(cut.substr(cut.size() - 5), ".demo");
+    EXPECT_NE(cut, bestReplayPath(std::string(260, 'a') + ".vlt"));
     size_t files = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.file(""))) {
         ++files;

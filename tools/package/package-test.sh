@@ -201,6 +201,9 @@ say "play the older version once (start window, Esc)"
 start_game older
 quit_game older
 [ -f "$root$home/tracks/02-first-ride.vlt" ] || fail "the launcher made no copy of the tracks in the home folder"
+[ -f "$root/usr/lib/velto/tracks/02-first-ride.demo" ] || fail "the package ships no demos beside its tracks"
+cmp -s "$root/usr/lib/velto/tracks/02-first-ride.demo" "$root$home/tracks/02-first-ride.demo" \
+  || fail "the launcher did not copy the demos with the tracks"
 [ ! -e "$root$home/tracks/$new_track" ] || fail "$new_track was there before the upgrade"
 
 # The player's data, as the game writes it: a best time of 9.67 s in the

@@ -2,7 +2,8 @@
 // into OUTDIR, one ".vlt" file per track, after checking every design. With
 // REPLAYDIR (the pack's proof runs, NAME.replay) it also writes the par
 // index OUTDIR/par-times.txt (model/ParTimes.h): each track's par is its
-// proof run's time rounded up to a whole second. A proof run that does not
+// proof run's time rounded up to a whole second, and ships each proof run
+// beside its track as OUTDIR/NAME.demo, the track's demo. A proof run that does not
 // finish the track as written gives it no par, and fails the run.
 //
 // A track whose file already holds the same track (everything but the best
@@ -183,6 +184,12 @@ int main(int argc, char** argv)
                 status = 1;
             } else {
                 pars.push_back(ParTime{design.name + ".vlt", digest, parOfProof(replay.steps)});
+                // The proof run ships beside its track as the track's demo.
+                const std::string demo = demoReplayPath(path);
+                if (contents(demo) != formatReplay(replay) && !writeReplayFile(demo, replay)) {
+                    std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), demo.c_str());
+                    status = 1;
+                }
             }
         }
     }
