@@ -350,7 +350,7 @@ TrackDesign bothEnds()
 TrackDesign roundTheRoom()
 {
     TrackDesign t;
-    t.name = "08-round-the-room";
+    t.name = "06-round-the-room";
     // A long descent for speed, then a round room: the apples hang under its
     // roof, so the bike rides up the wall and upside down across the ceiling.
     constexpr double kRadius = 650.0;
@@ -529,7 +529,7 @@ TrackDesign descent()
 TrackDesign stalactites()
 {
     TrackDesign t;
-    t.name = "11-stalactites";
+    t.name = "05-stalactites";
     t.sharpCorners = true;
     // A cave whose roof hangs down in sharp points, their tips just over the
     // head of a bike that rides level: a jump or a wheelie beneath one is a
