@@ -584,7 +584,7 @@ TEST_F(EditorWindow, KeysActOncePerKeyDownAndTheCloseBoxAsksToSave)
 // a ground with a hole, a block inside the hole, apples.
 std::string shippedTrack()
 {
-    const auto path = std::filesystem::path(VELTO_BINARY_DIR) / "tracks" / "05-jumps.vlt";
+    const auto path = std::filesystem::path(VELTO_BINARY_DIR) / "tracks" / "08-jumps.vlt";
     if (std::filesystem::exists(path)) {
         return path.string();
     }

@@ -121,7 +121,7 @@ TrackDesign steppingStones()
 TrackDesign slalom()
 {
     TrackDesign t;
-    t.name = "07-slalom";
+    t.name = "09-slalom";
     Profile p(-2900.0, 500.0);
     p.to(-2800.0, 500.0).to(-2700.0, 0.0).to(-1500.0, 0.0);
     double x = -1500.0;
@@ -150,13 +150,13 @@ TrackDesign slalom()
 TrackDesign overhang()
 {
     TrackDesign t;
-    t.name = "06-overhang";
+    t.name = "07-overhang";
     Profile p(-900.0, 500.0);
-    p.to(-800.0, 500.0).to(-700.0, 0.0).to(1900.0, 0.0).to(2400.0, 250.0).to(3000.0, 250.0)
-        .to(3010.0, 100.0).to(3500.0, 0.0).to(4200.0, 0.0).to(4400.0, 400.0).to(4500.0, 400.0);
+    p.to(-800.0, 500.0).to(-700.0, 0.0).to(1800.0, 0.0).ease(2400.0, 250.0, 12).to(3000.0, 250.0)
+        .ease(3600.0, 0.0, 12).to(4200.0, 0.0).to(4400.0, 400.0).to(4500.0, 400.0);
     t.polygons.push_back(p.solid(-600.0));
     // a rock hanging low over the road
-    t.polygons.push_back({{750.0, 250.0}, {1000.0, 215.0}, {1500.0, 220.0}, {1650.0, 300.0},
+    t.polygons.push_back({{750.0, 280.0}, {1000.0, 250.0}, {1500.0, 255.0}, {1650.0, 330.0},
                           {1700.0, 700.0}, {650.0, 700.0}});
     // the lip over the platform's far end, with an apple tucked beneath it
     t.polygons.push_back({{2650.0, 470.0}, {3150.0, 450.0}, {3150.0, 650.0}, {2700.0, 600.0}});
@@ -173,7 +173,7 @@ TrackDesign overhang()
 TrackDesign jumps()
 {
     TrackDesign t;
-    t.name = "05-jumps";
+    t.name = "08-jumps";
     Profile p(-900.0, 500.0);
     p.to(-800.0, 500.0).to(-700.0, 0.0).to(600.0, 0.0).to(900.0, 100.0)
         // first gap, with a way out of the pit for a short jump
@@ -197,7 +197,7 @@ TrackDesign jumps()
 TrackDesign deepTunnel()
 {
     TrackDesign t;
-    t.name = "09-deep-tunnel";
+    t.name = "11-deep-tunnel";
     Profile floor(-900.0, 600.0);
     floor.to(0.0, 600.0).ease(1200.0, 0.0, 20).ease(1600.0, -120.0).ease(2000.0, 0.0).to(2700.0, 0.0)
         .ease(3300.0, 300.0, 16).to(3700.0, 300.0).ease(4100.0, 200.0).to(4600.0, 200.0)

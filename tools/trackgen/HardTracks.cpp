@@ -350,15 +350,15 @@ TrackDesign bothEnds()
 TrackDesign roundTheRoom()
 {
     TrackDesign t;
-    t.name = "08-round-the-room";
+    t.name = "06-round-the-room";
     // A long descent for speed, then a round room: the apples hang under its
     // roof, so the bike rides up the wall and upside down across the ceiling.
     constexpr double kRadius = 650.0;
-    constexpr double kTunnel = 280.0;
+    constexpr double kTunnel = 340.0;
     const double cx = 3600.0;
     Line road(-7200.0, 3200.0);
-    road.to(-7100.0, 3200.0).to(-7000.0, 2700.0).to(-6400.0, 2700.0).ease(-3000.0, 1000.0, 20)
-        .ease(0.0, 0.0, 20).to(1500.0, 0.0);
+    road.to(-7100.0, 3200.0).to(-7000.0, 2700.0).to(-6400.0, 2700.0).ease(0.0, 0.0, 40)
+        .to(1500.0, 0.0);
     t.polygons.push_back(road.solid(-1000.0));
     // the rock round the tunnel and the room: from the tunnel's roof, along
     // the room's wall over the top and down to its lowest point, then back
@@ -384,7 +384,7 @@ TrackDesign roundTheRoom()
         t.apples.push_back({cx + (kRadius - 80.0) * vmath::cosine(a), kRadius + (kRadius - 80.0) * vmath::sine(a)});
     }
     t.finish = {cx - kRadius + 80.0, kRadius + 60.0};
-    t.route = {{-3000.0, 1060.0}, {0.0, 60.0}, {cx, 60.0}, {cx + kRadius - 80.0, kRadius},
+    t.route = {{-3000.0, road.at(-3000.0) + 60.0}, {0.0, 60.0}, {cx, 60.0}, {cx + kRadius - 80.0, kRadius},
                t.apples[0], t.apples[1], t.apples[2], t.finish};
     return t;
 }
@@ -529,7 +529,7 @@ TrackDesign descent()
 TrackDesign stalactites()
 {
     TrackDesign t;
-    t.name = "11-stalactites";
+    t.name = "05-stalactites";
     t.sharpCorners = true;
     // A cave whose roof hangs down in sharp points, their tips just over the
     // head of a bike that rides level: a jump or a wheelie beneath one is a

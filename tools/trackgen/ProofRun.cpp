@@ -249,8 +249,9 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
         options.push_back(KeySpace | KeyUp);
     }
     const auto& route = design.route;
-    // The run changes keys kMaxShift steps into a segment; its copies change
-    // them anywhere from 0 to 2 * kMaxShift steps in.
+    // The run changes keys `shift` steps into a segment; its copies change
+    // them anywhere from 0 to 2 * shift steps in.
+    const int shift = std::clamp(settings.shift, 0, segment / 2);
     std::mt19937 random(777u);
     const int riders = 1 + std::max(0, settings.shiftedCopies);
     std::vector<Choice> arena;
@@ -259,7 +260,7 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
     const int layers = settings.maxSeconds * 100 / segment;
     int found = -1;
     int foundSteps = 0;
-    std::vector<int> lags(riders, kMaxShift);
+    std::vector<int> lags(riders, shift);
     for (int layer = 0; layer < layers && found < 0; ++layer) {
         const double seconds = (layer + 1) * segment * kStepSeconds;
         const double budget = 2.0 + settings.changesPerSecond * seconds;
@@ -271,9 +272,9 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
                     continue;
                 }
                 for (int r = 1; r < riders; ++r) {
-                    lags[r] = change ? static_cast<int>(random() % (2 * kMaxShift + 1)) : 0;
+                    lags[r] = change ? static_cast<int>(random() % static_cast<uint32_t>(2 * shift + 1)) : 0;
                 }
-                lags[0] = change ? kMaxShift : 0;
+                lags[0] = change ? shift : 0;
                 Node child;
                 child.riders = node.riders;
                 int alive = 0;
@@ -375,7 +376,7 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
         if (i == 0) {
             replay.changes.push_back({0, keys[0]});
         } else if (keys[i] != keys[i - 1]) {
-            replay.changes.push_back({static_cast<uint64_t>(i * segment + kMaxShift), keys[i]});
+            replay.changes.push_back({static_cast<uint64_t>(static_cast<int>(i) * segment + shift), keys[i]});
         }
     }
     // Ridden again from the start, as velto-sim and the game will.
@@ -423,6 +424,111 @@ bool polishProofRun(const std::string& trackFile, Replay& replay, int passes, in
                     moved = true;
                     improved = true;
                 }
+            }
+        }
+        if (!moved) {
+            break;
+        }
+    }
+    return improved;
+}
+
+namespace {
+
+// How well a run bears shifts of up to `maxShift` steps: the share of
+// shifted rides (two sets of draws, neither the measure's) that finish, plus
+// a little for how far the others get, so that a search can climb.
+double hardiness(const std::string& trackFile, const Replay& replay, int maxShift)
+{
+    const int32_t maxSteps = replay.steps + 500;
+    double total = 0.0;
+    int rides = 0;
+    std::vector<int> offsets(replay.changes.size());
+    for (uint32_t seed : {4242u, 9001u}) {
+        std::mt19937 random(seed);
+        for (int t = 0; t < kShiftTries; ++t) {
+            for (int& offset : offsets) {
+                offset = static_cast<int>(random() % static_cast<uint32_t>(2 * maxShift + 1)) - maxShift;
+            }
+            const RideResult ride = rideChanges(trackFile, shiftedChanges(replay.changes, offsets), maxSteps);
+            total += ride.result == StepFinished ? 1.0
+                                                 : 0.3 * std::min(1.0, static_cast<double>(ride.steps) / replay.steps);
+            ++rides;
+        }
+    }
+    return total / rides;
+}
+
+} // namespace
+
+bool hardenProofRun(const std::string& trackFile, Replay& replay, int maxShift, int passes, bool turns)
+{
+    std::vector<uint8_t> options = {KeyUp, KeyUp | KeyLeft, KeyUp | KeyRight, 0, KeyLeft, KeyRight,
+                                    KeyDown, KeyDown | KeyLeft, KeyDown | KeyRight};
+    if (turns) {
+        options.push_back(KeySpace);
+        options.push_back(KeySpace | KeyUp);
+    }
+    double best = hardiness(trackFile, replay, maxShift);
+    bool improved = false;
+    std::mt19937 random(99u);
+    auto tryCandidate = [&](Replay candidate) {
+        const RideResult ride = rideChanges(trackFile, candidate.changes, replay.steps + 500);
+        if (ride.result != StepFinished) {
+            return false;
+        }
+        candidate.steps = ride.steps;
+        trimToSteps(candidate);
+        if (!keyRuleBreach(candidate.changes, candidate.steps).empty()) {
+            return false;
+        }
+        const double score = hardiness(trackFile, candidate, maxShift);
+        if (score <= best) {
+            return false;
+        }
+        best = score;
+        replay = candidate;
+        improved = true;
+        std::fprintf(stderr, "  %.3f (%zu changes, %d steps)\n", best, replay.changes.size(), replay.steps);
+        return true;
+    };
+    for (int pass = 0; pass < passes; ++pass) {
+        bool moved = false;
+        std::vector<size_t> order;
+        for (size_t i = 1; i < replay.changes.size(); ++i) {
+            order.push_back(i);
+        }
+        std::shuffle(order.begin(), order.end(), random);
+        for (size_t i : order) {
+            if (i >= replay.changes.size()) {
+                continue;
+            }
+            // drop the change
+            {
+                Replay candidate = replay;
+                candidate.changes.erase(candidate.changes.begin() + static_cast<long>(i));
+                if (tryCandidate(candidate)) {
+                    moved = true;
+                    continue;
+                }
+            }
+            for (int delta : {-16, -10, -6, -3, -1, 1, 3, 6, 10, 16}) {
+                Replay candidate = replay;
+                const int64_t step = static_cast<int64_t>(candidate.changes[i].step) + delta;
+                if (step <= static_cast<int64_t>(candidate.changes[i - 1].step) ||
+                    (i + 1 < candidate.changes.size() && step >= static_cast<int64_t>(candidate.changes[i + 1].step))) {
+                    continue;
+                }
+                candidate.changes[i].step = static_cast<uint64_t>(step);
+                moved = tryCandidate(candidate) || moved;
+            }
+            for (uint8_t keys : options) {
+                if (keys == replay.changes[i].keys || keys == replay.changes[i - 1].keys) {
+                    continue;
+                }
+                Replay candidate = replay;
+                candidate.changes[i].keys = keys;
+                moved = tryCandidate(candidate) || moved;
             }
         }
         if (!moved) {

@@ -31,6 +31,9 @@ inline constexpr int kMaxShift = 2;
 // A person's timing: every key change off by up to 5 steps (50 ms) either
 // way. The pack's difficulty is the shift share at this shift.
 inline constexpr int kPersonShift = 5;
+// Between the two: every key change off by up to 3 steps (30 ms), the least
+// a person's timing on every pack track must bear.
+inline constexpr int kMiddleShift = 3;
 
 struct RideResult {
     int32_t result = 0;   // StepRunning, StepFinished or StepCrashed
@@ -72,6 +75,9 @@ struct RiderSettings {
     // at random within the shift; the search favours runs that they finish
     // too. None: the run alone.
     int shiftedCopies = 4;
+    // How far the copies' key changes stray: up to this many steps early or
+    // late (at most half a segment).
+    int shift = kMaxShift;
 };
 
 // Searches for a proof run of `design`, written as the track file
@@ -87,3 +93,10 @@ bool findProofRun(const TrackDesign& design, const std::string& trackFile, const
 // `passes` rounds over all changes. True when it moved any. The shift share
 // judged is the one at `maxShift`.
 bool polishProofRun(const std::string& trackFile, Replay& replay, int passes = 3, int maxShift = kMaxShift);
+
+// A stronger polish for a person's timing: moves key changes by 1 to 16
+// steps, drops them or changes their keys wherever the run then bears shifts
+// of up to `maxShift` steps better (judged on other draws than the
+// measure's), keeping the key rules and the finish; `turns` lets Space be
+// tried. At most `passes` rounds. True when it changed anything.
+bool hardenProofRun(const std::string& trackFile, Replay& replay, int maxShift, int passes, bool turns);

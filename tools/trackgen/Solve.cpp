@@ -4,17 +4,23 @@
 //       finds, for each track (or the ones named), a run a person could ride
 //       (ProofRun.h) with nine rider settings, keeps the one that
 //       tolerates most shift, polishes its timing, and writes it as the replay OUTDIR/NAME.replay.
-//   velto-tracksolve --segment S OUTDIR [NAME...]
-//       the same with only the settings that hold keys S steps (10, 20, 30).
+//   velto-tracksolve [--segment S] [--style I] [--shift S] OUTDIR [NAME...]
+//       the same with only the settings that hold keys S steps (10, 20, 30),
+//       only the style I (0 to 2: cheap changes, dear changes, shifted copies
+//       along), and copies and polish shifted by up to S steps (default 2).
 //   velto-tracksolve [--shift S] --polish REPLAYDIR [NAME...]
 //       polishes the timing of the replays REPLAYDIR/NAME.replay in place,
 //       judged by the shift share at S steps (default 2; 5 is a person's
 //       timing).
+//   velto-tracksolve [--shift S] --harden REPLAYDIR [NAME...]
+//       the same with more moves (shift by 1 to 16 steps, drop a change,
+//       change its keys), judged by how far shifted rides get; the replay
+//       may be of an earlier version of the track, and is written for this one.
 //   velto-tracksolve --measure REPLAYDIR [NAME...]
 //       rides the replays REPLAYDIR/NAME.replay and prints, per track, its
 //       edges, proof time, key changes a second and shift shares: every key
-//       change moved by up to 2 steps, and by up to 5 steps (a person's
-//       timing, the pack's difficulty).
+//       change moved by up to 2 steps, by up to 3, and by up to 5 steps (a
+//       person's timing, the pack's difficulty).
 //
 // A development tool: the replays it writes are checked in as
 // tests/data/tracks/NAME.replay. Exit status 1 when a track has no run.
@@ -44,7 +50,8 @@ size_t edgesOf(const TrackDesign& design)
     return edges;
 }
 
-void printLine(const TrackDesign& design, const Replay& replay, double share, double personShare = -1.0)
+void printLine(const TrackDesign& design, const Replay& replay, double share, double middleShare = -1.0,
+               double personShare = -1.0)
 {
     int changes = 0;
     for (size_t i = 1; i < replay.changes.size(); ++i) {
@@ -53,11 +60,24 @@ void printLine(const TrackDesign& design, const Replay& replay, double share, do
     const double seconds = replay.steps * kStepSeconds;
     std::printf("%-24s edges %5zu  time %6.2f s  changes/s %4.2f  shift share +-2: %3.0f %%", design.name.c_str(),
                 edgesOf(design), seconds, seconds > 0.0 ? changes / seconds : 0.0, share * 100.0);
+    if (middleShare >= 0.0) {
+        std::printf("  +-3: %3.0f %%", middleShare * 100.0);
+    }
     if (personShare >= 0.0) {
         std::printf("  +-5: %3.0f %%", personShare * 100.0);
     }
     std::printf("\n");
     std::fflush(stdout);
+}
+
+bool routeTurns(const TrackDesign& design)
+{
+    for (size_t i = 1; i + 1 < design.route.size(); ++i) {
+        if ((design.route[i].x - design.route[i - 1].x) * (design.route[i + 1].x - design.route[i].x) < 0.0) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool wanted(const TrackDesign& design, int argc, char** argv, int first)
@@ -84,6 +104,13 @@ int main(int argc, char** argv)
         argv += 2;
         argc -= 2;
     }
+    // --style I: only the rider style I.
+    int onlyStyle = -1;
+    if (argc >= 3 && std::strcmp(argv[1], "--style") == 0) {
+        onlyStyle = std::atoi(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
     // --shift S: the polish judges the shift share at S steps.
     int polishShift = kMaxShift;
     if (argc >= 3 && std::strcmp(argv[1], "--shift") == 0) {
@@ -96,7 +123,8 @@ int main(int argc, char** argv)
         argc -= 2;
     }
     const bool measure = argc >= 2 && std::strcmp(argv[1], "--measure") == 0;
-    const bool polish = argc >= 2 && std::strcmp(argv[1], "--polish") == 0;
+    const bool harden = argc >= 2 && std::strcmp(argv[1], "--harden") == 0;
+    const bool polish = harden || (argc >= 2 && std::strcmp(argv[1], "--polish") == 0);
     const int dirArg = measure || polish ? 2 : 1;
     if (argc <= dirArg) {
         std::fprintf(stderr, "usage: velto-tracksolve OUTDIR [NAME...]\n"
@@ -131,11 +159,26 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "%s: %s\n", replayFile.c_str(), error.c_str());
                 status = 1;
             } else {
-                if (polish && polishProofRun(trackFile, replay, 3, polishShift) && !writeReplayFile(replayFile, replay)) {
+                bool changed = harden ? hardenProofRun(trackFile, replay, polishShift, 4, routeTurns(design))
+                                      : polish && polishProofRun(trackFile, replay, 3, polishShift);
+                if (harden) {
+                    // The run may come from another version of the track.
+                    const RideResult ride = rideChanges(trackFile, replay.changes, replay.steps + 500);
+                    uint64_t digest = 0;
+                    if (ride.result == StepFinished && trackDigest(trackFile, digest) &&
+                        (digest != replay.digest || ride.steps != replay.steps)) {
+                        replay.digest = digest;
+                        replay.steps = ride.steps;
+                        replay.result = ReplayFinished;
+                        changed = true;
+                    }
+                }
+                if (changed && !writeReplayFile(replayFile, replay)) {
                     std::fprintf(stderr, "%s: cannot write %s\n", design.name.c_str(), replayFile.c_str());
                     status = 1;
                 }
-                printLine(design, replay, shiftShare(trackFile, replay), shiftShare(trackFile, replay, 12345u, kPersonShift));
+                printLine(design, replay, shiftShare(trackFile, replay), shiftShare(trackFile, replay, 12345u, kMiddleShift),
+                          shiftShare(trackFile, replay, 12345u, kPersonShift));
                 const std::string breach = keyRuleBreach(replay.changes, replay.steps);
                 if (!breach.empty()) {
                     std::printf("%-24s breaks a key rule: %s\n", design.name.c_str(), breach.c_str());
@@ -154,11 +197,16 @@ int main(int argc, char** argv)
                 if (onlySegment != 0 && segment != onlySegment) {
                     continue;
                 }
-                for (const auto& style : styles) {
+                for (int index = 0; index < 3; ++index) {
+                    if (onlyStyle >= 0 && index != onlyStyle) {
+                        continue;
+                    }
+                    const auto& style = styles[index];
                     RiderSettings settings;
                     settings.segment = segment;
                     settings.changeCost = style.changeCost;
                     settings.shiftedCopies = style.copies;
+                    settings.shift = polishShift;
                     Replay replay;
                     if (!findProofRun(design, trackFile, settings, replay)) {
                         std::fprintf(stderr, "%s: segment %d, change cost %.0f, copies %d: no run\n",
@@ -175,7 +223,7 @@ int main(int argc, char** argv)
                     }
                 }
             }
-            if (bestShare >= 0.0 && polishProofRun(trackFile, best)) {
+            if (bestShare >= 0.0 && polishProofRun(trackFile, best, 3, polishShift)) {
                 bestShare = shiftShare(trackFile, best);
                 std::fprintf(stderr, "%s: polished: %.2f s, share %.0f %%\n", design.name.c_str(),
                              best.steps * kStepSeconds, bestShare * 100.0);

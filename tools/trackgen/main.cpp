@@ -90,12 +90,28 @@ int32_t parOfProof(int32_t steps)
     return (steps + 99) / 100 * 100;
 }
 
+// Names the pack's tracks once had. A file of OUTDIR by one of them that the
+// pack no longer names holds a track that was renumbered, and perhaps changed
+// since: it goes, with its demo and best run, even when no pack track is the
+// same (its best time was set on another track).
+const char* const kFormerNames[] = {"05-jumps.vlt",          "06-overhang.vlt",    "07-slalom.vlt",
+                                    "08-round-the-room.vlt", "09-deep-tunnel.vlt", "11-stalactites.vlt"};
+
+void removeWithRuns(const std::filesystem::path& track)
+{
+    std::error_code ignored;
+    std::filesystem::remove(std::filesystem::path(track).replace_extension(".replay"), ignored);
+    std::filesystem::remove(demoReplayPath(track.string()), ignored);
+    std::filesystem::remove(track, ignored);
+}
+
 // A pack track that was renumbered leaves its old file behind: a track file
 // of OUTDIR that the pack does not name but whose track is one of the pack's
 // goes, its best time and best run passed to the new name when that has none.
 void retireRenamedTracks(const std::filesystem::path& dir, const std::vector<std::string>& packNames)
 {
     std::error_code error;
+    std::vector<std::filesystem::path> former;
     for (std::filesystem::directory_iterator it(dir, error); !error && it != std::filesystem::directory_iterator();
          it.increment(error)) {
         const std::filesystem::path old = it->path();
@@ -123,9 +139,17 @@ void retireRenamedTracks(const std::filesystem::path& dir, const std::vector<std
                     std::filesystem::rename(oldRun, newRun, ignored);
                 }
             }
+            std::filesystem::remove(demoReplayPath(old.string()), ignored);
             std::filesystem::remove(old, ignored);
             break;
         }
+        if (std::filesystem::exists(old) &&
+            std::find(std::begin(kFormerNames), std::end(kFormerNames), name) != std::end(kFormerNames)) {
+            former.push_back(old);
+        }
+    }
+    for (const std::filesystem::path& old : former) {
+        removeWithRuns(old);
     }
 }
 
