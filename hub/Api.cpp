@@ -84,8 +84,13 @@ std::string newPlayerNameProblem(const std::string& name)
     if (name.find("  ") != std::string::npos) {
         return "a name may not hold two spaces in a row";
     }
+    if (nameKey(name) == nameKey(kPackAuthor)) {
+        return "the name is reserved for the game's own tracks";
+    }
     return {};
 }
+
+}  // namespace
 
 // A track's file name as it travels: no folders, nothing hidden, 1 to 64
 // letters, digits, spaces, '.', '-' and '_'.
@@ -110,6 +115,8 @@ std::string hexDigest(uint64_t digest)
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(digest));
     return text;
 }
+
+namespace {
 
 std::string timeText(int32_t steps)
 {

@@ -121,6 +121,13 @@ bool validUtf8(const std::string& text);
 // One JSON object {"error": why}.
 HttpResponse errorResponse(int status, const std::string& why);
 
+// A track's file name as it travels: no folders, nothing hidden, 1 to 64
+// letters, digits, spaces, '.', '-' and '_'.
+bool validTrackName(const std::string& name);
+
+// 16 lower-case hex digits.
+std::string hexDigest(uint64_t digest);
+
 // "YYYY-MM-DDTHH:MM:SSZ" of ms since 1970.
 std::string isoDate(int64_t ms);
 

@@ -175,6 +175,43 @@ bool Store::addTrack(const std::string& digest, const std::string& name, int64_t
     return !rows.empty();
 }
 
+ImportOutcome Store::importTrack(const std::string& digest, const std::string& name, const std::string& data,
+                                int64_t now)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto author = conn->query("SELECT id, token_hash FROM players WHERE name_key = $1",
+                              {Param::text(nameKey(kPackAuthor))});
+    if (!author.empty() && !toText(author[0][1]).empty()) {
+        throw DatabaseError(std::string("the name ") + kPackAuthor +
+                            " is held by a registered player: ban them (ban-player) and rename their row first");
+    }
+    if (author.empty()) {
+        author = conn->query("INSERT INTO players (name, name_key, token_hash, created) VALUES ($1, $2, $3, $4)"
+                             " RETURNING id, token_hash",
+                             {Param::text(kPackAuthor), Param::text(nameKey(kPackAuthor)), Param::blob(""),
+                              Param::integer(now)});
+    }
+    const Param authorId = Param::integer(toInt(author[0][0]));
+    auto held = conn->query("SELECT t.author, p.name FROM tracks t JOIN players p ON p.id = t.author"
+                            " WHERE t.digest = $1",
+                            {Param::text(digest)});
+    ImportOutcome outcome = ImportOutcome::Held;
+    if (held.empty()) {
+        conn->query("INSERT INTO tracks (digest, name, author, data, created, size) VALUES ($1, $2, $3, $4, $5, $6)",
+                    {Param::text(digest), Param::text(name), authorId, Param::blob(data), Param::integer(now),
+                     Param::integer(static_cast<int64_t>(data.size()))});
+        outcome = ImportOutcome::Added;
+    } else if (toInt(held[0][0]) != toInt(author[0][0])) {
+        conn->query("UPDATE tracks SET author = $1, name = $2 WHERE digest = $3",
+                    {authorId, Param::text(name), Param::text(digest)});
+        logAct(*conn, "import-pack", digest, name + " moved from " + toText(held[0][1]) + " to " + kPackAuthor, now);
+        outcome = ImportOutcome::Moved;
+    }
+    tx.commit();
+    return outcome;
+}
+
 void Store::uploadsSince(int64_t player, int64_t since, int64_t& tracks, int64_t& bytes)
 {
     Database::Lease conn(db_);

@@ -13,6 +13,12 @@ namespace hub {
 
 inline constexpr int kSchemaVersion = 2;
 
+// The author of the game's own tracks: a name no player can register, held
+// by a player row whose token hash is empty, so that no token matches it.
+inline constexpr const char* kPackAuthor = "Velto";
+
+enum class ImportOutcome { Added, Moved, Held };
+
 struct PlayerRecord {
     int64_t id = 0;
     std::string name;
@@ -87,6 +93,12 @@ public:
     // True when the track is new, false when it was already held.
     bool addTrack(const std::string& digest, const std::string& name, int64_t author, const std::string& data,
                   int64_t now);
+    // Stores a track of the game's own pack as authored by kPackAuthor (made
+    // when missing), or moves a track already stored under a player to that
+    // name; a move is logged as an act. Throws DatabaseError when a player
+    // has registered the reserved name (a database older than the reservation).
+    ImportOutcome importTrack(const std::string& digest, const std::string& name, const std::string& data,
+                              int64_t now);
     // The tracks the player stored since `since` (ms since 1970), and their bytes.
     void uploadsSince(int64_t player, int64_t since, int64_t& tracks, int64_t& bytes);
     // Hidden tracks are not found, listed or served.
