@@ -63,7 +63,9 @@ private:
     HttpResponse addPlayer(const HttpRequest& request);
     HttpResponse addTrack(const HttpRequest& request);
     HttpResponse listTracks(const std::string& query);
-    HttpResponse trackFile(const std::string& digest);
+    HttpResponse trackFile(const HttpRequest& request, const std::string& digest);
+    HttpResponse like(const HttpRequest& request, const std::string& digest, bool like);
+    HttpResponse versions(const std::string& digest);
     HttpResponse times(const std::string& digest, const std::string& query);
     HttpResponse replay(const std::string& digest, const std::string& rank);
     HttpResponse submitRun(HttpRequest& request, Respond& respond, bool& answered);
