@@ -987,10 +987,18 @@ HttpResponse Api::indexPage(const std::string& query)
     if (!pageOf(query, kIndexPageTracks, kIndexPageTracks, page, limit)) {
         page = 1;
     }
-    const int64_t total = store_.trackCount();
+    TrackQuery q;
+    std::string sort = queryValue(query, "sort");
+    if (!sortOf(sort, q.sort) || sort == "oldest") {
+        sort.clear();
+        q.sort = TrackSort::Oldest;
+    }
+    q.offset = (page - 1) * kIndexPageTracks;
+    q.limit = kIndexPageTracks;
+    int64_t total = 0;
+    const auto tracks = store_.listTracks(q, total);
     const int64_t pages = std::max<int64_t>(1, (total + kIndexPageTracks - 1) / kIndexPageTracks);
-    return htmlPage(200, "Velto hub",
-                    renderIndex(store_.tracks((page - 1) * kIndexPageTracks, kIndexPageTracks), page, pages));
+    return htmlPage(200, "Velto hub", renderIndex(tracks, page, pages, sort));
 }
 
 HttpResponse Api::trackPage(const std::string& digest)
@@ -1000,7 +1008,10 @@ HttpResponse Api::trackPage(const std::string& digest)
         return pageNotFound();
     }
     // The outline is drawn once and sent apart: the page itself stays small.
-    return htmlPage(200, summary->name, renderTrack(*summary, outlineImage(digest), store_.times(digest, 100)));
+    return htmlPage(200, summary->name,
+                    renderTrack(*summary, outlineImage(digest), store_.times(digest, 100),
+                                summary->older.empty() && summary->newer.empty() ? std::vector<TrackSummary>()
+                                                                                 : store_.versions(digest, 100)));
 }
 
 HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& answered)

@@ -168,6 +168,21 @@ TEST_P(TracksTest, AnUpdateIsListedInsteadOfItsOlderVersionWhichKeepsItsTimes)
     EXPECT_EQ(json::parse(hub.request("GET", "/api/tracks/" + v1 + "/times").body).size(), 1u);
     EXPECT_EQ(hub.request("GET", "/api/tracks/" + v1).status, 200) << "the old version is still served";
     EXPECT_EQ(hub.request("GET", "/api/tracks/0123456789abcdef/versions").status, 404);
+
+    // The pages show the same: the newest in the index, marked; the versions
+    // on each version's page; the author's tracks on their page.
+    const std::string index = hub.request("GET", "/?sort=likes").body;
+    EXPECT_NE(index.find("<strong>most liked</strong>"), std::string::npos);
+    EXPECT_NE(index.find("/tracks/" + v2 + "\">hill.vlt</a> <span class=\"muted\">updated</span>"), std::string::npos)
+        << index;
+    EXPECT_EQ(index.find(v1), std::string::npos) << "the older version is not listed";
+    const std::string old = hub.request("GET", "/tracks/" + v1).body;
+    EXPECT_NE(old.find("<strong>A newer version:</strong> <a href=\"/tracks/" + v2), std::string::npos) << old;
+    EXPECT_NE(old.find("<h2>Versions</h2>"), std::string::npos);
+    EXPECT_NE(old.find("<code>" + v1 + "</code> (this one)"), std::string::npos);
+    const std::string author = hub.request("GET", "/players/Ann").body;
+    EXPECT_NE(author.find(v2), std::string::npos);
+    EXPECT_NE(author.find(other), std::string::npos);
 }
 
 TEST_P(TracksTest, TheMigrationKeepsTracksAndCountsTheirFinishers)
