@@ -700,7 +700,11 @@ json trackJson(const TrackSummary& t)
               {"finished_per_mille", nullptr},
               {"updated", !t.older.empty()},
               {"older", nullptr},
-              {"newer", nullptr}};
+              {"newer", nullptr},
+              {"par_steps", nullptr}};
+    if (t.parSteps >= 0) {
+        item["par_steps"] = t.parSteps;
+    }
     if (t.recordSteps >= 0) {
         item["record_steps"] = t.recordSteps;
         item["record_time"] = timeText(t.recordSteps);
@@ -789,8 +793,9 @@ HttpResponse Api::trackFile(const HttpRequest& request, const std::string& diges
     if (path.empty()) {
         return errorResponse(404, "no such track");
     }
-    // A download with a player's headers counts once for the player.
-    if (request.header("x-velto-player") != nullptr) {
+    // A download with a player's headers counts once for the player (a
+    // HEAD downloads nothing).
+    if (request.header("x-velto-player") != nullptr && request.method != "HEAD") {
         PlayerRecord player;
         HttpResponse refused;
         if (!authenticate(request, player, refused)) {

@@ -17,7 +17,8 @@ std::string toText(const Value& v)
 
 const char* const kTrackSummary =
     "SELECT t.digest, t.name, a.name, t.created, t.finishers, b.steps, bp.name, t.likes, t.downloads, t.hardness,"
-    " t.older, t.newer"
+    " t.older, t.newer,"
+    " (SELECT o.steps FROM runs o WHERE o.track = t.digest AND o.player = t.author AND o.hidden = 0)"
     " FROM tracks t JOIN players a ON a.id = t.author"
     " LEFT JOIN runs b ON b.id = (SELECT r.id FROM runs r WHERE r.track = t.digest AND r.hidden = 0"
     " ORDER BY r.steps, r.seq LIMIT 1)"
@@ -48,6 +49,10 @@ TrackSummary summaryOf(const Row& row)
     t.finishedPerMille = hardness >= kNoDownloads ? -1 : static_cast<int32_t>(hardness);
     t.older = toText(row[10]);
     t.newer = toText(row[11]);
+    if (row[12]) {
+        // The author's own time, rounded up to a whole second.
+        t.parSteps = static_cast<int32_t>((toInt(row[12]) + 99) / 100 * 100);
+    }
     return t;
 }
 

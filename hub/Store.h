@@ -42,6 +42,9 @@ struct TrackSummary {
     int32_t finishedPerMille = -1;
     std::string older;  // the version this one updates, "" for a first version
     std::string newer;  // the version that updates this one, "" for the newest
+    // The author's own best on it, rounded up to a whole second; -1 while
+    // the author has not finished it.
+    int32_t parSteps = -1;
 };
 
 // How a list of tracks is ordered; every order ends newest first.

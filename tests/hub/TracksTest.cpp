@@ -67,6 +67,7 @@ TEST_P(TracksTest, ListsSortAndFilterWithCountsOncePerPlayer)
         EXPECT_EQ(hub.request("GET", "/api/tracks/" + a, bob.auth()).status, 200);
     }
     EXPECT_EQ(hub.request("GET", "/api/tracks/" + a, cy.auth()).status, 200);
+    EXPECT_EQ(hub.request("HEAD", "/api/tracks/" + b, cy.auth()).status, 200) << "a HEAD is no download";
     EXPECT_EQ(hub.request("GET", "/api/tracks/" + c, cy.auth()).status, 200);
     EXPECT_EQ(hub.request("GET", "/api/tracks/" + b).status, 200);
     EXPECT_EQ(hub.request("GET", "/api/tracks/" + b, {{"X-Velto-Player", "Cy"}, {"X-Velto-Token", "x"}}).status, 403);
@@ -98,6 +99,13 @@ TEST_P(TracksTest, ListsSortAndFilterWithCountsOncePerPlayer)
     EXPECT_EQ(all[2]["finished_per_mille"], 1000);
     EXPECT_EQ(all[2]["likes"], 1);
     EXPECT_EQ(all[0]["updated"], false);
+    // Par: the author's own time, rounded up to a whole second.
+    const json annOnA = json::parse(hub.request("GET", "/api/tracks/" + a + "/times").body);
+    ASSERT_EQ(annOnA.size(), 2u);
+    const int annSteps = annOnA[1]["steps"];
+    EXPECT_EQ(all[0]["par_steps"], (annSteps + 99) / 100 * 100);
+    EXPECT_GT(annSteps % 100, 0) << "the flat ride does not end on a whole second, so rounding is seen";
+    EXPECT_TRUE(all[1]["par_steps"].is_null()) << "Bob never finished his own track";
 
     const std::vector<std::string> newest{c, b, a};
     EXPECT_EQ(digests(hub.request("GET", "/api/tracks?sort=newest")), newest);
