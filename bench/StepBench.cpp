@@ -220,6 +220,20 @@ const std::string& benchTrackPath(const std::string& name)
         static const BenchTrack big(designTrack(bigTrack(200000, 1)));
         return big.path();
     }
+    // The pack's first track alone and with 100,000 or 1,000,000 edges
+    // across the world far below the ride (velto-trackgen --far).
+    if (name == "far-0") {
+        static const BenchTrack far0(designTrack(farEdgesTrack(0, 1)));
+        return far0.path();
+    }
+    if (name == "far-100k") {
+        static const BenchTrack far100k(designTrack(farEdgesTrack(100000, 1)));
+        return far100k.path();
+    }
+    if (name == "far-1m") {
+        static const BenchTrack far1m(designTrack(farEdgesTrack(1000000, 1)));
+        return far1m.path();
+    }
     // A shipped track, by name; each is written once.
     static std::vector<std::unique_ptr<BenchTrack>> shipped;
     for (const auto& written : shipped) {
@@ -348,11 +362,12 @@ BENCHMARK_CAPTURE(BM_PiledPass, grid, false);
 BENCHMARK_CAPTURE(BM_PiledPass, brute, true);
 
 // The bench's small track, the bench's 20,000-edge track, a generated
-// 200,000-edge track, the piled-up track and every shipped track, each
-// through the grid and by brute force.
+// 200,000-edge track, the piled-up track, the first track with and without
+// long edges far below the ride, and every shipped track, each through the
+// grid and by brute force.
 int main(int argc, char** argv)
 {
-    std::vector<std::string> names = {"small", "large", "big", "piled"};
+    std::vector<std::string> names = {"small", "large", "big", "piled", "far-0", "far-100k", "far-1m"};
     for (const TrackDesign& design : trackPack()) {
         names.push_back(design.name);
     }

@@ -444,7 +444,7 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
             return submitRun(request, respond, answered);
         }
         if (n == 2) {
-            return post ? addTrack(request) : listTracks(request.query);
+            return post ? addTrack(request, respond, answered) : listTracks(request.query);
         }
         if (n == 4 && parts[3] == "report") {
             return isDigest(parts[2]) ? reportTrack(request, parts[2]) : errorResponse(404, "no such track");
@@ -598,7 +598,7 @@ std::string Api::cachedTrack(const std::string& digest)
     return path;
 }
 
-HttpResponse Api::addTrack(const HttpRequest& request)
+HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& answered)
 {
     PlayerRecord player;
     HttpResponse refused;
@@ -627,8 +627,9 @@ HttpResponse Api::addTrack(const HttpRequest& request)
     }
     // The game's own reader decides, from a file as the game would have it,
     // and only the bytes its own writer makes of what it read are taken, so
-    // that no two stored tracks differ only in bytes the game ignores.
-    const std::string temp = options_.cacheDir + "/upload." + std::to_string(::gettid()) + ".part";
+    // that no two stored tracks differ only in bytes the game ignores. The
+    // same file is then probed.
+    const std::string temp = options_.cacheDir + "/upload." + std::to_string(probes_++) + ".part";
     {
         std::ofstream out(temp, std::ios::binary | std::ios::trunc);
         out.write(request.body.data(), static_cast<std::streamsize>(request.body.size()));
@@ -642,7 +643,9 @@ HttpResponse Api::addTrack(const HttpRequest& request)
     const TrackCheck check = checkTrackFile(temp, canonical, why);
     uint64_t digest = 0;
     const bool digested = check == TrackCheck::Canonical && trackDigest(temp, digest);
-    ::unlink(temp.c_str());
+    if (check != TrackCheck::Canonical || !digested) {
+        ::unlink(temp.c_str());
+    }
     if (check == TrackCheck::Unreadable) {
         return errorResponse(422, "Cant't load the track. " + why);
     }
@@ -653,34 +656,91 @@ HttpResponse Api::addTrack(const HttpRequest& request)
         throw std::runtime_error("cannot read back " + temp);
     }
     // The hub's copy keeps no best time: times come from verified runs.
-    const std::string& data = canonical;
+    auto data = std::make_shared<std::string>(std::move(canonical));
     const std::string hex = hexDigest(digest);
-    bool added = false;
-    if (const std::string* older = request.header("x-velto-update-of")) {
-        // A new version of the author's own track of the same file name.
-        if (!isDigest(*older)) {
+    const int64_t author = player.id;
+    const std::string trackName = *name;
+    // An upload may be a new version of the author's own track of the same
+    // file name.
+    std::string older;
+    if (const std::string* header = request.header("x-velto-update-of")) {
+        if (!isDigest(*header)) {
+            ::unlink(temp.c_str());
             return errorResponse(400, "X-Velto-Update-Of must be the digest of the version it updates");
         }
-        switch (store_.addVersion(hex, *name, player.id, data, *older, now)) {
-        case VersionOutcome::Added: added = true; break;
-        case VersionOutcome::Same: break;
-        case VersionOutcome::NoOlder: return errorResponse(404, "no track " + *older + " to update");
-        case VersionOutcome::NotTheAuthor: return errorResponse(403, "only its author may update a track");
-        case VersionOutcome::OtherName:
-            return errorResponse(409, "an update keeps the track's file name");
-        case VersionOutcome::NotTheNewest:
-            return errorResponse(409, "the track has a newer version: update that one");
-        case VersionOutcome::AlreadyHeld:
-            return errorResponse(409, "this track is stored already, so it cannot be an update");
+        older = *header;
+    }
+    auto store = [this, hex, trackName, author, data, now, older]() {
+        bool added = false;
+        if (older.empty()) {
+            added = store_.addTrack(hex, trackName, author, *data, now);
+        } else {
+            switch (store_.addVersion(hex, trackName, author, *data, older, now)) {
+            case VersionOutcome::Added: added = true; break;
+            case VersionOutcome::Same: break;
+            case VersionOutcome::NoOlder: return errorResponse(404, "no track " + older + " to update");
+            case VersionOutcome::NotTheAuthor: return errorResponse(403, "only its author may update a track");
+            case VersionOutcome::OtherName: return errorResponse(409, "an update keeps the track's file name");
+            case VersionOutcome::NotTheNewest:
+                return errorResponse(409, "the track has a newer version: update that one");
+            case VersionOutcome::AlreadyHeld:
+                return errorResponse(409, "this track is stored already, so it cannot be an update");
+            }
         }
-    } else {
-        added = store_.addTrack(hex, *name, player.id, data, now);
+        auto summary = store_.track(hex);
+        if (!summary) {
+            throw DatabaseError("a track just stored is missing");
+        }
+        return jsonResponse(added ? 201 : 200,
+                            json{{"digest", hex}, {"name", summary->name}, {"author", summary->author}});
+    };
+    if (options_.stepCpuMicros <= 0 || store_.track(hex)) {
+        ::unlink(temp.c_str());
+        return store();
     }
-    auto summary = store_.track(hex);
-    if (!summary) {
-        throw DatabaseError("a track just stored is missing");
+
+    // A few short rides from the start tell what a step costs on the track.
+    VerifyJob job;
+    job.trackPath = temp;
+    job.maxSteps = options_.probeSteps;
+    const double limit = options_.stepCpuMicros;
+    job.probeMicros = std::max<int64_t>(1, static_cast<int64_t>(limit * kProbeRides * options_.probeSteps));
+    const int retry = options_.retryAfterBusy;
+    job.done = [respond, temp, limit, retry, store](const VerifyOutcome& outcome) {
+        ::unlink(temp.c_str());
+        HttpResponse r;
+        try {
+            const double perStep = outcome.steps > 0 ? outcome.cpuSeconds * 1e6 / outcome.steps : 0.0;
+            if (outcome.kind == VerifyOutcome::Holds && perStep <= limit) {
+                r = store();
+            } else if (outcome.kind == VerifyOutcome::Holds || outcome.kind == VerifyOutcome::TooCostly) {
+                char why[200];
+                std::snprintf(why, sizeof why,
+                              "too costly to verify: a step near the start takes %.0f microseconds of the hub's "
+                              "CPU time, over its limit of %.0f",
+                              perStep, limit);
+                r = errorResponse(422, outcome.kind == VerifyOutcome::Holds ? why : outcome.reason);
+            } else if (outcome.kind == VerifyOutcome::Failed && outcome.reason == "Cant't load the track.") {
+                r = errorResponse(422, "Cant't load the track.");
+            } else {
+                r = errorResponse(503, outcome.reason);
+                r.headers.emplace_back("Retry-After", std::to_string(retry));
+            }
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velto-hub: %s\n", e.what());
+            r = errorResponse(503, "the database is not available");
+            r.headers.emplace_back("Retry-After", std::to_string(retry));
+        }
+        respond(std::move(r));
+    };
+    if (!verifier_.submit(std::move(job))) {
+        ::unlink(temp.c_str());
+        HttpResponse r = errorResponse(503, "the hub is busy checking other runs");
+        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        return r;
     }
-    return jsonResponse(added ? 201 : 200, json{{"digest", hex}, {"name", summary->name}, {"author", summary->author}});
+    answered = true;
+    return {};
 }
 
 namespace {
@@ -939,6 +999,10 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
             } else if (outcome.kind == VerifyOutcome::Unreadable) {
                 refused_ += 1;
                 r = errorResponse(400, "not a replay: " + outcome.reason);
+            } else if (outcome.kind == VerifyOutcome::TooCostly) {
+                // Final: riding it again would cost as much again.
+                refused_ += 1;
+                r = errorResponse(422, outcome.reason);
             } else {
                 refused_ += 1;
                 r = errorResponse(503, outcome.reason);

@@ -30,6 +30,11 @@ struct ApiOptions {
     double playerRate = 2.0;     // uploads a second per player
     double playerBurst = 20.0;
     int retryAfterBusy = 2;      // seconds, with 503
+    // A new track is probed (Verifier.h): refused when a step of the probe
+    // costs more than this many microseconds of CPU time on average; 0
+    // takes tracks unprobed.
+    double stepCpuMicros = 20.0 / kMaxRideSteps * 1e6;
+    int32_t probeSteps = 1000;   // the longest of each probe ride
     // Quotas: tracks and track bytes a player may store in a day, and
     // players an address may register in an hour (0: no limit).
     int64_t tracksPerDay = 20;
@@ -61,7 +66,7 @@ private:
     HttpResponse route(HttpRequest& request, Respond& respond, bool& answered);
     HttpResponse health();
     HttpResponse addPlayer(const HttpRequest& request);
-    HttpResponse addTrack(const HttpRequest& request);
+    HttpResponse addTrack(const HttpRequest& request, Respond& respond, bool& answered);
     HttpResponse listTracks(const std::string& query);
     HttpResponse trackFile(const HttpRequest& request, const std::string& digest);
     HttpResponse like(const HttpRequest& request, const std::string& digest, bool like);
@@ -99,6 +104,7 @@ private:
     std::unordered_map<std::string, PlayerRecord> players_;
     std::atomic<uint64_t> accepted_{0};
     std::atomic<uint64_t> refused_{0};
+    std::atomic<uint64_t> probes_{0};  // names the probed files apart
     Outlines outlines_;
 };
 

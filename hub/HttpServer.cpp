@@ -70,6 +70,9 @@ struct HttpServer::Impl {
     tcp::acceptor acceptor;
     net::steady_timer acceptPause;
     net::signal_set signals;
+    std::function<void()> stopHandler;
+    // Requests handed to the handler whose answers are not written yet.
+    std::atomic<size_t> answering{0};
 
     Impl(const ServerOptions& o, HttpHandler& h)
         : options(o),
@@ -128,6 +131,7 @@ public:
     }
     ~Session()
     {
+        answered();
         server_.leave(*this);
         server_.release(reserved_);
     }
@@ -286,6 +290,8 @@ private:
         parser_.reset();
         stream_.expires_never();
         auto self = shared_from_this();
+        server_.answering += 1;
+        answering_ = true;
         server_.handler.handle(std::move(request_), [self](HttpResponse&& response) {
             auto shared = std::make_shared<HttpResponse>(std::move(response));
             net::post(self->stream_.get_executor(), [self, shared] { self->write(std::move(*shared), false); });
@@ -419,8 +425,17 @@ private:
                                });
     }
 
+    void answered()
+    {
+        if (answering_) {
+            answering_ = false;
+            server_.answering -= 1;
+        }
+    }
+
     void written(beast::error_code ec, bool keep)
     {
+        answered();
         response_.reset();
         server_.release(reserved_);
         reserved_ = 0;
@@ -477,6 +492,7 @@ private:
     bool keepAlive_ = true;
     bool head_ = false;
     bool drain_ = false;
+    bool answering_ = false;  // a request of ours is with the handler
 };
 
 }  // namespace
@@ -583,7 +599,7 @@ void HttpServer::Impl::leave(Session& session)
 void HttpServer::Impl::accept()
 {
     acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
-        if (ec == net::error::operation_aborted) {
+        if (ec == net::error::operation_aborted || !acceptor.is_open()) {
             return;
         }
         if (ec == net::error::no_descriptors || ec.value() == ENFILE || ec == net::error::no_buffer_space ||
@@ -651,9 +667,45 @@ uint16_t HttpServer::port() const
     return impl_->acceptor.local_endpoint().port();
 }
 
+void HttpServer::setStopHandler(std::function<void()> handler)
+{
+    impl_->stopHandler = std::move(handler);
+}
+
+void HttpServer::stopAccepting()
+{
+    net::post(impl_->acceptor.get_executor(), [this] {
+        beast::error_code ec;
+        impl_->acceptor.close(ec);
+        impl_->acceptPause.cancel();
+    });
+}
+
+void HttpServer::stopAfterAnswers(double seconds)
+{
+    const auto until = std::chrono::steady_clock::now() + millis(seconds);
+    while (impl_->answering.load() > 0 && !impl_->ioc.stopped() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    stop();
+}
+
 void HttpServer::run()
 {
-    impl_->signals.async_wait([this](beast::error_code, int) { stop(); });
+    impl_->signals.async_wait([this](beast::error_code ec, int) {
+        if (ec) {
+            return;
+        }
+        if (!impl_->stopHandler) {
+            return stop();
+        }
+        impl_->stopHandler();
+        impl_->signals.async_wait([this](beast::error_code again, int) {
+            if (!again) {
+                stop();
+            }
+        });
+    });
     impl_->accept();
     std::vector<std::thread> threads;
     for (int i = 1; i < impl_->options.threads; ++i) {

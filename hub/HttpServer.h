@@ -105,6 +105,14 @@ public:
     // Serves until stop() or SIGINT/SIGTERM.
     void run();
     void stop();
+    // Set before run(): the first SIGINT or SIGTERM calls `handler` (on a
+    // server thread; it must not block) instead of stop(), a second one stops.
+    void setStopHandler(std::function<void()> handler);
+    // Closes the listening socket; the connections open are still served.
+    void stopAccepting();
+    // Waits until every request handed to the handler has had its answer
+    // written, or `seconds` have passed, then stops.
+    void stopAfterAnswers(double seconds);
     ServerGauges gauges();
 
     struct Impl;  // the sessions' view of the server

@@ -4,7 +4,10 @@
 //   velto-hub [--listen HOST:PORT] [--db FILE | --db postgresql://...] [options]
 //
 // Prints "velto-hub: listening on HOST:PORT" once it accepts connections
-// (port 0 picks a free port). SIGINT or SIGTERM stop it.
+// (port 0 picks a free port). SIGINT or SIGTERM stop it: it stops accepting,
+// answers the queued runs 503, gives the rides in progress --stop-grace
+// seconds and exits once the answers are out; a second signal stops it at
+// once.
 #include "Api.h"
 #include "HttpServer.h"
 #include "Moderation.h"
@@ -13,11 +16,13 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +38,7 @@ void usage(std::FILE* to)
     std::fputs("usage: velto-hub [--listen HOST:PORT] [--db FILE|postgresql://...] [--workers N] [--queue N]\n"
                "                 [--threads N] [--connections N] [--cache DIR] [--address-rate R] [--player-rate R]\n"
                "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S] [--behind-proxy]\n"
+               "                 [--ride-cpu S] [--track-step-cpu US] [--stop-grace S]\n"
                "                 [--tracks-per-day N] [--track-mib-per-day N] [--registrations-per-hour N]\n"
                "                 [--body-memory MB] [--metrics-listen HOST:PORT|off]\n"
                "       velto-hub [--db ...] hide-track|unhide-track DIGEST [REASON] | ban-player NAME [REASON]\n"
@@ -132,7 +138,10 @@ int main(int argc, char** argv)
     std::string cache;
     int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     double queue = 64;
-    double verifySeconds = 60;
+    double verifySeconds = 0;  // six times the ride budget, a minute at least, unless given
+    double rideCpu = 20;
+    double stepCpu = -1;       // what fits a 30-minute ride in the budget unless given; 0: no probe
+    double stopGrace = 10;
     std::string metricsHost = "127.0.0.1";
     uint16_t metricsPort = 8471;
     bool metricsChosen = false;
@@ -203,6 +212,12 @@ int main(int argc, char** argv)
             server.idleSeconds = v;
         } else if (arg == "--verify-timeout" && number(value, 0.01, 3600, v)) {
             verifySeconds = v;
+        } else if (arg == "--ride-cpu" && number(value, 0.001, 3600, v)) {
+            rideCpu = v;
+        } else if (arg == "--track-step-cpu" && number(value, 0, 1e9, v)) {
+            stepCpu = v;
+        } else if (arg == "--stop-grace" && number(value, 0, 10, v)) {
+            stopGrace = v;
         } else if (arg == "--tracks-per-day" && number(value, 0, 1e9, v)) {
             api.tracksPerDay = static_cast<int64_t>(v);
         } else if (arg == "--track-mib-per-day" && number(value, 0, 1e6, v)) {
@@ -213,6 +228,15 @@ int main(int argc, char** argv)
             return bad("bad option or value: " + arg + " " + value);
         }
     }
+
+    // The wall clock only catches a worker that hangs: a ride over its CPU
+    // budget is ended long before.
+    if (verifySeconds == 0) {
+        verifySeconds = std::max(6 * rideCpu, 60.0);
+    } else if (verifySeconds < 2 * rideCpu) {
+        return bad("--verify-timeout must be at least twice --ride-cpu");
+    }
+    api.stepCpuMicros = stepCpu >= 0 ? stepCpu : rideCpu / hub::kMaxRideSteps * 1e6;
 
     if (!command.empty()) {
         try {
@@ -251,7 +275,12 @@ int main(int argc, char** argv)
     try {
         auto database = hub::Database::open(db, server.threads + workers + 1);
         hub::Store store(*database);
-        auto verifier = std::make_unique<hub::Verifier>(selfPath(), workers, static_cast<size_t>(queue), verifySeconds);
+        hub::VerifierOptions verifying;
+        verifying.workers = workers;
+        verifying.queueLimit = static_cast<size_t>(queue);
+        verifying.rideCpuSeconds = rideCpu;
+        verifying.wallSeconds = verifySeconds;
+        auto verifier = std::make_unique<hub::Verifier>(selfPath(), verifying);
         hub::Api handler(store, *verifier, database->kind(), api);
         hub::HttpServer http(server, handler);
         // The operator's figures, on an address of their own.
@@ -278,6 +307,31 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "velto-hub: no metrics: %s\n", e.what());
             }
         }
+        // The stop, on a thread of its own: no new connections, the queue
+        // answered 503, the rides in progress given the grace, the answers
+        // written out, then the server stops.
+        std::mutex stopLock;
+        std::condition_variable stopWake;
+        bool stopAsked = false;
+        bool serving = true;
+        std::thread stopper([&] {
+            std::unique_lock<std::mutex> lock(stopLock);
+            stopWake.wait(lock, [&] { return stopAsked || !serving; });
+            if (!serving) {
+                return;
+            }
+            lock.unlock();
+            http.stopAccepting();
+            verifier->stop(stopGrace);
+            // Answers are small: a client that cannot take one in a few
+            // seconds is not waited for.
+            http.stopAfterAnswers(std::min(server.writeSeconds, 3.0));
+        });
+        http.setStopHandler([&] {
+            std::lock_guard<std::mutex> lock(stopLock);
+            stopAsked = true;
+            stopWake.notify_one();
+        });
         std::printf("velto-hub: listening on %s:%u\n", server.address.c_str(), static_cast<unsigned>(http.port()));
         std::fflush(stdout);
         std::thread metricsThread;
@@ -289,8 +343,15 @@ int main(int argc, char** argv)
             metricsServer->stop();
             metricsThread.join();
         }
-        // Work still queued answers into the stopped server, which it must outlive.
         handler.stop();
+        {
+            std::lock_guard<std::mutex> lock(stopLock);
+            serving = false;
+            stopWake.notify_one();
+        }
+        stopper.join();
+        // Rides that ended meanwhile, and work still queued, answer into the
+        // stopped server, which they must outlive.
         verifier.reset();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "velto-hub: %s\n", e.what());

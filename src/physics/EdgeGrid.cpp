@@ -10,62 +10,59 @@ namespace {
 
 // Grids of more edges than this are one cell: cell entries stay within 32 bits.
 constexpr size_t kMaxGridEdges = 16000000;
-constexpr int kMaxCellsPerAxis = 4096;
-
-// The cell of coordinate v, clamped to [0, count - 1]. Monotone in v (each
-// operation rounds monotonically), which is what makes the grid exact: an
-// edge end at or before a query side never lands in a later cell than it.
-int cellOf(double v, double origin, double inverse, int count)
-{
-    const double c = (v - origin) * inverse;
-    if (!(c > 0.0)) {
-        return 0;
-    }
-    if (c >= static_cast<double>(count - 1)) {
-        return count - 1;
-    }
-    return static_cast<int>(c);
-}
-
-double clampTo(double v, double lo, double hi)
-{
-    return v < lo ? lo : (v > hi ? hi : v);
-}
+constexpr int kMaxBaseCells = 4096;   // across or up and down
 
 }  // namespace
 
-CedgeGrid::Range CedgeGrid::columns(double lo, double hi) const
+CedgeGrid::Range CedgeGrid::columns(double lo, double hi, const Axis& axis) const
 {
     if (std::isnan(lo) || std::isnan(hi)) {
-        return {0, columns_ - 1};
+        return {0, axis.count - 1};
     }
-    return {cellOf(clampTo(lo, area_.left, area_.right) - reach_, originX_, inverseCell_, columns_),
-            cellOf(clampTo(hi, area_.left, area_.right) + reach_, originX_, inverseCell_, columns_)};
+    return {cellOfCoordinate(clampCoordinate(lo, area_.left, area_.right) - reach_, originX_, axis.inverse, axis.count),
+            cellOfCoordinate(clampCoordinate(hi, area_.left, area_.right) + reach_, originX_, axis.inverse, axis.count)};
 }
 
-CedgeGrid::Range CedgeGrid::rows(double lo, double hi) const
+CedgeGrid::Range CedgeGrid::rows(double lo, double hi, const Axis& axis) const
 {
     if (std::isnan(lo) || std::isnan(hi)) {
-        return {0, rows_ - 1};
+        return {0, axis.count - 1};
     }
-    return {cellOf(clampTo(lo, area_.bottom, area_.top) - reach_, originY_, inverseCell_, rows_),
-            cellOf(clampTo(hi, area_.bottom, area_.top) + reach_, originY_, inverseCell_, rows_)};
+    return {cellOfCoordinate(clampCoordinate(lo, area_.bottom, area_.top) - reach_, originY_, axis.inverse, axis.count),
+            cellOfCoordinate(clampCoordinate(hi, area_.bottom, area_.top) + reach_, originY_, axis.inverse, axis.count)};
 }
 
-// Why the centre's cell is enough: edgeOutOfReach keeps an edge only when
-// its lowest x is at most x + radius (and so on for the other sides). Inside
-// the area, coordinates are small enough that the rounding of x + radius is
-// far below the unit by which reach_ exceeds any radius, so the edge's
-// widened, clamped span reaches over x; outside the area the centre clamps to
-// the border and the edge's span reaches the border too.
-long CedgeGrid::cellUnder(const Cvector& centre, double radius) const
+void CedgeGrid::place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const
 {
-    if (!(radius <= reach_ - 1.0) || std::isnan(centre.x) || std::isnan(centre.y)) {
-        return -1;
+    // A NaN end makes the span NaN (std::min would drop it), which covers
+    // the whole axis.
+    const double xLo = std::isnan(e.a.x) || std::isnan(e.b.x) ? e.a.x + e.b.x : std::min(e.a.x, e.b.x);
+    const double xHi = std::isnan(e.a.x) || std::isnan(e.b.x) ? xLo : std::max(e.a.x, e.b.x);
+    const double yLo = std::isnan(e.a.y) || std::isnan(e.b.y) ? e.a.y + e.b.y : std::min(e.a.y, e.b.y);
+    const double yHi = std::isnan(e.a.y) || std::isnan(e.b.y) ? yLo : std::max(e.a.y, e.b.y);
+    // An edge that the base level holds in a few cells stays there, whatever
+    // their shape: the usual tracks then need the base level alone.
+    i = 0;
+    j = 0;
+    xs = columns(xLo, xHi, xAxes_[0]);
+    ys = rows(yLo, yHi, yAxes_[0]);
+    if ((xs.hi - xs.lo + 1) * (ys.hi - ys.lo + 1) <= kMaxBaseCellsPerEdge) {
+        return;
     }
-    const int x = cellOf(clampTo(centre.x, area_.left, area_.right), originX_, inverseCell_, columns_);
-    const int y = cellOf(clampTo(centre.y, area_.bottom, area_.top), originY_, inverseCell_, rows_);
-    return static_cast<long>(y) * columns_ + x;
+    // The coarsest level of an axis has at most kMaxCellsPerAxis cells, so
+    // every edge finds its level.
+    for (i = 0; i < xLevels_; ++i) {
+        xs = columns(xLo, xHi, xAxes_[i]);
+        if (xs.hi - xs.lo < kMaxCellsPerAxis || i + 1 == xLevels_) {
+            break;
+        }
+    }
+    for (j = 0; j < yLevels_; ++j) {
+        ys = rows(yLo, yHi, yAxes_[j]);
+        if (ys.hi - ys.lo < kMaxCellsPerAxis || j + 1 == yLevels_) {
+            break;
+        }
+    }
 }
 
 void CedgeGrid::build(const Cpolygons* list, const Bounds& bounds, double reach)
@@ -117,48 +114,100 @@ void CedgeGrid::divide(const Bounds& bounds, double reach)
     const double width = maxX - minX;
     const double height = maxY - minY;
 
-    // About one cell per edge, none smaller than a wheel.
+    // About one base cell per edge, none smaller than a wheel.
     double cell = kMinCellSize;
     if (!edges_.empty()) {
         cell = std::max(cell, vmath::sqrt(width * height / static_cast<double>(edges_.size())));
     }
-    cell = std::max({cell, width / kMaxCellsPerAxis, height / kMaxCellsPerAxis});
+    cell = std::max({cell, width / kMaxBaseCells, height / kMaxBaseCells});
     area_ = {minX, maxX, minY, maxY};
     reach_ = reach + 1.0;
     originX_ = minX;
     originY_ = minY;
-    inverseCell_ = 1.0 / cell;
-    columns_ = std::clamp(static_cast<int>(std::ceil(width / cell)), 1, kMaxCellsPerAxis);
-    rows_ = std::clamp(static_cast<int>(std::ceil(height / cell)), 1, kMaxCellsPerAxis);
-    if (edges_.size() > kMaxGridEdges) {
-        columns_ = 1;
-        rows_ = 1;
+    // Each axis's levels, up to the first with at most kMaxCellsPerAxis
+    // cells; a cell kLevelGrowth times the size is an exact multiple.
+    auto axisLevels = [&](double extent, Axis* axes) {
+        int levels = 0;
+        double size = cell;
+        for (;;) {
+            int count = std::clamp(static_cast<int>(std::ceil(extent / size)), 1, kMaxBaseCells);
+            if (edges_.size() > kMaxGridEdges) {
+                count = 1;
+            }
+            axes[levels++] = Axis{1.0 / size, count};
+            if (count <= kMaxCellsPerAxis || levels == kMaxAxisLevels) {
+                return levels;
+            }
+            size *= kLevelGrowth;
+        }
+    };
+    xLevels_ = axisLevels(width, xAxes_);
+    yLevels_ = axisLevels(height, yAxes_);
+
+    // Each edge's level, and the levels that hold edges.
+    std::vector<uint8_t> levelOf(edges_.size());
+    size_t inLevel[kMaxLevels] = {};
+    Range xs;
+    Range ys;
+    for (size_t index = 0; index < edges_.size(); ++index) {
+        int i = 0;
+        int j = 0;
+        place(edges_[index], i, j, xs, ys);
+        levelOf[index] = static_cast<uint8_t>(i * kMaxAxisLevels + j);
+        ++inLevel[levelOf[index]];
     }
+    levels_.clear();
+    int slot[kMaxLevels];
+    size_t cellCount = 0;
+    for (int i = 0; i < xLevels_; ++i) {
+        for (int j = 0; j < yLevels_; ++j) {
+            if (inLevel[i * kMaxAxisLevels + j] == 0) {
+                continue;
+            }
+            slot[i * kMaxAxisLevels + j] = static_cast<int>(levels_.size());
+            Level level;
+            level.across = xAxes_[i];
+            level.upDown = yAxes_[j];
+            level.i = i;
+            level.j = j;
+            level.firstCell = static_cast<uint32_t>(cellCount);
+            levels_.push_back(level);
+            cellCount += static_cast<size_t>(xAxes_[i].count) * static_cast<size_t>(yAxes_[j].count);
+        }
+    }
+    auto cellOfEdge = [&](size_t index, int x, int y) {
+        const Level& level = levels_[static_cast<size_t>(slot[levelOf[index]])];
+        return level.firstCell + static_cast<size_t>(y) * static_cast<size_t>(xAxes_[level.i].count) +
+               static_cast<size_t>(x);
+    };
 
     // Two passes: count each cell's edges, then fill the cells in index
     // order, which leaves every cell's list sorted.
-    const size_t cellCount = static_cast<size_t>(columns_) * static_cast<size_t>(rows_);
     cellStart_.assign(cellCount + 1, 0);
-    wideEdges_.clear();
-    auto covers = [this](const Edge& e, Range& xs, Range& ys) {
-        xs = columns(std::min(e.a.x, e.b.x), std::max(e.a.x, e.b.x));
-        ys = rows(std::min(e.a.y, e.b.y), std::max(e.a.y, e.b.y));
+    for (size_t index = 0; index < edges_.size(); ++index) {
+        int i = 0;
+        int j = 0;
+        place(edges_[index], i, j, xs, ys);
+        Bounds& reached = levels_[static_cast<size_t>(slot[levelOf[index]])].reached;
+        const Edge& e = edges_[index];
         if (std::isnan(e.a.x) || std::isnan(e.b.x)) {
-            xs = {0, columns_ - 1};
+            reached.left = -INFINITY;
+            reached.right = INFINITY;
+        } else {
+            reached.left = std::min(reached.left, clampCoordinate(std::min(e.a.x, e.b.x), area_.left, area_.right) - reach_);
+            reached.right = std::max(reached.right, clampCoordinate(std::max(e.a.x, e.b.x), area_.left, area_.right) + reach_);
         }
         if (std::isnan(e.a.y) || std::isnan(e.b.y)) {
-            ys = {0, rows_ - 1};
+            reached.bottom = -INFINITY;
+            reached.top = INFINITY;
+        } else {
+            reached.bottom =
+                std::min(reached.bottom, clampCoordinate(std::min(e.a.y, e.b.y), area_.bottom, area_.top) - reach_);
+            reached.top = std::max(reached.top, clampCoordinate(std::max(e.a.y, e.b.y), area_.bottom, area_.top) + reach_);
         }
-        return columns_ * rows_ == 1 || (xs.hi - xs.lo + 1) * (ys.hi - ys.lo + 1) <= kMaxCellsPerEdge;
-    };
-    Range xs;
-    Range ys;
-    for (const Edge& e : edges_) {
-        if (covers(e, xs, ys)) {
-            for (int y = ys.lo; y <= ys.hi; ++y) {
-                for (int x = xs.lo; x <= xs.hi; ++x) {
-                    ++cellStart_[static_cast<size_t>(y) * columns_ + x + 1];
-                }
+        for (int y = ys.lo; y <= ys.hi; ++y) {
+            for (int x = xs.lo; x <= xs.hi; ++x) {
+                ++cellStart_[cellOfEdge(index, x, y) + 1];
             }
         }
     }
@@ -167,14 +216,13 @@ void CedgeGrid::divide(const Bounds& bounds, double reach)
     }
     cellEdges_.assign(cellStart_[cellCount], 0);
     std::vector<uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
-    for (uint32_t index = 0; index < edges_.size(); ++index) {
-        if (!covers(edges_[index], xs, ys)) {
-            wideEdges_.push_back(index);
-            continue;
-        }
+    for (size_t index = 0; index < edges_.size(); ++index) {
+        int i = 0;
+        int j = 0;
+        place(edges_[index], i, j, xs, ys);
         for (int y = ys.lo; y <= ys.hi; ++y) {
             for (int x = xs.lo; x <= xs.hi; ++x) {
-                cellEdges_[fill[static_cast<size_t>(y) * columns_ + x]++] = index;
+                cellEdges_[fill[cellOfEdge(index, x, y)]++] = static_cast<uint32_t>(index);
             }
         }
     }
@@ -185,29 +233,31 @@ void CedgeGrid::candidatesInBox(const Bounds& box, std::vector<uint32_t>& out) c
     if (edges_.empty()) {
         return;
     }
-    // An edge's cells are those of its widened box; every cell of it that
-    // the box reaches is among these (cellOf is monotone).
-    const Range xs = columns(box.left, box.right);
-    const Range ys = rows(box.bottom, box.top);
-    for (int y = ys.lo; y <= ys.hi; ++y) {
-        for (int x = xs.lo; x <= xs.hi; ++x) {
-            const size_t cell = static_cast<size_t>(y) * static_cast<size_t>(columns_) + static_cast<size_t>(x);
-            out.insert(out.end(), cellEdges_.begin() + cellStart_[cell], cellEdges_.begin() + cellStart_[cell + 1]);
+    // An edge's cells are those of its widened box in its level; every cell
+    // of it that the box reaches is among these (cellOf is monotone).
+    for (const Level& level : levels_) {
+        const Axis& across = xAxes_[level.i];
+        const Range xs = columns(box.left, box.right, across);
+        const Range ys = rows(box.bottom, box.top, yAxes_[level.j]);
+        for (int y = ys.lo; y <= ys.hi; ++y) {
+            for (int x = xs.lo; x <= xs.hi; ++x) {
+                const size_t cell = level.firstCell + static_cast<size_t>(y) * static_cast<size_t>(across.count) +
+                                    static_cast<size_t>(x);
+                out.insert(out.end(), cellEdges_.begin() + cellStart_[cell], cellEdges_.begin() + cellStart_[cell + 1]);
+            }
         }
     }
-    out.insert(out.end(), wideEdges_.begin(), wideEdges_.end());
 }
 
 void CedgeGrid::clear()
 {
     edges_ = {};
+    levels_ = {};
     cellStart_ = {};
     cellEdges_ = {};
-    wideEdges_ = {};
-    columns_ = 0;
-    rows_ = 0;
+    xLevels_ = 0;
+    yLevels_ = 0;
 }
-
 bool CedgeGrid::collide(const Cball& ball, bool testOnly) const
 {
     bool result = false;

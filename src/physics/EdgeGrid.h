@@ -1,6 +1,6 @@
-// CedgeGrid: the broad phase of the ground contacts. A uniform grid of
-// square cells over the edges of a polygon list, so that a ball's contact
-// pass tests only the edges near it instead of every edge of the track.
+// CedgeGrid: the broad phase of the ground contacts. Grids of cells over the
+// edges of a polygon list, so that a ball's contact pass tests only the
+// edges near it instead of every edge of the track.
 //
 // Order is the contract. Every edge has an index in the order in which
 // Cball::collidePolygons walks the list (polygon list order, then chain
@@ -14,20 +14,50 @@
 // Why a grid: the balls are small and about the same size, and the track is
 // fixed for a run. Each cell lists every edge whose box, widened by `reach`
 // (at least the largest ball radius), overlaps the cell, so a ball needs the
-// one list of the cell under its centre: no search, no tree, and a list
-// filled in index order is already sorted. Cell bounds for edges and balls
+// list of the cell under its centre: no search, no tree, and a list filled
+// in index order is already sorted. Cell bounds for edges and balls
 // come from one monotone function of a coordinate, and the widening is a
 // whole unit more than any radius, so rounding can never drop an edge that
 // the full walk would look at.
 //
-// Bounded memory: the grid divides the finite coordinates inside the
-// `bounds` given to build (the playing field); a coordinate outside is
-// clamped to them, a NaN coordinate makes the edge span its whole axis. An
-// edge that would cover more than kMaxCellsPerEdge cells goes into one list
-// that every query merges instead. There are no more cells than about one per
-// edge, so memory grows linearly with the edges. When a cell's list is longer
-// than the track (edges piled into a few cells), the query walks every edge
-// in order instead, and so does a ball wider than `reach` or with a NaN centre.
+// Levels. One grid cannot serve edges of every length: a cell fine enough
+// for the small edges around the bike would have a long edge in thousands of
+// cells. So the grid is a family of levels over the same area, the cell's
+// width growing fourfold from one level to the next and, independently, its
+// height: level (i, j) has cells kLevelGrowth^i base cells wide and
+// kLevelGrowth^j high, up to the level that has at most kMaxCellsPerAxis
+// cells across the area. Each edge lives in one level only: the base level
+// when its widened box covers at most kMaxBaseCellsPerEdge cells there (the
+// edges of the usual tracks), else the finest whose cells it covers at most
+// kMaxCellsPerAxis of on either axis: a flat edge across the world keeps
+// cells as low as a small one's. A
+// query takes the one cell under the centre in each level that holds edges
+// and merges their lists (no edge is in two levels, so the merge is strictly
+// ascending).
+//
+// What a query costs: an edge of the base level covers at most 64 cells;
+// an edge of level (i, j) with i > 0 covered more than
+// kMaxCellsPerAxis cells of level i - 1 across, so its widened box is wider
+// than seven of those cells, 7/4 of a cell of its own level. An edge listed
+// in the cell under the centre is thus never further from the centre across
+// than 4/7 of its own width (or one base cell, in the base level), and
+// likewise up and down: a query meets the edges near the ball, measured by
+// their own size, and never an edge far away for being long. A query looks
+// at one cell in each level that holds edges, skipping a level whose edges
+// all lie elsewhere, and at most kMaxLevels are merged, each candidate
+// costing a comparison per list.
+//
+// Bounded memory: an edge fills at most kMaxCellsPerAxis^2 = 64 cells, so
+// the lists hold at most 256 bytes an edge, 4 to 16 for edges short beside
+// a cell; the base level has about one cell per edge (none smaller than
+// kMinCellSize), and all levels together at most about 16/9 of the base's
+// cells. The grid divides the finite coordinates inside the `bounds` given
+// to build (the playing field); a coordinate outside is clamped to them, a
+// NaN coordinate makes the edge span its whole axis (and so lie in the
+// coarsest level of that axis). When the lists of a query are together as
+// long as the track (edges piled into a few cells), the query walks every
+// edge in order instead, and so does a ball wider than `reach` or with a NaN
+// centre.
 //
 // Ownership: build copies the vertex coordinates; the grid keeps no pointer
 // into the list. Queries allocate nothing and may run on any thread while no
@@ -38,6 +68,7 @@
 #include "model/Polygon.h"
 #include "model/Vectors.h"
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -59,7 +90,15 @@ public:
 
     // The smallest cell side, in world units.
     static constexpr double kMinCellSize = 64.0;
-    static constexpr int kMaxCellsPerEdge = 64;
+    // The most cells an edge covers in the base level, and across, or up
+    // and down, in a coarser one.
+    static constexpr int kMaxBaseCellsPerEdge = 64;
+    static constexpr int kMaxCellsPerAxis = 8;
+    static constexpr int kLevelGrowth = 4;
+    // Levels per axis: the base has at most 4096 cells across, and 4096
+    // divided by 4 five times is at most kMaxCellsPerAxis.
+    static constexpr int kMaxAxisLevels = 6;
+    static constexpr int kMaxLevels = kMaxAxisLevels * kMaxAxisLevels;
 
     // Replaces the grid with one over the edges of `list`, walked like
     // Cball::collidePolygons: along `next` until a node without a polygon.
@@ -80,8 +119,8 @@ public:
     void visitCandidates(const Cvector& centre, double radius, Visit&& visit) const;
 
     // Appends to `out` every edge listed in the cells that the box (world
-    // units) reaches, and every edge that all queries merge: a superset of
-    // the edges whose box meets it, unordered and possibly repeated.
+    // units) reaches, in every level: a superset of the edges whose box
+    // meets it, unordered and possibly repeated.
     void candidatesInBox(const Bounds& box, std::vector<uint32_t>& out) const;
 
     // The contact pass of `ball` over its candidates:
@@ -89,31 +128,118 @@ public:
     // ball.collidePolygons(list, testOnly) on the list the grid was built from.
     bool collide(const Cball& ball, bool testOnly) const;
 
+    // The levels that hold edges, and the entries of all their cells (an
+    // edge counts once for each cell it is listed in): for tests and
+    // measurements.
+    int levelCount() const { return static_cast<int>(levels_.size()); }
+    size_t cellEntryCount() const { return cellEdges_.size(); }
+
+    // One cell's list: edges [begin, end). Left uninitialised in a
+    // query's array, which is filled as far as it is used.
+    struct Span {
+        const uint32_t* begin;
+        const uint32_t* end;
+    };
+
 private:
     struct Range {
         int lo = 0;
         int hi = 0;
     };
+    // One axis of one level: its cells' count and inverse size.
+    struct Axis {
+        double inverse = 0.0;
+        int count = 0;
+    };
+    // A level that holds edges: its axes (copied, for the queries), and
+    // where its cells start in cellStart_ (cell (x, y) is
+    // firstCell + y * columns + x).
+    struct Level {
+        Axis across;
+        Axis upDown;
+        // The union of its edges' widened, clamped spans: a centre outside
+        // meets none of them (the same argument as for the cells).
+        Bounds reached{INFINITY, -INFINITY, INFINITY, -INFINITY};
+        int i = 0;
+        int j = 0;
+        uint32_t firstCell = 0;
+    };
     // The cells of a coordinate span widened by reach_ on both sides.
-    Range columns(double lo, double hi) const;
-    Range rows(double lo, double hi) const;
+    Range columns(double lo, double hi, const Axis& axis) const;
+    Range rows(double lo, double hi, const Axis& axis) const;
+    // The level of an edge: the finest whose cells its widened box covers at
+    // most kMaxCellsPerAxis of on either axis, with its cells there.
+    void place(const Edge& e, int& i, int& j, Range& xs, Range& ys) const;
+    // The cell of coordinate v, clamped to [0, count - 1]. Monotone in v
+    // (each operation rounds monotonically), which is what makes the grid
+    // exact: an edge end at or before a query side never lands in a later
+    // cell than it.
+    static int cellOfCoordinate(double v, double origin, double inverse, int count)
+    {
+        const double c = (v - origin) * inverse;
+        if (!(c > 0.0)) {
+            return 0;
+        }
+        if (c >= static_cast<double>(count - 1)) {
+            return count - 1;
+        }
+        return static_cast<int>(c);
+    }
+    static double clampCoordinate(double v, double lo, double hi) { return v < lo ? lo : (v > hi ? hi : v); }
     // Divides the edges already in edges_ into cells.
     void divide(const Bounds& bounds, double reach);
-    // The cell under a ball's centre; -1 when the ball needs every edge.
-    long cellUnder(const Cvector& centre, double radius) const;
+    // The lists of the cells under a ball's centre, one for each level with
+    // edges there, into `spans`; -1 when the ball needs every edge instead.
+    int listsUnder(const Cvector& centre, double radius, Span* spans) const;
 
     std::vector<Edge> edges_;
+    std::vector<Level> levels_;         // finest first
     std::vector<uint32_t> cellStart_;   // cell c holds cellEdges_[cellStart_[c] .. cellStart_[c + 1])
     std::vector<uint32_t> cellEdges_;
-    std::vector<uint32_t> wideEdges_;   // edges that every query merges
+    Axis xAxes_[kMaxAxisLevels];
+    Axis yAxes_[kMaxAxisLevels];
+    int xLevels_ = 0;
+    int yLevels_ = 0;
     Bounds area_;
     double reach_ = 0.0;
     double originX_ = 0.0;
     double originY_ = 0.0;
-    double inverseCell_ = 0.0;
-    int columns_ = 0;
-    int rows_ = 0;
 };
+
+// Why the centre's cell is enough, in each level: edgeOutOfReach keeps an
+// edge only when its lowest x is at most x + radius (and so on for the other
+// sides). Inside the area, coordinates are small enough that the rounding of
+// x + radius is far below the unit by which reach_ exceeds any radius, so the
+// edge's widened, clamped span reaches over x; outside the area the centre
+// clamps to the border and the edge's span reaches the border too. The
+// level's cells come from the same monotone cellOf for edges and centres.
+inline int CedgeGrid::listsUnder(const Cvector& centre, double radius, Span* spans) const
+{
+    if (!(radius <= reach_ - 1.0) || std::isnan(centre.x) || std::isnan(centre.y)) {
+        return -1;
+    }
+    const double x = clampCoordinate(centre.x, area_.left, area_.right);
+    const double y = clampCoordinate(centre.y, area_.bottom, area_.top);
+    int lists = 0;
+    size_t total = 0;
+    const uint32_t* entries = cellEdges_.data();
+    for (const Level& level : levels_) {
+        if (x < level.reached.left || x > level.reached.right || y < level.reached.bottom || y > level.reached.top) {
+            continue;
+        }
+        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
+        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
+        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
+                            static_cast<size_t>(column);
+        const uint32_t begin = cellStart_[cell];
+        const uint32_t end = cellStart_[cell + 1];
+        if (begin != end) {
+            spans[lists++] = Span{entries + begin, entries + end};
+            total += end - begin;
+        }
+    }
+    return total >= edges_.size() ? -1 : lists;
+}
 
 template <typename Visit>
 void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& visit) const
@@ -122,14 +248,9 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
     if (count == 0) {
         return;
     }
-    const long cell = cellUnder(centre, radius);
-    const uint32_t* p = nullptr;
-    const uint32_t* end = nullptr;
-    if (cell >= 0) {
-        p = cellEdges_.data() + cellStart_[static_cast<size_t>(cell)];
-        end = cellEdges_.data() + cellStart_[static_cast<size_t>(cell) + 1];
-    }
-    if (cell < 0 || static_cast<size_t>(end - p) + wideEdges_.size() >= count) {
+    Span spans[kMaxLevels];
+    int lists = listsUnder(centre, radius, spans);
+    if (lists < 0) {
         for (uint32_t index = 0; index < count; ++index) {
             if (visit(index)) {
                 return;
@@ -137,22 +258,28 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
         }
         return;
     }
-    // The cell's list with the wide edges merged in.
-    const uint32_t* wide = wideEdges_.data();
-    const uint32_t* wideEnd = wide + wideEdges_.size();
-    for (; p != end; ++p) {
-        for (; wide != wideEnd && *wide < *p; ++wide) {
-            if (visit(*wide)) {
-                return;
+    // Each step hands out the smallest head of the lists; a list that runs
+    // out gives its place to the last one.
+    while (lists > 1) {
+        int least = 0;
+        for (int k = 1; k < lists; ++k) {
+            if (*spans[k].begin < *spans[least].begin) {
+                least = k;
             }
         }
-        if (visit(*p)) {
+        const uint32_t index = *spans[least].begin++;
+        if (spans[least].begin == spans[least].end) {
+            spans[least] = spans[--lists];
+        }
+        if (visit(index)) {
             return;
         }
     }
-    for (; wide != wideEnd; ++wide) {
-        if (visit(*wide)) {
-            return;
+    if (lists == 1) {
+        for (const uint32_t* p = spans[0].begin; p != spans[0].end; ++p) {
+            if (visit(*p)) {
+                return;
+            }
         }
     }
 }

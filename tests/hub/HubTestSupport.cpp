@@ -1,5 +1,7 @@
 #include "HubTestSupport.h"
 
+#include "model/Replay.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -277,6 +279,42 @@ std::string flatTrack()
     put(t, ground, sizeof ground);
     put(t, &none, 4);
     return t;
+}
+
+std::string pileTrack(int layers)
+{
+    std::string t;
+    const double head[5] = {-1.0, 0.0, 100.0, 300.0, 60.0};
+    put(t, head, sizeof head);
+    const int32_t polygons = 1 + 2000 * layers;
+    const int32_t four = 4;
+    const int32_t none = 0;
+    put(t, &polygons, 4);
+    put(t, &four, 4);
+    const double ground[8] = {-1000.0, 0.0, 2000.0, 0.0, 2000.0, -200.0, -1000.0, -200.0};
+    put(t, ground, sizeof ground);
+    for (int layer = 0; layer < layers; ++layer) {
+        for (int i = 0; i < 2000; ++i) {
+            const double x = -100.0 + 2.0 * (i % 100);
+            const double y = 2.0 * (i / 100);
+            const double square[8] = {x, y, x + 1.0, y, x + 1.0, y + 1.0, x, y + 1.0};
+            put(t, &four, 4);
+            put(t, square, sizeof square);
+        }
+    }
+    put(t, &none, 4);
+    return t;
+}
+
+std::string standingReplay(const std::string& digest)
+{
+    Replay replay;
+    replay.trackName = "standing.vlt";
+    replay.digest = std::strtoull(digest.c_str(), nullptr, 16);
+    replay.result = ReplayFinished;
+    replay.steps = 30 * 60 * 100;
+    replay.changes = {KeyChange{0, 0}};
+    return formatReplay(replay);
 }
 
 std::string recordReplay(const std::string& trackPath, const std::string& keys, const std::string& maxSteps)

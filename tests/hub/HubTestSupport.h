@@ -77,6 +77,12 @@ std::string addTrack(Hub& hub, const Player& author, const std::string& name, co
 // A flat track: ground from x -1000 to 2000 at y 0, start (0, 100), finish
 // (300, 60), no apples.
 std::string flatTrack();
+// The flat track with `layers` x 2,000 squares of one unit piled where the
+// bike lands from the start: every step near them walks thousands of edges.
+std::string pileTrack(int layers);
+// A replay that says it finishes the track of `digest` (hex) after 30
+// minutes of standing still.
+std::string standingReplay(const std::string& digest);
 // Rides `keys` (a key script) on the track file with velto-sim and answers
 // the replay it records.
 std::string recordReplay(const std::string& trackPath, const std::string& keys, const std::string& maxSteps = {});

@@ -113,6 +113,50 @@ TEST_P(KillTest, EveryRunAnswered201SurvivesAKillInTheMiddleOfALoad)
                 answered.load(), promised.size(), promised.size());
 }
 
+TEST_P(KillTest, SigtermAnswersTheQueueEndsTheRideInProgressAndExits)
+{
+    // Six rides of 30 minutes on a pile, each a minute of CPU time or more:
+    // one in progress, five queued, when SIGTERM comes.
+    Hub hub(db_, {"--workers", "1", "--queue", "8", "--ride-cpu", "3600", "--track-step-cpu", "0", "--stop-grace",
+                  "1"});
+    ASSERT_TRUE(hub.running()) << hub.errors();
+    const Player ann = addPlayer(hub, "Ann");
+    const std::string replay = standingReplay(addTrack(hub, ann, "pile.vlt", pileTrack(20)));
+    constexpr int kRuns = 6;
+    std::vector<hub::ClientResponse> answers(kRuns);
+    std::vector<std::thread> senders;
+    const uint16_t port = hub.port();
+    for (int i = 0; i < kRuns; ++i) {
+        senders.emplace_back([&, i] {
+            hub::HttpClient client("127.0.0.1", port, 60.0);
+            std::string error;
+            client.request("POST", "/api/runs", ann.auth(), replay, answers[static_cast<size_t>(i)], error);
+        });
+    }
+    int queued = 0;
+    for (int tries = 0; tries < 600 && queued < kRuns - 1; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        queued = json::parse(hub.request("GET", "/api/health").body)["queued"].get<int>();
+    }
+    ASSERT_EQ(queued, kRuns - 1);
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(hub.stop(), 0) << hub.errors();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    for (auto& t : senders) {
+        t.join();
+    }
+    int stopping = 0;
+    for (const auto& r : answers) {
+        EXPECT_EQ(r.status, 503) << r.body;
+        EXPECT_TRUE(r.headers.count("retry-after"));
+        stopping += r.body.find("the hub is stopping") != std::string::npos ? 1 : 0;
+    }
+    EXPECT_EQ(stopping, kRuns);
+    // The grace is a second; the goal with a full queue is under 15.
+    EXPECT_LT(seconds, 15.0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, KillTest, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
 
 }  // namespace

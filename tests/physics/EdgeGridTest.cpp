@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -64,6 +65,54 @@ std::unique_ptr<Cpolygons> listOf(const std::vector<std::vector<testtracks::Poin
     return head;
 }
 
+using Walk = std::vector<std::pair<const Cvertex*, const Cvertex*>>;
+
+// The edges as the full walk meets them.
+Walk walkOf(const Cpolygons* list)
+{
+    Walk walk;
+    for (const Cpolygons* node = list; node != nullptr; node = node->next) {
+        for (const Cvertex* a = node->polygon->first; a != nullptr; a = a->next) {
+            walk.push_back({a, a->next != nullptr ? a->next : node->polygon->first});
+        }
+    }
+    return walk;
+}
+
+// At each centre, for a wheel and a head: the candidates rise strictly, hold
+// every edge the full walk does not reject, and a pass that stops early
+// stops at once.
+void expectCandidatesCoverTheWalk(const CedgeGrid& grid, const Walk& walk, const std::vector<Cvector>& centres)
+{
+    for (const Cvector& centre : centres) {
+        for (const double radius : {kWheelRadius, kHeadRadius}) {
+            Cball ball(radius);
+            ball.position = centre;
+            std::vector<uint32_t> candidates;
+            grid.visitCandidates(centre, radius, [&](uint32_t index) {
+                candidates.push_back(index);
+                return false;
+            });
+            for (size_t k = 1; k < candidates.size(); ++k) {
+                ASSERT_LT(candidates[k - 1], candidates[k]) << centre.x << ", " << centre.y;
+            }
+            size_t k = 0;
+            for (uint32_t i = 0; i < walk.size(); ++i) {
+                if (!ball.edgeOutOfReach(*walk[i].first, *walk[i].second)) {
+                    while (k < candidates.size() && candidates[k] < i) {
+                        ++k;
+                    }
+                    ASSERT_TRUE(k < candidates.size() && candidates[k] == i)
+                        << "edge " << i << " left out at " << centre.x << ", " << centre.y << " r " << radius;
+                }
+            }
+            int visits = 0;
+            grid.visitCandidates(centre, radius, [&](uint32_t) { return ++visits == 1; });
+            EXPECT_EQ(visits, candidates.empty() ? 0 : 1);
+        }
+    }
+}
+
 TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
 {
     testtracks::Track track = oddTrack();
@@ -79,13 +128,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
     CedgeGrid grid;
     grid.build(list.get(), kField, kWheelRadius);
 
-    // The edges as the full walk meets them.
-    std::vector<std::pair<const Cvertex*, const Cvertex*>> walk;
-    for (const Cpolygons* node = list.get(); node != nullptr; node = node->next) {
-        for (const Cvertex* a = node->polygon->first; a != nullptr; a = a->next) {
-            walk.push_back({a, a->next != nullptr ? a->next : node->polygon->first});
-        }
-    }
+    const Walk walk = walkOf(list.get());
     ASSERT_EQ(grid.edgeCount(), walk.size());
     for (size_t i = 0; i < walk.size(); i += 997) {
         EXPECT_EQ(std::memcmp(&grid.edge(static_cast<uint32_t>(i)).b.x, &walk[i].second->x, 8), 0) << i;
@@ -103,34 +146,7 @@ TEST(EdgeGridTest, CandidatesHoldEveryEdgeInReachOnceInWalkOrder)
     for (size_t i = 0; i < walk.size(); i += 293) {
         centres.push_back(*walk[i].first);
     }
-    for (const Cvector& centre : centres) {
-        for (const double radius : {kWheelRadius, kHeadRadius}) {
-            Cball ball(radius);
-            ball.position = centre;
-            std::vector<uint32_t> candidates;
-            grid.visitCandidates(centre, radius, [&](uint32_t index) {
-                                     candidates.push_back(index);
-                                     return false;
-                                 });
-            for (size_t k = 1; k < candidates.size(); ++k) {
-                ASSERT_LT(candidates[k - 1], candidates[k]) << centre.x << ", " << centre.y;
-            }
-            size_t k = 0;
-            for (uint32_t i = 0; i < walk.size(); ++i) {
-                if (!ball.edgeOutOfReach(*walk[i].first, *walk[i].second)) {
-                    while (k < candidates.size() && candidates[k] < i) {
-                        ++k;
-                    }
-                    ASSERT_TRUE(k < candidates.size() && candidates[k] == i)
-                        << "edge " << i << " left out at " << centre.x << ", " << centre.y << " r " << radius;
-                }
-            }
-            // A pass that stops early stops at once.
-            int visits = 0;
-            grid.visitCandidates(centre, radius, [&](uint32_t) { return ++visits == 1; });
-            EXPECT_EQ(visits, candidates.empty() ? 0 : 1);
-        }
-    }
+    expectCandidatesCoverTheWalk(grid, walk, centres);
 
     // A ball wider than the grid's reach gets every edge.
     size_t all = 0;
@@ -290,6 +306,111 @@ TEST(EdgeGridTest, RidesGiveTheBitsOfTheFullWalk)
         double applesLeftAtEnd = 0.0;
         std::memcpy(&applesLeftAtEnd, &grid[grid.size() - 16], 8);
         EXPECT_LT(applesLeftAtEnd, 2990.0) << seed;
+    }
+}
+
+// Edges of every size from a unit to the world's width, at every angle,
+// about a clear box where the bike rides: long slabs right over and beside
+// it, world-wide slivers, a zigzag of long edges far below, and junk.
+testtracks::Track scalesTrack()
+{
+    testtracks::Track track;
+    track.polygons.push_back(testtracks::flatGround(-300.0, 3400.0));
+    track.polygons.push_back({{-7000.0, 300.0}, {7000.0, 300.0}, {7000.0, 310.0}, {-7000.0, 310.0}});
+    track.polygons.push_back({{-400.0, -5900.0}, {-390.0, -5900.0}, {-390.0, 5900.0}, {-400.0, 5900.0}});
+    track.polygons.push_back({{3500.0, -5900.0}, {3510.0, -5900.0}, {3510.0, 5900.0}, {3500.0, 5900.0}});
+    track.polygons.push_back({{-7990.0, 5990.0}, {7990.0, -5990.0}, {7990.0, -5980.0}});
+    for (const auto& outline : farEdgesTrack(4000, 2).polygons) {
+        if (outline.size() > 1000) {
+            std::vector<testtracks::Point> points;
+            for (const Point& p : outline) {
+                points.push_back({p.x, p.y});
+            }
+            track.polygons.push_back(points);
+        }
+    }
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int i = 0; i < 3000; ++i) {
+        const double x = -7900.0 + 15800.0 * unit(random);
+        const double y = -5000.0 + 10900.0 * unit(random);
+        if (x > -600.0 && x < 3700.0 && y > -200.0 && y < 700.0) {
+            continue;
+        }
+        const double length = std::pow(20000.0, unit(random));
+        const double angle = 6.283185307179586 * unit(random);
+        const double bx = std::clamp(x + length * std::cos(angle), -7990.0, 7990.0);
+        const double by = std::clamp(y + length * std::sin(angle), -5990.0, 5990.0);
+        track.polygons.push_back({{x, y}, {bx, by}, {x + 1.0, y + 2.0}});
+    }
+    track.start = {0.0, 70.0};
+    track.finish = {3000.0, 40.0};
+    return track;
+}
+
+TEST(EdgeGridTest, EdgesOfEverySizeAreFoundOnceInOrderAndFarLongOnesAreLeftOut)
+{
+    const testtracks::Track track = scalesTrack();
+    const auto list = listOf(track.polygons);
+    CedgeGrid grid;
+    grid.build(list.get(), kField, kWheelRadius);
+    const Walk walk = walkOf(list.get());
+    ASSERT_EQ(grid.edgeCount(), walk.size());
+    EXPECT_GT(grid.levelCount(), 4);
+    EXPECT_LE(grid.cellEntryCount(), 64 * walk.size());
+
+    std::mt19937 random(17);
+    std::uniform_real_distribution<double> x(-8600.0, 8600.0);
+    std::uniform_real_distribution<double> y(-6600.0, 6600.0);
+    std::vector<Cvector> centres = {{0.0, 70.0}, {-395.0, 100.0}, {3505.0, 0.0}, {0.0, 305.0}, {0.0, -5500.0}};
+    for (int i = 0; i < 300; ++i) {
+        centres.push_back({x(random), y(random)});
+    }
+    for (size_t i = 0; i < walk.size(); i += 37) {
+        centres.push_back(*walk[i].first);
+        centres.push_back(*walk[i].second);
+    }
+    expectCandidatesCoverTheWalk(grid, walk, centres);
+
+    // Along the ride, a wheel meets the slabs near it but none of the
+    // thousands of long edges far below.
+    const auto far = farEdgesTrack(20000, 1);
+    std::vector<std::vector<testtracks::Point>> farPolygons;
+    for (const auto& outline : far.polygons) {
+        std::vector<testtracks::Point> points;
+        for (const Point& p : outline) {
+            points.push_back({p.x, p.y});
+        }
+        farPolygons.push_back(points);
+    }
+    const auto farList = listOf(farPolygons);
+    CedgeGrid farGrid;
+    farGrid.build(farList.get(), kField, kWheelRadius);
+    ASSERT_GT(farGrid.edgeCount(), 20000u);
+    size_t most = 0;
+    for (double cx = far.start.x - 500.0; cx < far.finish.x + 500.0; cx += 25.0) {
+        for (const double cy : {far.start.y - 100.0, far.start.y, far.start.y + 300.0}) {
+            size_t count = 0;
+            farGrid.visitCandidates(Cvector(cx, cy), kWheelRadius, [&count](uint32_t) {
+                ++count;
+                return false;
+            });
+            most = std::max(most, count);
+        }
+    }
+    EXPECT_LT(most, 200u);
+}
+
+TEST(EdgeGridTest, RidesAmongEdgesOfEverySizeGiveTheBitsOfTheFullWalk)
+{
+    testtracks::TempDir dir;
+    const std::string path = dir.writeTrack("scales.vlt", scalesTrack());
+    for (unsigned seed = 0; seed < 4; ++seed) {
+        const double toss = seed % 2 == 0 ? 0.0 : 450.0;
+        const auto grid = ride(path, false, seed, 1000, nullptr, toss);
+        const auto brute = ride(path, true, seed, 1000, nullptr, toss);
+        ASSERT_GT(grid.size(), 100u * 8u) << seed;
+        EXPECT_TRUE(grid == brute) << seed;
     }
 }
 

@@ -45,6 +45,10 @@ TrackDesign bigTrack(int edges, uint32_t seed);
 TrackDesign tangledTrack(int vertices, uint32_t seed);
 // The pack's first track with `count` more apples at random over the world.
 TrackDesign appleTrack(int count, uint32_t seed);
+// The pack's first track with one more polygon of `edges` edges, each about
+// the world's width long, in a band from y -5900 to -5000, far below the
+// ride; fewer than 3 edges give the first track as it is.
+TrackDesign farEdgesTrack(int edges, uint32_t seed);
 
 // Writes one design as a track file, by default with no best time (-1).
 // False on failure.

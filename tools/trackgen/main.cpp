@@ -17,6 +17,8 @@
 // of VERTICES random points about the start.
 // velto-trackgen --apples COUNT SEED FILE: the first track with COUNT more
 // apples over the world.
+// velto-trackgen --far EDGES SEED FILE: the first track with EDGES long edges
+// far below the ride (EDGES 0 gives the first track alone, for comparison).
 #include "Tracks.h"
 
 #include "model/ParTimes.h"
@@ -51,10 +53,10 @@ int writeBig(const std::string& kind, const std::string& edgesText, const std::s
 {
     char* end = nullptr;
     const long edges = std::strtol(edgesText.c_str(), &end, 10);
-    const long least = kind == "--big" ? 16 : 3;
+    const long least = kind == "--big" ? 16 : kind == "--far" ? 0 : 3;
     if (*end != '\0' || edges < least || edges > 50000000) {
         std::fprintf(stderr, "velto-trackgen: %s must be a whole number from %ld to 50000000\n",
-                     kind == "--big" ? "EDGES" : kind == "--tangle" ? "VERTICES" : "COUNT", least);
+                     kind == "--big" || kind == "--far" ? "EDGES" : kind == "--tangle" ? "VERTICES" : "COUNT", least);
         return 2;
     }
     const unsigned long seed = std::strtoul(seedText.c_str(), &end, 10);
@@ -66,6 +68,7 @@ int writeBig(const std::string& kind, const std::string& edgesText, const std::s
     const uint32_t seed32 = static_cast<uint32_t>(seed);
     const TrackDesign design = kind == "--big"      ? bigTrack(size, seed32)
                                : kind == "--tangle" ? tangledTrack(size, seed32)
+                               : kind == "--far"    ? farEdgesTrack(size, seed32)
                                                     : appleTrack(size, seed32);
     int status = 0;
     // A tangle meets itself by design; its vertices may touch the bike.
@@ -131,7 +134,7 @@ void retireRenamedTracks(const std::filesystem::path& dir, const std::vector<std
 int main(int argc, char** argv)
 {
     if (argc == 5 && (std::string(argv[1]) == "--big" || std::string(argv[1]) == "--tangle" ||
-                      std::string(argv[1]) == "--apples")) {
+                      std::string(argv[1]) == "--apples" || std::string(argv[1]) == "--far")) {
         return writeBig(argv[1], argv[2], argv[3], argv[4]);
     }
     const bool withPars = argc == 4 && std::string(argv[2]) == "--proofs";
@@ -139,7 +142,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: velto-trackgen OUTDIR [--proofs REPLAYDIR]\n"
                              "       velto-trackgen --big EDGES SEED FILE\n"
                              "       velto-trackgen --tangle VERTICES SEED FILE\n"
-                             "       velto-trackgen --apples COUNT SEED FILE\n");
+                             "       velto-trackgen --apples COUNT SEED FILE\n"
+                             "       velto-trackgen --far EDGES SEED FILE\n");
         return 2;
     }
     std::vector<ParTime> pars;
