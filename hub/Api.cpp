@@ -84,8 +84,13 @@ std::string newPlayerNameProblem(const std::string& name)
     if (name.find("  ") != std::string::npos) {
         return "a name may not hold two spaces in a row";
     }
+    if (nameKey(name) == nameKey(kPackAuthor)) {
+        return "the name is reserved for the game's own tracks";
+    }
     return {};
 }
+
+}  // namespace
 
 // A track's file name as it travels: no folders, nothing hidden, 1 to 64
 // letters, digits, spaces, '.', '-' and '_'.
@@ -110,6 +115,8 @@ std::string hexDigest(uint64_t digest)
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(digest));
     return text;
 }
+
+namespace {
 
 std::string timeText(int32_t steps)
 {
@@ -312,7 +319,8 @@ std::optional<HttpResponse> Api::admit(HttpRequest& request)
 
 std::string Api::routeName(const std::string& method, const std::string& path)
 {
-    const std::string verb = method == "GET" || method == "HEAD" || method == "POST" ? method : "OTHER";
+    const std::string verb =
+        method == "GET" || method == "HEAD" || method == "POST" || method == "DELETE" ? method : "OTHER";
     const std::vector<std::string> parts = split(path);
     const size_t n = parts.size();
     std::string route = "other";
@@ -321,7 +329,8 @@ std::string Api::routeName(const std::string& method, const std::string& path)
             route = "/api/" + parts[1];
         } else if (n == 3 && parts[1] == "tracks") {
             route = "/api/tracks/{digest}";
-        } else if (n == 4 && parts[1] == "tracks" && (parts[3] == "times" || parts[3] == "report")) {
+        } else if (n == 4 && parts[1] == "tracks" &&
+                   (parts[3] == "times" || parts[3] == "report" || parts[3] == "like" || parts[3] == "versions")) {
             route = "/api/tracks/{digest}/" + parts[3];
         } else if (n == 5 && parts[1] == "tracks" && parts[3] == "runs") {
             route = "/api/tracks/{digest}/runs/{rank}.replay";
@@ -389,8 +398,11 @@ std::string allowedMethods(const std::vector<std::string>& parts)
         if (n == 4 && parts[1] == "tracks" && parts[3] == "report") {
             return "POST";
         }
+        if (n == 4 && parts[1] == "tracks" && parts[3] == "like") {
+            return "POST, DELETE";
+        }
         if (n >= 3 && n <= 5 && parts[1] == "tracks" &&
-            (n == 3 || (n == 4 && parts[3] == "times") || (n == 5 && parts[3] == "runs"))) {
+            (n == 3 || (n == 4 && (parts[3] == "times" || parts[3] == "versions")) || (n == 5 && parts[3] == "runs"))) {
             return "GET, HEAD";
         }
         return {};
@@ -441,7 +453,13 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
             return errorResponse(404, "no such track");
         }
         if (n == 3) {
-            return trackFile(parts[2]);
+            return trackFile(request, parts[2]);
+        }
+        if (n == 4 && parts[3] == "like") {
+            return like(request, parts[2], post);
+        }
+        if (n == 4 && parts[3] == "versions") {
+            return versions(parts[2]);
         }
         if (n == 4) {
             return times(parts[2], request.query);
@@ -642,8 +660,33 @@ HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& a
     const std::string hex = hexDigest(digest);
     const int64_t author = player.id;
     const std::string trackName = *name;
-    auto store = [this, hex, trackName, author, data, now]() {
-        const bool added = store_.addTrack(hex, trackName, author, *data, now);
+    // An upload may be a new version of the author's own track of the same
+    // file name.
+    std::string older;
+    if (const std::string* header = request.header("x-velto-update-of")) {
+        if (!isDigest(*header)) {
+            ::unlink(temp.c_str());
+            return errorResponse(400, "X-Velto-Update-Of must be the digest of the version it updates");
+        }
+        older = *header;
+    }
+    auto store = [this, hex, trackName, author, data, now, older]() {
+        bool added = false;
+        if (older.empty()) {
+            added = store_.addTrack(hex, trackName, author, *data, now);
+        } else {
+            switch (store_.addVersion(hex, trackName, author, *data, older, now)) {
+            case VersionOutcome::Added: added = true; break;
+            case VersionOutcome::Same: break;
+            case VersionOutcome::NoOlder: return errorResponse(404, "no track " + older + " to update");
+            case VersionOutcome::NotTheAuthor: return errorResponse(403, "only its author may update a track");
+            case VersionOutcome::OtherName: return errorResponse(409, "an update keeps the track's file name");
+            case VersionOutcome::NotTheNewest:
+                return errorResponse(409, "the track has a newer version: update that one");
+            case VersionOutcome::AlreadyHeld:
+                return errorResponse(409, "this track is stored already, so it cannot be an update");
+            }
+        }
         auto summary = store_.track(hex);
         if (!summary) {
             throw DatabaseError("a track just stored is missing");
@@ -700,6 +743,65 @@ HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& a
     return {};
 }
 
+namespace {
+
+json trackJson(const TrackSummary& t)
+{
+    json item{{"digest", t.digest},
+              {"name", t.name},
+              {"author", t.author},
+              {"created", isoDate(t.created)},
+              {"finishers", t.finishers},
+              {"record_steps", nullptr},
+              {"record_time", nullptr},
+              {"record_holder", nullptr},
+              {"likes", t.likes},
+              {"downloads", t.downloads},
+              {"finished_per_mille", nullptr},
+              {"updated", !t.older.empty()},
+              {"older", nullptr},
+              {"newer", nullptr},
+              {"par_steps", nullptr}};
+    if (t.parSteps >= 0) {
+        item["par_steps"] = t.parSteps;
+    }
+    if (t.recordSteps >= 0) {
+        item["record_steps"] = t.recordSteps;
+        item["record_time"] = timeText(t.recordSteps);
+        item["record_holder"] = t.recordHolder;
+    }
+    if (t.finishedPerMille >= 0) {
+        item["finished_per_mille"] = t.finishedPerMille;
+    }
+    if (!t.older.empty()) {
+        item["older"] = t.older;
+    }
+    if (!t.newer.empty()) {
+        item["newer"] = t.newer;
+    }
+    return item;
+}
+
+bool sortOf(const std::string& text, TrackSort& sort)
+{
+    static const std::pair<const char*, TrackSort> kSorts[] = {
+        {"oldest", TrackSort::Oldest},       {"newest", TrackSort::Newest}, {"finishers", TrackSort::Finishers},
+        {"likes", TrackSort::Likes},         {"hardest", TrackSort::Hardest}, {"author", TrackSort::Author}};
+    if (text.empty()) {
+        sort = TrackSort::Oldest;
+        return true;
+    }
+    for (const auto& [name, value] : kSorts) {
+        if (text == name) {
+            sort = value;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 HttpResponse Api::listTracks(const std::string& query)
 {
     int64_t page = 1;
@@ -707,39 +809,59 @@ HttpResponse Api::listTracks(const std::string& query)
     if (!pageOf(query, kMaxListTracks, kMaxListTracks, page, limit)) {
         return errorResponse(400, "page and limit must be whole numbers from 1 (limit at most 100)");
     }
-    const int64_t total = store_.trackCount();
-    json list = json::array();
-    for (const TrackSummary& t : store_.tracks((page - 1) * limit, limit)) {
-        json record = nullptr;
-        json item{{"digest", t.digest},
-                  {"name", t.name},
-                  {"author", t.author},
-                  {"finishers", t.finishers},
-                  {"record_steps", nullptr},
-                  {"record_time", nullptr},
-                  {"record_holder", nullptr}};
-        if (t.recordSteps >= 0) {
-            item["record_steps"] = t.recordSteps;
-            item["record_time"] = timeText(t.recordSteps);
-            item["record_holder"] = t.recordHolder;
+    TrackQuery q;
+    if (!sortOf(queryValue(query, "sort"), q.sort)) {
+        return errorResponse(400, "sort must be oldest, newest, finishers, likes, hardest or author");
+    }
+    std::string keep;  // what the next page's link repeats
+    for (const char* key : {"sort", "author", "unfinished_by"}) {
+        const std::string value = queryValue(query, key);
+        if (value.empty()) {
+            continue;
         }
-        list.push_back(std::move(item));
+        if (std::string(key) != "sort") {
+            auto who = validPlayerName(value) ? lookUpPlayer(value) : std::nullopt;
+            if (!who) {
+                return errorResponse(404, "no such player");
+            }
+            (std::string(key) == "author" ? q.author : q.unfinishedBy) = who->id;
+            keep += std::string("&") + key + "=" + escapeUrl(who->name);
+        } else {
+            keep += "&sort=" + value;
+        }
+    }
+    q.offset = (page - 1) * limit;
+    q.limit = limit;
+    int64_t total = 0;
+    json list = json::array();
+    for (const TrackSummary& t : store_.listTracks(q, total)) {
+        list.push_back(trackJson(t));
     }
     HttpResponse r = jsonResponse(200, list);
     r.headers.emplace_back("X-Total-Count", std::to_string(total));
     if (page * limit < total) {
         r.headers.emplace_back("Link", "</api/tracks?page=" + std::to_string(page + 1) +
-                                           "&limit=" + std::to_string(limit) + ">; rel=\"next\"");
+                                           "&limit=" + std::to_string(limit) + keep + ">; rel=\"next\"");
     }
     return r;
 }
 
-HttpResponse Api::trackFile(const std::string& digest)
+HttpResponse Api::trackFile(const HttpRequest& request, const std::string& digest)
 {
     auto summary = store_.track(digest);
     const std::string path = summary ? cachedTrack(digest) : std::string();
     if (path.empty()) {
         return errorResponse(404, "no such track");
+    }
+    // A download with a player's headers counts once for the player (a
+    // HEAD downloads nothing).
+    if (request.header("x-velto-player") != nullptr && request.method != "HEAD") {
+        PlayerRecord player;
+        HttpResponse refused;
+        if (!authenticate(request, player, refused)) {
+            return refused;
+        }
+        store_.addDownload(digest, player.id, nowMs());
     }
     // Sent from the hub's copy, a piece at a time.
     HttpResponse r;
@@ -748,6 +870,36 @@ HttpResponse Api::trackFile(const std::string& digest)
     r.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + summary->name + "\"");
     r.headers.emplace_back("X-Velto-Name", summary->name);
     return r;
+}
+
+HttpResponse Api::like(const HttpRequest& request, const std::string& digest, bool like)
+{
+    PlayerRecord player;
+    HttpResponse refused;
+    if (!authenticate(request, player, refused)) {
+        return refused;
+    }
+    bool finished = false;
+    const int64_t likes = store_.setLike(digest, player.id, like, nowMs(), finished);
+    if (likes < 0) {
+        return errorResponse(404, "no such track");
+    }
+    if (like && !finished) {
+        return errorResponse(409, "finish the track before liking it");
+    }
+    return jsonResponse(200, json{{"track", digest}, {"liked", like}, {"likes", likes}});
+}
+
+HttpResponse Api::versions(const std::string& digest)
+{
+    json list = json::array();
+    for (const TrackSummary& t : store_.versions(digest, kMaxListTracks)) {
+        list.push_back(trackJson(t));
+    }
+    if (list.empty()) {
+        return errorResponse(404, "no such track");
+    }
+    return jsonResponse(200, list);
 }
 
 HttpResponse Api::times(const std::string& digest, const std::string& query)
@@ -904,10 +1056,18 @@ HttpResponse Api::indexPage(const std::string& query)
     if (!pageOf(query, kIndexPageTracks, kIndexPageTracks, page, limit)) {
         page = 1;
     }
-    const int64_t total = store_.trackCount();
+    TrackQuery q;
+    std::string sort = queryValue(query, "sort");
+    if (!sortOf(sort, q.sort) || sort == "oldest") {
+        sort.clear();
+        q.sort = TrackSort::Oldest;
+    }
+    q.offset = (page - 1) * kIndexPageTracks;
+    q.limit = kIndexPageTracks;
+    int64_t total = 0;
+    const auto tracks = store_.listTracks(q, total);
     const int64_t pages = std::max<int64_t>(1, (total + kIndexPageTracks - 1) / kIndexPageTracks);
-    return htmlPage(200, "Velto hub",
-                    renderIndex(store_.tracks((page - 1) * kIndexPageTracks, kIndexPageTracks), page, pages));
+    return htmlPage(200, "Velto hub", renderIndex(tracks, page, pages, sort));
 }
 
 HttpResponse Api::trackPage(const std::string& digest)
@@ -917,7 +1077,10 @@ HttpResponse Api::trackPage(const std::string& digest)
         return pageNotFound();
     }
     // The outline is drawn once and sent apart: the page itself stays small.
-    return htmlPage(200, summary->name, renderTrack(*summary, outlineImage(digest), store_.times(digest, 100)));
+    return htmlPage(200, summary->name,
+                    renderTrack(*summary, outlineImage(digest), store_.times(digest, 100),
+                                summary->older.empty() && summary->newer.empty() ? std::vector<TrackSummary>()
+                                                                                 : store_.versions(digest, 100)));
 }
 
 HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& answered)

@@ -68,7 +68,9 @@ private:
     HttpResponse addPlayer(const HttpRequest& request);
     HttpResponse addTrack(const HttpRequest& request, Respond& respond, bool& answered);
     HttpResponse listTracks(const std::string& query);
-    HttpResponse trackFile(const std::string& digest);
+    HttpResponse trackFile(const HttpRequest& request, const std::string& digest);
+    HttpResponse like(const HttpRequest& request, const std::string& digest, bool like);
+    HttpResponse versions(const std::string& digest);
     HttpResponse times(const std::string& digest, const std::string& query);
     HttpResponse replay(const std::string& digest, const std::string& rank);
     HttpResponse submitRun(HttpRequest& request, Respond& respond, bool& answered);
@@ -126,6 +128,13 @@ bool validUtf8(const std::string& text);
 
 // One JSON object {"error": why}.
 HttpResponse errorResponse(int status, const std::string& why);
+
+// A track's file name as it travels: no folders, nothing hidden, 1 to 64
+// letters, digits, spaces, '.', '-' and '_'.
+bool validTrackName(const std::string& name);
+
+// 16 lower-case hex digits.
+std::string hexDigest(uint64_t digest);
 
 // "YYYY-MM-DDTHH:MM:SSZ" of ms since 1970.
 std::string isoDate(int64_t ms);

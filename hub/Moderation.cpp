@@ -1,8 +1,13 @@
 #include "Moderation.h"
 
 #include "Api.h"
+#include "TrackShape.h"
 
+#include "model/Replay.h"
+
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 
 namespace hub {
 namespace {
@@ -28,9 +33,73 @@ int usage(std::FILE* err, const std::string& why)
     std::fprintf(err,
                  "velto-hub: %s\n"
                  "commands: hide-track DIGEST [REASON], unhide-track DIGEST [REASON], ban-player NAME [REASON],\n"
-                 "          delete-run DIGEST NAME [REASON], reports, acts\n",
+                 "          delete-run DIGEST NAME [REASON], reports, acts, import-pack DIR\n",
                  why.c_str());
     return 2;
+}
+
+// Stores every .vlt file of `dir` as a track of the game's own; a file the
+// hub would refuse is named with the reason and the rest go on.
+int importPack(Store& store, const std::string& dir, int64_t now, std::FILE* out, std::FILE* err)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+        // Regular files only: no FIFO or device is opened.
+        std::error_code kind;
+        if (it->path().extension() == ".vlt" && it->is_regular_file(kind)) {
+            files.push_back(it->path());
+        }
+    }
+    if (ec) {
+        std::fprintf(err, "velto-hub: cannot read the folder %s: %s\n", dir.c_str(), ec.message().c_str());
+        return 1;
+    }
+    std::sort(files.begin(), files.end());
+    int added = 0;
+    int moved = 0;
+    int held = 0;
+    int refused = 0;
+    for (const fs::path& file : files) {
+        const std::string name = file.filename().string();
+        std::error_code sizeError;
+        const auto size = fs::file_size(file, sizeError);
+        std::string canonical;
+        std::string why;
+        uint64_t digest = 0;
+        if (sizeError || size > kMaxTrackBytes) {
+            why = sizeError ? sizeError.message() : "larger than " + std::to_string(kMaxTrackBytes >> 20) + " MiB";
+        } else if (!validTrackName(name)) {
+            why = "a track's name has 1 to 64 letters, digits, spaces, '.', '-' or '_'";
+        } else if (checkTrackFile(file.string(), canonical, why) != TrackCheck::Canonical) {
+            // `why` says what the reader or the writer found.
+        } else if (!trackDigest(file.string(), digest)) {
+            why = "cannot be read again";
+        }
+        if (!why.empty()) {
+            std::fprintf(err, "velto-hub: %s refused: %s\n", name.c_str(), why.c_str());
+            ++refused;
+            continue;
+        }
+        const std::string hex = hexDigest(digest);
+        switch (store.importTrack(hex, name, canonical, now)) {
+        case ImportOutcome::Added:
+            ++added;
+            std::fprintf(out, "%s  %s  added\n", hex.c_str(), name.c_str());
+            break;
+        case ImportOutcome::Moved:
+            ++moved;
+            std::fprintf(out, "%s  %s  moved to %s\n", hex.c_str(), name.c_str(), kPackAuthor);
+            break;
+        case ImportOutcome::Held:
+            ++held;
+            break;
+        }
+    }
+    std::fprintf(out, "velto-hub: %d tracks added, %d moved to %s, %d held already, %d refused\n", added, moved,
+                 kPackAuthor, held, refused);
+    return refused == 0 ? 0 : 1;
 }
 
 }  // namespace
@@ -38,7 +107,7 @@ int usage(std::FILE* err, const std::string& why)
 bool isModerationCommand(const std::string& word)
 {
     return word == "hide-track" || word == "unhide-track" || word == "ban-player" || word == "delete-run" ||
-           word == "reports" || word == "acts";
+           word == "reports" || word == "acts" || word == "import-pack";
 }
 
 int runModeration(Store& store, const std::vector<std::string>& args, std::FILE* out, std::FILE* err)
@@ -65,6 +134,12 @@ int runModeration(Store& store, const std::vector<std::string>& args, std::FILE*
             }
         }
         return 0;
+    }
+    if (command == "import-pack") {
+        if (args.size() != 2) {
+            return usage(err, "import-pack needs one folder");
+        }
+        return importPack(store, args[1], now, out, err);
     }
     if (args.size() < 2 || (command == "delete-run" && args.size() < 3)) {
         return usage(err, command + " needs " + (command == "delete-run" ? "a track's digest and a player's name" :

@@ -6,11 +6,14 @@
 //   velto-hub --db ... delete-run DIGEST NAME [REASON...]
 //   velto-hub --db ... reports
 //   velto-hub --db ... acts
+//   velto-hub --db ... import-pack DIR
 //
 // Hidden tracks, a banned player's tracks and runs, and deleted runs are
 // gone from every list, page and answer of every hub on the database at
 // once; a banned player's token is refused. Every act is kept with its time
-// and reason (`acts` lists them).
+// and reason (`acts` lists them). `import-pack` stores the game's own tracks
+// (the .vlt files of DIR) as authored by the reserved name kPackAuthor,
+// moving any already stored under a player to it.
 #pragma once
 
 #include "Store.h"

@@ -99,36 +99,49 @@ HttpResponse pageNotFound()
     return htmlPage(404, "Not found", "<h1>Not found</h1><p>There is nothing here.</p>\n");
 }
 
-std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page, int64_t pages)
+std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page, int64_t pages, const std::string& sort)
 {
-    std::string b = "<h1>Tracks</h1>\n";
+    static const std::pair<const char*, const char*> kOrders[] = {
+        {"", "oldest"},      {"newest", "newest"},   {"finishers", "most finished"},
+        {"likes", "most liked"}, {"hardest", "hardest"}, {"author", "by author"}};
+    std::string b = "<h1>Tracks</h1>\n<nav class=\"pages\">";
+    for (const auto& [key, label] : kOrders) {
+        b += sort == key ? "<strong>" + std::string(label) + "</strong> "
+                         : "<a href=\"/" + (*key ? "?sort=" + std::string(key) : std::string()) + "\">" + label +
+                               "</a> ";
+    }
+    b += "</nav>\n";
     if (tracks.empty()) {
         return b + (page > 1 ? "<p class=\"muted\">No tracks on this page. <a href=\"/\">The first page</a></p>\n"
                              : "<p class=\"muted\">No tracks yet.</p>\n");
     }
+    const std::string sortQuery = sort.empty() ? std::string() : "sort=" + sort + "&amp;";
     std::string nav;
     if (pages > 1) {
         nav = "<nav class=\"pages\">";
         if (page > 1) {
-            nav += "<a href=\"/?page=" + std::to_string(page - 1) + "\">&larr; previous</a>";
+            nav += "<a href=\"/?" + sortQuery + "page=" + std::to_string(page - 1) + "\">&larr; previous</a>";
         }
         nav += "<span>page " + std::to_string(page) + " of " + std::to_string(pages) + "</span>";
         if (page < pages) {
-            nav += " <a href=\"/?page=" + std::to_string(page + 1) + "\">next &rarr;</a>";
+            nav += " <a href=\"/?" + sortQuery + "page=" + std::to_string(page + 1) + "\">next &rarr;</a>";
         }
         nav += "</nav>\n";
     }
     b += nav;
-    b += "<table><tr><th>Track</th><th>Author</th><th class=\"num\">Record</th><th>Holder</th><th class=\"num\">Finishers</th></tr>\n";
+    b += "<table><tr><th>Track</th><th>Author</th><th class=\"num\">Record</th><th>Holder</th><th class=\"num\">Finishers</th>"
+         "<th class=\"num\">Likes</th></tr>\n";
     for (const TrackSummary& t : tracks) {
-        b += "<tr><td><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a></td><td>" +
-             playerLink(t.author) + "</td>";
+        b += "<tr><td><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a>" +
+             (t.older.empty() ? "" : " <span class=\"muted\">updated</span>") + "</td><td>" + playerLink(t.author) +
+             "</td>";
         if (t.recordSteps >= 0) {
             b += "<td class=\"num\">" + timeText(t.recordSteps) + "</td><td>" + playerLink(t.recordHolder) + "</td>";
         } else {
             b += "<td class=\"muted\">none</td><td></td>";
         }
-        b += "<td class=\"num\">" + std::to_string(t.finishers) + "</td></tr>\n";
+        b += "<td class=\"num\">" + std::to_string(t.finishers) + "</td><td class=\"num\">" +
+             std::to_string(t.likes) + "</td></tr>\n";
     }
     return b + "</table>\n" + nav;
 }
@@ -138,11 +151,34 @@ std::string outlineImage(const std::string& digest)
     return "<img class=\"outline\" src=\"/tracks/" + digest + "/outline.svg\" alt=\"the track's outline\">\n";
 }
 
-std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times)
+std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times,
+                        const std::vector<TrackSummary>& versions)
 {
     std::string b = "<h1>" + escapeHtml(track.name) + "</h1>\n<p>By " + playerLink(track.author) +
                     " &middot; digest <code>" + track.digest + "</code> &middot; <a href=\"/api/tracks/" +
                     track.digest + "\">download the track</a></p>\n";
+    b += "<p class=\"muted\">" + std::to_string(track.likes) + " likes &middot; " + std::to_string(track.downloads) +
+         " players downloaded it" +
+         (track.finishedPerMille >= 0 ? ", " + std::to_string(track.finishedPerMille / 10) + "% of them finished it"
+                                      : std::string()) +
+         "</p>\n";
+    if (!track.newer.empty()) {
+        b += "<p><strong>A newer version:</strong> <a href=\"/tracks/" + track.newer + "\">" + track.newer +
+             "</a></p>\n";
+    }
+    if (versions.size() > 1) {
+        b += "<h2>Versions</h2>\n<table><tr><th>Version</th><th>Date</th><th class=\"num\">Record</th>"
+             "<th class=\"num\">Finishers</th></tr>\n";
+        for (const TrackSummary& v : versions) {
+            const std::string code = "<code>" + v.digest + "</code>";
+            b += "<tr><td>" + (v.digest == track.digest ? code + " (this one)"
+                                                         : "<a href=\"/tracks/" + v.digest + "\">" + code + "</a>") +
+                 "</td><td>" + dateText(v.created) + "</td><td class=\"num\">" +
+                 (v.recordSteps >= 0 ? timeText(v.recordSteps) : std::string("none")) + "</td><td class=\"num\">" +
+                 std::to_string(v.finishers) + "</td></tr>\n";
+        }
+        b += "</table>\n";
+    }
     b += picture.empty() ? std::string("<p class=\"muted\">The track cannot be drawn.</p>\n") : picture;
     b += "<p class=\"legend\"><span><i class=\"dot\" style=\"background:#2a9d4b\"></i> start</span>"
          "<span><i class=\"dot\" style=\"background:#f2c200\"></i> finish</span>"
@@ -182,11 +218,16 @@ std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun
     if (authored.empty()) {
         return b + "<p class=\"muted\">None.</p>\n";
     }
-    b += "<ul>\n";
+    b += "<table><tr><th>Track</th><th>Date</th><th class=\"num\">Record</th><th class=\"num\">Finishers</th>"
+         "<th class=\"num\">Likes</th></tr>\n";
     for (const TrackSummary& t : authored) {
-        b += "<li><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a></li>\n";
+        b += "<tr><td><a href=\"/tracks/" + t.digest + "\">" + escapeHtml(t.name) + "</a>" +
+             (t.older.empty() ? "" : " <span class=\"muted\">updated</span>") + "</td><td>" + dateText(t.created) +
+             "</td><td class=\"num\">" + (t.recordSteps >= 0 ? timeText(t.recordSteps) : std::string("none")) +
+             "</td><td class=\"num\">" + std::to_string(t.finishers) + "</td><td class=\"num\">" +
+             std::to_string(t.likes) + "</td></tr>\n";
     }
-    return b + "</ul>\n";
+    return b + "</table>\n";
 }
 
 }  // namespace hub

@@ -18,10 +18,15 @@ std::string escapeUrl(const std::string& text);
 HttpResponse htmlPage(int status, const std::string& title, const std::string& body);
 HttpResponse pageNotFound();
 
-// One page of the index (`page` of `pages`, from 1), with links to the others.
-std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page = 1, int64_t pages = 1);
-// `picture`: the outline's markup, empty when the track cannot be drawn.
-std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times);
+// One page of the index (`page` of `pages`, from 1), with links to the others
+// and to the other orders; `sort` is the order's name in the query, "" for the
+// oldest first.
+std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page = 1, int64_t pages = 1,
+                        const std::string& sort = {});
+// `picture`: the outline's markup, empty when the track cannot be drawn;
+// `versions` newest first, shown when there is more than one.
+std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times,
+                        const std::vector<TrackSummary>& versions = {});
 // The markup that shows a track's outline, drawn and sent apart.
 std::string outlineImage(const std::string& digest);
 std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun>& runs,

@@ -16,12 +16,22 @@ std::string toText(const Value& v)
 }
 
 const char* const kTrackSummary =
-    "SELECT t.digest, t.name, a.name, t.created,"
-    " (SELECT COUNT(*) FROM runs c WHERE c.track = t.digest AND c.hidden = 0), b.steps, bp.name"
+    "SELECT t.digest, t.name, a.name, t.created, t.finishers, b.steps, bp.name, t.likes, t.downloads, t.hardness,"
+    " t.older, t.newer,"
+    " (SELECT o.steps FROM runs o WHERE o.track = t.digest AND o.player = t.author AND o.hidden = 0)"
     " FROM tracks t JOIN players a ON a.id = t.author"
     " LEFT JOIN runs b ON b.id = (SELECT r.id FROM runs r WHERE r.track = t.digest AND r.hidden = 0"
     " ORDER BY r.steps, r.seq LIMIT 1)"
     " LEFT JOIN players bp ON bp.id = b.player";
+
+// The columns of a track its summary reads: the indexes that list tracks
+// hold them all, so that a list never reads a row (and the track's file in it).
+const char* const kListedColumns = "digest, name, author, created, finishers, likes, downloads, hardness, older, newer";
+
+constexpr int64_t kMaxVersions = 1000;
+
+// A hardness of no downloads: after every track somebody downloaded.
+constexpr int64_t kNoDownloads = 1001;
 
 TrackSummary summaryOf(const Row& row)
 {
@@ -33,6 +43,16 @@ TrackSummary summaryOf(const Row& row)
     t.finishers = toInt(row[4]);
     t.recordSteps = row[5] ? static_cast<int32_t>(toInt(row[5])) : -1;
     t.recordHolder = toText(row[6]);
+    t.likes = toInt(row[7]);
+    t.downloads = toInt(row[8]);
+    const int64_t hardness = toInt(row[9]);
+    t.finishedPerMille = hardness >= kNoDownloads ? -1 : static_cast<int32_t>(hardness);
+    t.older = toText(row[10]);
+    t.newer = toText(row[11]);
+    if (row[12]) {
+        // The author's own time, rounded up to a whole second.
+        t.parSteps = static_cast<int32_t>((toInt(row[12]) + 99) / 100 * 100);
+    }
     return t;
 }
 
@@ -49,11 +69,16 @@ std::string nameKey(const std::string& name)
 
 Store::Store(Database& db) : db_(db)
 {
-    migrate();
+    migrate(kSchemaVersion);
+}
+
+Store::Store(Database& db, int upTo) : db_(db)
+{
+    migrate(upTo);
 }
 
 // Each step of the schema, applied in order from the version found.
-void Store::migrate()
+void Store::migrate(int upTo)
 {
     Database::Lease conn(db_);
     Transaction tx(*conn, true);
@@ -107,6 +132,31 @@ void Store::migrate()
                     ", at BIGINT NOT NULL, act TEXT NOT NULL, target TEXT NOT NULL, reason TEXT NOT NULL)");
         conn->query("CREATE INDEX tracks_by_author_time ON tracks (author, created)");
         version = 2;
+    }
+    if (version < 3 && upTo >= 3) {
+        // Players' tracks in the game: counts kept with each track for the
+        // lists' orders, likes, downloads by player, and versions.
+        conn->query("ALTER TABLE tracks ADD COLUMN finishers BIGINT NOT NULL DEFAULT 0");
+        conn->query("ALTER TABLE tracks ADD COLUMN likes BIGINT NOT NULL DEFAULT 0");
+        conn->query("ALTER TABLE tracks ADD COLUMN downloads BIGINT NOT NULL DEFAULT 0");
+        conn->query("ALTER TABLE tracks ADD COLUMN hardness BIGINT NOT NULL DEFAULT " + std::to_string(kNoDownloads));
+        conn->query("ALTER TABLE tracks ADD COLUMN older TEXT");
+        conn->query("ALTER TABLE tracks ADD COLUMN newer TEXT");
+        conn->query("UPDATE tracks SET finishers ="
+                    " (SELECT COUNT(*) FROM runs r WHERE r.track = tracks.digest AND r.hidden = 0)");
+        conn->query("CREATE TABLE likes (track TEXT NOT NULL REFERENCES tracks(digest),"
+                    " player BIGINT NOT NULL REFERENCES players(id), created BIGINT NOT NULL, UNIQUE (track, player))");
+        conn->query("CREATE TABLE downloads (track TEXT NOT NULL REFERENCES tracks(digest),"
+                    " player BIGINT NOT NULL REFERENCES players(id), created BIGINT NOT NULL, UNIQUE (track, player))");
+        const std::string listed = kListedColumns;
+        conn->query("CREATE INDEX tracks_v3_digest ON tracks (digest, hidden, " + listed + ")");
+        conn->query("CREATE INDEX tracks_v3_created ON tracks (hidden, newer, created, " + listed + ")");
+        conn->query("CREATE INDEX tracks_v3_finishers ON tracks (hidden, newer, finishers, created, " + listed + ")");
+        conn->query("CREATE INDEX tracks_v3_likes ON tracks (hidden, newer, likes, created, " + listed + ")");
+        conn->query("CREATE INDEX tracks_v3_hardness ON tracks (hidden, newer, hardness, downloads, created, " +
+                    listed + ")");
+        conn->query("CREATE INDEX tracks_v3_author ON tracks (author, hidden, newer, created, size, " + listed + ")");
+        version = 3;
     }
     // Indexes that hold every column the lists and pages read, so that they
     // never read a row: a row holds the track's file or the run's replay,
@@ -175,6 +225,43 @@ bool Store::addTrack(const std::string& digest, const std::string& name, int64_t
     return !rows.empty();
 }
 
+ImportOutcome Store::importTrack(const std::string& digest, const std::string& name, const std::string& data,
+                                int64_t now)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto author = conn->query("SELECT id, token_hash FROM players WHERE name_key = $1",
+                              {Param::text(nameKey(kPackAuthor))});
+    if (!author.empty() && !toText(author[0][1]).empty()) {
+        throw DatabaseError(std::string("the name ") + kPackAuthor +
+                            " is held by a registered player: ban them (ban-player) and rename their row first");
+    }
+    if (author.empty()) {
+        author = conn->query("INSERT INTO players (name, name_key, token_hash, created) VALUES ($1, $2, $3, $4)"
+                             " RETURNING id, token_hash",
+                             {Param::text(kPackAuthor), Param::text(nameKey(kPackAuthor)), Param::blob(""),
+                              Param::integer(now)});
+    }
+    const Param authorId = Param::integer(toInt(author[0][0]));
+    auto held = conn->query("SELECT t.author, p.name FROM tracks t JOIN players p ON p.id = t.author"
+                            " WHERE t.digest = $1",
+                            {Param::text(digest)});
+    ImportOutcome outcome = ImportOutcome::Held;
+    if (held.empty()) {
+        conn->query("INSERT INTO tracks (digest, name, author, data, created, size) VALUES ($1, $2, $3, $4, $5, $6)",
+                    {Param::text(digest), Param::text(name), authorId, Param::blob(data), Param::integer(now),
+                     Param::integer(static_cast<int64_t>(data.size()))});
+        outcome = ImportOutcome::Added;
+    } else if (toInt(held[0][0]) != toInt(author[0][0])) {
+        conn->query("UPDATE tracks SET author = $1, name = $2 WHERE digest = $3",
+                    {authorId, Param::text(name), Param::text(digest)});
+        logAct(*conn, "import-pack", digest, name + " moved from " + toText(held[0][1]) + " to " + kPackAuthor, now);
+        outcome = ImportOutcome::Moved;
+    }
+    tx.commit();
+    return outcome;
+}
+
 void Store::uploadsSince(int64_t player, int64_t since, int64_t& tracks, int64_t& bytes)
 {
     Database::Lease conn(db_);
@@ -214,7 +301,7 @@ std::vector<TrackSummary> Store::tracks()
 {
     Database::Lease conn(db_);
     std::vector<TrackSummary> out;
-    for (const Row& row : conn->query(std::string(kTrackSummary) + " WHERE t.hidden = 0 ORDER BY t.created, t.digest")) {
+    for (const Row& row : conn->query(std::string(kTrackSummary) + " WHERE t.hidden = 0 AND t.newer IS NULL ORDER BY t.created, t.digest")) {
         out.push_back(summaryOf(row));
     }
     return out;
@@ -225,7 +312,8 @@ std::vector<TrackSummary> Store::tracks(int64_t offset, int64_t limit)
     Database::Lease conn(db_);
     std::vector<TrackSummary> out;
     for (const Row& row : conn->query(std::string(kTrackSummary) +
-                                          " WHERE t.hidden = 0 ORDER BY t.created, t.digest LIMIT $1 OFFSET $2",
+                                          " WHERE t.hidden = 0 AND t.newer IS NULL ORDER BY t.created, t.digest"
+                                          " LIMIT $1 OFFSET $2",
                                       {Param::integer(limit), Param::integer(offset)})) {
         out.push_back(summaryOf(row));
     }
@@ -235,7 +323,7 @@ std::vector<TrackSummary> Store::tracks(int64_t offset, int64_t limit)
 int64_t Store::trackCount()
 {
     Database::Lease conn(db_);
-    return toInt(conn->query("SELECT COUNT(*) FROM tracks WHERE hidden = 0")[0][0]);
+    return toInt(conn->query("SELECT COUNT(*) FROM tracks WHERE hidden = 0 AND newer IS NULL")[0][0]);
 }
 
 std::vector<TrackSummary> Store::tracksBy(int64_t author)
@@ -243,7 +331,8 @@ std::vector<TrackSummary> Store::tracksBy(int64_t author)
     Database::Lease conn(db_);
     std::vector<TrackSummary> out;
     for (const Row& row :
-         conn->query(std::string(kTrackSummary) + " WHERE t.author = $1 AND t.hidden = 0 ORDER BY t.created, t.digest",
+         conn->query(std::string(kTrackSummary) + " WHERE t.author = $1 AND t.hidden = 0 AND t.newer IS NULL"
+                                                        " ORDER BY t.created, t.digest",
                      {Param::integer(author)})) {
         out.push_back(summaryOf(row));
     }
@@ -299,6 +388,9 @@ Standing Store::submitRun(const std::string& digest, int64_t player, int32_t ste
     conn->query(std::string("SELECT digest FROM tracks WHERE digest = $1") + conn->lockRow(),
                 {Param::text(digest)});
     auto kept = conn->query(upsert, params);
+    if (!kept.empty()) {
+        recount(*conn, digest);
+    }
     Standing s = standingOf(*conn, digest, player);
     tx.commit();
     s.stored = !kept.empty();
@@ -407,6 +499,9 @@ bool Store::banPlayer(const std::string& name, const std::string& reason, int64_
     }
     const Param id = Param::integer(toInt(rows[0][0]));
     conn->query("UPDATE runs SET hidden = 1 WHERE player = $1", {id});
+    for (const Row& run : conn->query("SELECT track FROM runs WHERE player = $1", {id})) {
+        recount(*conn, toText(run[0]));
+    }
     conn->query("UPDATE tracks SET hidden = 1 WHERE author = $1", {id});
     logAct(*conn, "ban-player", toText(rows[0][1]), reason, now);
     tx.commit();
@@ -423,6 +518,7 @@ bool Store::deleteRun(const std::string& digest, const std::string& name, const 
     if (rows.empty()) {
         return false;
     }
+    recount(*conn, digest);
     logAct(*conn, "delete-run", digest + " " + name, reason, now);
     tx.commit();
     return true;
@@ -449,6 +545,165 @@ std::vector<ModerationAct> Store::moderationLog()
         out.push_back(ModerationAct{toInt(row[0]), toText(row[1]), toText(row[2]), toText(row[3])});
     }
     return out;
+}
+
+void Store::recount(Connection& conn, const std::string& digest)
+{
+    conn.query("UPDATE tracks SET"
+               " finishers = (SELECT COUNT(*) FROM runs r WHERE r.track = $1 AND r.hidden = 0),"
+               " likes = (SELECT COUNT(*) FROM likes l WHERE l.track = $1),"
+               " downloads = (SELECT COUNT(*) FROM downloads d WHERE d.track = $1),"
+               " hardness = COALESCE((SELECT (1000 * COUNT(r.player)) / COUNT(*) FROM downloads d"
+               " LEFT JOIN runs r ON r.track = d.track AND r.player = d.player AND r.hidden = 0"
+               " WHERE d.track = $1 HAVING COUNT(*) > 0), " +
+                   std::to_string(kNoDownloads) + ") WHERE digest = $1",
+               {Param::text(digest)});
+}
+
+std::vector<TrackSummary> Store::listTracks(const TrackQuery& query, int64_t& total)
+{
+    std::string where = " WHERE t.hidden = 0 AND t.newer IS NULL";
+    std::vector<Param> params;
+    if (query.author != 0) {
+        params.push_back(Param::integer(query.author));
+        where += " AND t.author = $" + std::to_string(params.size());
+    }
+    if (query.unfinishedBy != 0) {
+        params.push_back(Param::integer(query.unfinishedBy));
+        where += " AND NOT EXISTS (SELECT 1 FROM runs u WHERE u.track = t.digest AND u.player = $" +
+                 std::to_string(params.size()) + " AND u.hidden = 0)";
+    }
+    std::string order;
+    switch (query.sort) {
+    case TrackSort::Oldest: order = "t.created, t.digest"; break;
+    case TrackSort::Newest: order = "t.created DESC, t.digest"; break;
+    case TrackSort::Finishers: order = "t.finishers DESC, t.created DESC, t.digest"; break;
+    case TrackSort::Likes: order = "t.likes DESC, t.created DESC, t.digest"; break;
+    case TrackSort::Hardest: order = "t.hardness, t.downloads DESC, t.created DESC, t.digest"; break;
+    case TrackSort::Author: order = "a.name_key, t.created DESC, t.digest"; break;
+    }
+    Database::Lease conn(db_);
+    Transaction tx(*conn, false);
+    total = toInt(conn->query("SELECT COUNT(*) FROM tracks t" + where, params)[0][0]);
+    std::vector<Param> paged = params;
+    paged.push_back(Param::integer(query.limit));
+    paged.push_back(Param::integer(query.offset));
+    std::vector<TrackSummary> out;
+    for (const Row& row : conn->query(std::string(kTrackSummary) + where + " ORDER BY " + order + " LIMIT $" +
+                                          std::to_string(paged.size() - 1) + " OFFSET $" +
+                                          std::to_string(paged.size()),
+                                      paged)) {
+        out.push_back(summaryOf(row));
+    }
+    tx.commit();
+    return out;
+}
+
+VersionOutcome Store::addVersion(const std::string& digest, const std::string& name, int64_t author,
+                                 const std::string& data, const std::string& older, int64_t now)
+{
+    if (digest == older) {
+        return VersionOutcome::Same;
+    }
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    auto was = conn->query(std::string("SELECT author, name, newer FROM tracks WHERE digest = $1 AND hidden = 0") +
+                               conn->lockRow(),
+                           {Param::text(older)});
+    if (was.empty()) {
+        return VersionOutcome::NoOlder;
+    }
+    if (toInt(was[0][0]) != author) {
+        return VersionOutcome::NotTheAuthor;
+    }
+    if (toText(was[0][1]) != name) {
+        return VersionOutcome::OtherName;
+    }
+    if (was[0][2]) {
+        return VersionOutcome::NotTheNewest;
+    }
+    auto added = conn->query("INSERT INTO tracks (digest, name, author, data, created, size, older)"
+                             " VALUES ($1, $2, $3, $4, $5, $6, $7) ON CONFLICT (digest) DO NOTHING RETURNING digest",
+                             {Param::text(digest), Param::text(name), Param::integer(author), Param::blob(data),
+                              Param::integer(now), Param::integer(static_cast<int64_t>(data.size())),
+                              Param::text(older)});
+    if (added.empty()) {
+        return VersionOutcome::AlreadyHeld;
+    }
+    conn->query("UPDATE tracks SET newer = $1 WHERE digest = $2", {Param::text(digest), Param::text(older)});
+    tx.commit();
+    return VersionOutcome::Added;
+}
+
+std::vector<TrackSummary> Store::versions(const std::string& digest, int64_t limit)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, false);
+    auto summary = [&](const std::string& d) -> std::optional<TrackSummary> {
+        auto rows = conn->query(std::string(kTrackSummary) + " WHERE t.digest = $1 AND t.hidden = 0", {Param::text(d)});
+        return rows.empty() ? std::nullopt : std::optional<TrackSummary>(summaryOf(rows[0]));
+    };
+    std::optional<TrackSummary> at = summary(digest);
+    // Up to the newest, then down, each a bounded number of steps.
+    for (int64_t i = 0; at && !at->newer.empty() && i < kMaxVersions; ++i) {
+        auto next = summary(at->newer);
+        if (!next) {
+            break;
+        }
+        at = next;
+    }
+    std::vector<TrackSummary> out;
+    while (at && static_cast<int64_t>(out.size()) < limit) {
+        out.push_back(*at);
+        at = at->older.empty() ? std::nullopt : summary(at->older);
+    }
+    tx.commit();
+    return out;
+}
+
+void Store::addDownload(const std::string& digest, int64_t player, int64_t now)
+{
+    Database::Lease conn(db_);
+    // A download counted already changes nothing: answered from a read.
+    if (!conn->query("SELECT 1 FROM downloads WHERE track = $1 AND player = $2",
+                     {Param::text(digest), Param::integer(player)})
+             .empty()) {
+        return;
+    }
+    Transaction tx(*conn, true);
+    conn->query(std::string("SELECT digest FROM tracks WHERE digest = $1") + conn->lockRow(), {Param::text(digest)});
+    // (SQLite numbers parameters in the order they first appear.)
+    auto added = conn->query("INSERT INTO downloads (track, player, created) SELECT digest, $1, $2 FROM tracks"
+                             " WHERE digest = $3 ON CONFLICT (track, player) DO NOTHING RETURNING track",
+                             {Param::integer(player), Param::integer(now), Param::text(digest)});
+    if (!added.empty()) {
+        recount(*conn, digest);
+    }
+    tx.commit();
+}
+
+int64_t Store::setLike(const std::string& digest, int64_t player, bool like, int64_t now, bool& finished)
+{
+    Database::Lease conn(db_);
+    Transaction tx(*conn, true);
+    if (conn->query(std::string("SELECT digest FROM tracks WHERE digest = $1 AND hidden = 0") + conn->lockRow(),
+                    {Param::text(digest)})
+            .empty()) {
+        return -1;
+    }
+    finished = !conn->query("SELECT 1 FROM runs WHERE track = $1 AND player = $2 AND hidden = 0",
+                            {Param::text(digest), Param::integer(player)})
+                    .empty();
+    if (like && finished) {
+        conn->query("INSERT INTO likes (track, player, created) VALUES ($1, $2, $3) ON CONFLICT (track, player) DO NOTHING",
+                    {Param::text(digest), Param::integer(player), Param::integer(now)});
+    } else if (!like) {
+        conn->query("DELETE FROM likes WHERE track = $1 AND player = $2", {Param::text(digest), Param::integer(player)});
+    }
+    recount(*conn, digest);
+    auto rows = conn->query("SELECT likes FROM tracks WHERE digest = $1", {Param::text(digest)});
+    tx.commit();
+    return toInt(rows[0][0]);
 }
 
 }  // namespace hub

@@ -61,7 +61,10 @@ int runHubCommand(const std::vector<std::string>& args, const HubFiles& files, s
             << "url=" << normal << "\nname=" << name << "\ntoken=" << result.token << "\n";
         return 1;
     }
+    // The best times set before joining count too.
+    const int queued = queueLocalBests(files, files.folder + (files.folder.empty() ? "tracks" : "/tracks"));
     out << "Registered " << name << " on " << normal << ". Best runs are sent there from now on;\n"
-        << "velto --hub-off stops that.\n";
+        << "velto --hub-off stops that.\n"
+        << queued << (queued == 1 ? " best run" : " best runs") << " from before will be sent.\n";
     return 0;
 }

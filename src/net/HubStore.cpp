@@ -163,6 +163,33 @@ bool writeHubAccount(const std::string& path, const HubAccount& account)
     return writeFileWhole(path, text, 0600);
 }
 
+int queueLocalBests(const HubFiles& files, const std::string& folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> tracks;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end && tracks.size() < static_cast<size_t>(kMaxQueuedBests);
+         it.increment(ec)) {
+        std::error_code kind;
+        if (it->path().extension() == ".vlt" && it->is_regular_file(kind)) {
+            tracks.push_back(it->path().string());
+        }
+    }
+    std::sort(tracks.begin(), tracks.end());
+    int queued = 0;
+    for (const std::string& track : tracks) {
+        Replay best;
+        std::string error;
+        uint64_t digest = 0;
+        if (readReplayFile(bestReplayPath(track), best, error) != ReplayReadError::None ||
+            best.result != ReplayFinished || !trackDigest(track, digest) || digest != best.digest) {
+            continue;
+        }
+        queued += putOutbox(files, best, track) ? 1 : 0;
+    }
+    return queued;
+}
+
 bool putOutbox(const HubFiles& files, const Replay& replay, const std::string& trackPath)
 {
     std::lock_guard<std::mutex> guard(outboxLock);

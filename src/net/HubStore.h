@@ -62,6 +62,13 @@ struct OutboxTries {
 // No file (or one that cannot be read) is a run never tried.
 OutboxTries readOutboxTries(const OutboxEntry& entry);
 bool writeOutboxTries(const OutboxEntry& entry, const OutboxTries& tries);
+// On joining a hub: the best runs kept beside the tracks of `folder` (each
+// a finished run of the current physics on exactly that track, as its
+// digest says) go into the outbox, at most kMaxQueuedBests of them. How
+// many went.
+inline constexpr int kMaxQueuedBests = 10000;
+int queueLocalBests(const HubFiles& files, const std::string& folder);
+
 // The runs waiting, oldest first.
 std::vector<OutboxEntry> listOutbox(const HubFiles& files);
 // Removes a run once the hub has taken or refused it for good, but only if

@@ -2,6 +2,7 @@
 // throwaway PostgreSQL cluster.
 #include "HubTestSupport.h"
 
+#include "Store.h"
 #include "model/Replay.h"
 
 #include <cstring>
@@ -350,7 +351,7 @@ TEST_P(ApiTest, TheSchemaIsVersionedAndKeptAcrossRestarts)
         const Player ann = addPlayer(hub, "Ann");
         withFlatTrack(hub, ann);
         EXPECT_EQ(submit(hub, ann, fast_).status, 201);
-        EXPECT_EQ(json::parse(hub.request("GET", "/api/health").body)["schema"], 2);
+        EXPECT_EQ(json::parse(hub.request("GET", "/api/health").body)["schema"], hub::kSchemaVersion);
         // With a kept-alive connection still open, SIGTERM ends it cleanly.
         EXPECT_EQ(hub.stop(), 0) << hub.errors();
     }
@@ -358,7 +359,7 @@ TEST_P(ApiTest, TheSchemaIsVersionedAndKeptAcrossRestarts)
     ASSERT_TRUE(again.running()) << again.errors();
     auto health = json::parse(again.request("GET", "/api/health").body);
     EXPECT_EQ(health["status"], "ok");
-    EXPECT_EQ(health["schema"], 2);
+    EXPECT_EQ(health["schema"], hub::kSchemaVersion);
     EXPECT_EQ(json::parse(again.request("GET", "/api/tracks/" + digest_ + "/times").body).size(), 1u);
     // The old token still works; the name is still taken.
     EXPECT_EQ(again.request("POST", "/api/players", {}, R"({"name": "ann"})").status, 409);

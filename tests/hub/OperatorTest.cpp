@@ -11,6 +11,9 @@
 #include <limits>
 #include <map>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace hubtest;
 
 namespace {
@@ -218,6 +221,60 @@ TEST_P(OperatorTest, HiddenBannedAndDeletedContentIsGoneEverywhereAndEveryActIsK
         EXPECT_NE(out.find(act), std::string::npos) << act << " missing from\n" << out;
     }
     EXPECT_EQ(moderate(db_, "delete-run " + digest, out), 2) << out;
+}
+
+TEST_P(OperatorTest, ThePackIsStoredUnderAReservedNameAndTakenFromWhoeverSentItFirst)
+{
+    Hub hub(db_);
+    ASSERT_TRUE(hub.running()) << hub.errors();
+    for (const char* name : {"Velto", "vELTO"}) {
+        auto r = hub.request("POST", "/api/players", {}, json{{"name", name}}.dump());
+        EXPECT_EQ(r.status, 400) << name;
+        EXPECT_EQ(errorOf(r), "the name is reserved for the game's own tracks");
+    }
+    // A player sent a shipped track first, with a run on it.
+    const Player rosa = addPlayer(hub, "Rosa");
+    const std::string flat = addTrack(hub, rosa, "mine.vlt", flatTrack());
+    ASSERT_EQ(hub.request("POST", "/api/runs", rosa.auth(), flatReplay(dir_)).status, 201);
+
+    const std::string pack = dir_ + "/pack";
+    ASSERT_EQ(::mkdir(pack.c_str(), 0755), 0);
+    writeFile(pack + "/01-flat.vlt", flatTrack());
+    std::string apple = flatTrack();
+    apple.resize(apple.size() - 4);
+    const int32_t one = 1;
+    const double xy[2] = {150.0, 20.0};
+    apple.append(reinterpret_cast<const char*>(&one), 4).append(reinterpret_cast<const char*>(xy), sizeof xy);
+    writeFile(pack + "/02-apple.vlt", apple);
+    writeFile(pack + "/03-junk.vlt", flatTrack() + "x");
+    writeFile(pack + "/notes.txt", "not a track");
+    ASSERT_EQ(::mkfifo((pack + "/04-fifo.vlt").c_str(), 0644), 0);
+
+    std::string out;
+    EXPECT_EQ(moderate(db_, "import-pack '" + pack + "'", out), 1) << "a refused file is an error";
+    EXPECT_NE(out.find("01-flat.vlt  moved to Velto"), std::string::npos) << out;
+    EXPECT_NE(out.find("02-apple.vlt  added"), std::string::npos) << out;
+    EXPECT_NE(out.find("03-junk.vlt refused: 1 bytes follow the track's end"), std::string::npos) << out;
+    EXPECT_NE(out.find("1 tracks added, 1 moved to Velto, 0 held already, 1 refused"), std::string::npos) << out;
+
+    const json list = json::parse(hub.request("GET", "/api/tracks").body);
+    ASSERT_EQ(list.size(), 2u);
+    for (const json& t : list) {
+        EXPECT_EQ(t["author"], "Velto");
+    }
+    EXPECT_EQ(list[0]["digest"], flat);
+    EXPECT_EQ(list[0]["name"], "01-flat.vlt");
+    EXPECT_EQ(list[0]["record_holder"], "Rosa") << "the runs stay with the track";
+
+    // Nobody can act as the reserved author.
+    Headers asPack{{"X-Velto-Player", "Velto"}, {"X-Velto-Token", ""}, {"X-Velto-Name", "x.vlt"}};
+    EXPECT_EQ(hub.request("POST", "/api/tracks", asPack, apple + "").status, 403);
+
+    ::unlink((pack + "/03-junk.vlt").c_str());
+    EXPECT_EQ(moderate(db_, "import-pack '" + pack + "'", out), 0) << out;
+    EXPECT_NE(out.find("0 tracks added, 0 moved to Velto, 2 held already, 0 refused"), std::string::npos) << out;
+    ASSERT_EQ(moderate(db_, "acts", out), 0);
+    EXPECT_NE(out.find("import-pack " + flat + ": 01-flat.vlt moved from Rosa to Velto"), std::string::npos) << out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, OperatorTest, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);

@@ -517,6 +517,48 @@ protected:
     HubAccount account;
 };
 
+TEST_F(HubServiceTest, BestTimesSetBeforeJoiningAreSentOnJoiningAndRanked)
+{
+    NEEDS_REAL_HUB();
+    RealHub hub;
+    ASSERT_TRUE(hub.running());
+    const fs::path tracks = dir / "tracks";
+    fs::create_directories(tracks);
+    const std::string pack = std::string(VELTO_BINARY_DIR) + "/tracks/02-first-ride.vlt";
+    Replay best;
+    std::string error;
+    ASSERT_EQ(readReplayFile(std::string(VELTO_SOURCE_DIR) + "/tests/data/tracks/02-first-ride.replay", best, error),
+              ReplayReadError::None);
+    // The pack's track with its best; a changed copy whose best was ridden
+    // on the old bytes; a crash kept as a best; a track without one.
+    fs::copy_file(pack, tracks / "02-first-ride.vlt");
+    ASSERT_TRUE(writeReplayFile((tracks / "02-first-ride.replay").string(), best));
+    fs::copy_file(pack, tracks / "changed.vlt");
+    std::ofstream(tracks / "changed.vlt", std::ios::binary | std::ios::app) << "x";
+    ASSERT_TRUE(writeReplayFile((tracks / "changed.replay").string(), best));
+    Replay crash = best;
+    crash.result = ReplayCrashed;
+    fs::copy_file(pack, tracks / "crash.vlt");
+    ASSERT_TRUE(writeReplayFile((tracks / "crash.replay").string(), crash));
+    fs::copy_file(pack, tracks / "none.vlt");
+
+    EXPECT_TRUE(listOutbox(files).empty()) << "nothing is queued before joining";
+    std::ostringstream out, err;
+    ASSERT_EQ(runHubCommand({"--hub", hub.url(), "--register", "Early Bird"}, files, out, err), 0) << err.str();
+    EXPECT_NE(out.str().find("\n1 best run from before will be sent.\n"), std::string::npos) << out.str();
+    const auto waiting = listOutbox(files);
+    ASSERT_EQ(waiting.size(), 1u);
+    EXPECT_EQ(waiting[0].digest, best.digest);
+
+    ASSERT_TRUE(hubStart(files));
+    ASSERT_TRUE(waitFor([&] { return listOutbox(files).empty(); }, 20000ms));
+    hubRequestRecord(best.digest);
+    ASSERT_TRUE(waitFor([&] { return hubRecord(best.digest).state != HubRecordState::Fetching; }));
+    const HubRecord record = hubRecord(best.digest);
+    ASSERT_EQ(record.state, HubRecordState::Ready) << record.line;
+    EXPECT_EQ(record.holder, "Early Bird") << "the old best arrived and holds the record";
+}
+
 TEST_F(HubEndToEndTest, ARunWaitsWhileTheHubIsDownThenIsRankedAndComesBackAsTheRecord)
 {
     HubAccount down = account;
