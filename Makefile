@@ -9,7 +9,7 @@
 #   make package-test   the packages on a freshly bootstrapped Debian 12 (root,
 #                       network; several minutes; not part of make test)
 #   make fresh-test     make test on a freshly bootstrapped Debian 12, from a
-#                       copy of this checkout (root, network; about an hour)
+#                       copy of this checkout (root, network; about 30 minutes)
 
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
