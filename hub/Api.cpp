@@ -222,11 +222,17 @@ bool pageOf(const std::string& query, int64_t defaultLimit, int64_t maxLimit, in
 constexpr int64_t kDayMs = int64_t{24} * 3600 * 1000;
 constexpr size_t kMaxReportReason = 200;
 
-HttpResponse limited(int retryAfter, const std::string& why)
+// A refusal that says when to ask again: 429 for a limit, 503 when busy.
+HttpResponse comeBackLater(int status, int retryAfter, const std::string& why)
 {
-    HttpResponse r = errorResponse(429, why);
+    HttpResponse r = errorResponse(status, why);
     r.headers.emplace_back("Retry-After", std::to_string(retryAfter));
     return r;
+}
+
+HttpResponse limited(int retryAfter, const std::string& why)
+{
+    return comeBackLater(429, retryAfter, why);
 }
 
 }  // namespace
@@ -310,8 +316,7 @@ std::optional<HttpResponse> Api::admit(HttpRequest& request)
         }
     } catch (const DatabaseError& e) {
         std::fprintf(stderr, "velto-hub: %s\n", e.what());
-        HttpResponse response = errorResponse(503, "the database is not available");
-        response.headers.emplace_back("Retry-After", std::to_string(options_.retryAfterBusy));
+        HttpResponse response = comeBackLater(503, options_.retryAfterBusy, "the database is not available");
         return response;
     }
     return std::nullopt;
@@ -368,8 +373,7 @@ void Api::handle(HttpRequest&& request, Respond respond)
         response = route(request, respond, answered);
     } catch (const DatabaseError& e) {
         std::fprintf(stderr, "velto-hub: %s\n", e.what());
-        response = errorResponse(503, "the database is not available");
-        response.headers.emplace_back("Retry-After", std::to_string(options_.retryAfterBusy));
+        response = comeBackLater(503, options_.retryAfterBusy, "the database is not available");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "velto-hub: %s\n", e.what());
         response = errorResponse(500, "an internal error");
@@ -723,20 +727,17 @@ HttpResponse Api::addTrack(const HttpRequest& request, Respond& respond, bool& a
             } else if (outcome.kind == VerifyOutcome::Failed && outcome.reason == "Cant't load the track.") {
                 r = errorResponse(422, "Cant't load the track.");
             } else {
-                r = errorResponse(503, outcome.reason);
-                r.headers.emplace_back("Retry-After", std::to_string(retry));
+                r = comeBackLater(503, retry, outcome.reason);
             }
         } catch (const std::exception& e) {
             std::fprintf(stderr, "velto-hub: %s\n", e.what());
-            r = errorResponse(503, "the database is not available");
-            r.headers.emplace_back("Retry-After", std::to_string(retry));
+            r = comeBackLater(503, retry, "the database is not available");
         }
         respond(std::move(r));
     };
     if (!verifier_.submit(std::move(job))) {
         ::unlink(temp.c_str());
-        HttpResponse r = errorResponse(503, "the hub is busy checking other runs");
-        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        HttpResponse r = comeBackLater(503, retry, "the hub is busy checking other runs");
         return r;
     }
     answered = true;
@@ -1005,20 +1006,17 @@ HttpResponse Api::submitRun(HttpRequest& request, Respond& respond, bool& answer
                 r = errorResponse(422, outcome.reason);
             } else {
                 refused_ += 1;
-                r = errorResponse(503, outcome.reason);
-                r.headers.emplace_back("Retry-After", std::to_string(retry));
+                r = comeBackLater(503, retry, outcome.reason);
             }
         } catch (const std::exception& e) {
             std::fprintf(stderr, "velto-hub: %s\n", e.what());
-            r = errorResponse(503, "the database is not available");
-            r.headers.emplace_back("Retry-After", std::to_string(retry));
+            r = comeBackLater(503, retry, "the database is not available");
         }
         respond(std::move(r));
     };
     if (!verifier_.submit(std::move(job))) {
         refused_ += 1;
-        HttpResponse r = errorResponse(503, "the hub is busy checking other runs");
-        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        HttpResponse r = comeBackLater(503, retry, "the hub is busy checking other runs");
         return r;
     }
     answered = true;
@@ -1091,8 +1089,7 @@ HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& ans
     const int retry = options_.retryAfterBusy;
     auto ready = [respond, retry](const std::string& path) {
         if (path.empty()) {
-            HttpResponse r = errorResponse(503, "the track cannot be fetched now");
-            r.headers.emplace_back("Retry-After", std::to_string(retry));
+            HttpResponse r = comeBackLater(503, retry, "the track cannot be fetched now");
             return respond(std::move(r));
         }
         HttpResponse r;
@@ -1104,8 +1101,7 @@ HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& ans
         respond(std::move(r));
     };
     if (!outlines_.get(digest, std::move(ready))) {
-        HttpResponse r = errorResponse(503, "the hub is drawing other tracks");
-        r.headers.emplace_back("Retry-After", std::to_string(retry));
+        HttpResponse r = comeBackLater(503, retry, "the hub is drawing other tracks");
         return r;
     }
     answered = true;
