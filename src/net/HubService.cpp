@@ -168,19 +168,21 @@ void flushOutbox()
             std::lock_guard<std::mutex> sending(sendLock);
             std::string current;
             if (readSmallFile(entry.replayPath, current, kMaxReplayBytes) && current == replay) {
+                // The files go before the line changes: whoever sees the
+                // answer sees the outbox as the answer left it.
                 if (!notice.empty()) {
-                    setSubmitLine(entry.digest, notice);
                     dropOutbox(files, entry, replay);
+                    setSubmitLine(entry.digest, notice);
                     std::lock_guard<std::mutex> guard(lock);
                     notices.push_back(notice);
                 } else {
-                    setSubmitLine(entry.digest, submitLine(result));
                     if (settled) {
                         dropOutbox(files, entry, replay);
                     } else if (failed) {
                         writeOutboxTries(entry, tries);
                         earliest = std::min(earliest, tries.next);
                     }
+                    setSubmitLine(entry.digest, submitLine(result));
                 }
             }
         }
