@@ -480,7 +480,7 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
         return n == 2 ? trackPage(parts[1]) : outline(parts[1], respond, answered);
     }
     if (n == 2 && parts[0] == "players") {
-        return playerPage(unescapeUrl(parts[1]));
+        return playerPage(unescapeUrl(parts[1]), request.query);
     }
     return pageNotFound();
 }
@@ -1108,13 +1108,28 @@ HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& ans
     return {};
 }
 
-HttpResponse Api::playerPage(const std::string& name)
+HttpResponse Api::playerPage(const std::string& name, const std::string& query)
 {
     auto player = validPlayerName(name) ? store_.findPlayer(name) : std::nullopt;
     if (!player || player->banned) {
         return pageNotFound();
     }
-    return htmlPage(200, player->name, renderPlayer(*player, store_.runsOf(player->id), store_.tracksBy(player->id)));
+    // The runs and the tracks made go a page at a time, side by side.
+    int64_t page = 1;
+    int64_t limit = kIndexPageTracks;
+    if (!pageOf(query, kIndexPageTracks, kIndexPageTracks, page, limit)) {
+        page = 1;
+    }
+    int64_t runCount = 0;
+    const auto runs = store_.runsOf(player->id, (page - 1) * kIndexPageTracks, kIndexPageTracks, runCount);
+    TrackQuery q;
+    q.author = player->id;
+    q.offset = (page - 1) * kIndexPageTracks;
+    q.limit = kIndexPageTracks;
+    int64_t trackCount = 0;
+    const auto tracks = store_.listTracks(q, trackCount);
+    const int64_t pages = std::max<int64_t>(1, (std::max(runCount, trackCount) + kIndexPageTracks - 1) / kIndexPageTracks);
+    return htmlPage(200, player->name, renderPlayer(*player, runs, tracks, page, pages));
 }
 
 void Api::renderMetrics(std::string& out)

@@ -77,7 +77,7 @@ private:
     HttpResponse indexPage(const std::string& query);
     HttpResponse trackPage(const std::string& digest);
     HttpResponse outline(const std::string& digest, Respond& respond, bool& answered);
-    HttpResponse playerPage(const std::string& name);
+    HttpResponse playerPage(const std::string& name, const std::string& query);
     HttpResponse reportTrack(const HttpRequest& request, const std::string& digest);
 
     // The player the request's X-Velto-Player and X-Velto-Token name, or an

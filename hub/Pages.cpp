@@ -99,6 +99,28 @@ HttpResponse pageNotFound()
     return htmlPage(404, "Not found", "<h1>Not found</h1><p>There is nothing here.</p>\n");
 }
 
+namespace {
+
+// Links to the pages before and after `page`: `base` is the address up to
+// the page number's "page=".
+std::string pageLinks(const std::string& base, int64_t page, int64_t pages)
+{
+    if (pages <= 1) {
+        return {};
+    }
+    std::string nav = "<nav class=\"pages\">";
+    if (page > 1) {
+        nav += "<a href=\"" + base + "page=" + std::to_string(page - 1) + "\">&larr; previous</a>";
+    }
+    nav += "<span>page " + std::to_string(page) + " of " + std::to_string(pages) + "</span>";
+    if (page < pages) {
+        nav += " <a href=\"" + base + "page=" + std::to_string(page + 1) + "\">next &rarr;</a>";
+    }
+    return nav + "</nav>\n";
+}
+
+}  // namespace
+
 std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page, int64_t pages, const std::string& sort)
 {
     static const std::pair<const char*, const char*> kOrders[] = {
@@ -115,19 +137,7 @@ std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page, i
         return b + (page > 1 ? "<p class=\"muted\">No tracks on this page. <a href=\"/\">The first page</a></p>\n"
                              : "<p class=\"muted\">No tracks yet.</p>\n");
     }
-    const std::string sortQuery = sort.empty() ? std::string() : "sort=" + sort + "&amp;";
-    std::string nav;
-    if (pages > 1) {
-        nav = "<nav class=\"pages\">";
-        if (page > 1) {
-            nav += "<a href=\"/?" + sortQuery + "page=" + std::to_string(page - 1) + "\">&larr; previous</a>";
-        }
-        nav += "<span>page " + std::to_string(page) + " of " + std::to_string(pages) + "</span>";
-        if (page < pages) {
-            nav += " <a href=\"/?" + sortQuery + "page=" + std::to_string(page + 1) + "\">next &rarr;</a>";
-        }
-        nav += "</nav>\n";
-    }
+    const std::string nav = pageLinks("/?" + (sort.empty() ? std::string() : "sort=" + sort + "&amp;"), page, pages);
     b += nav;
     b += "<table><tr><th>Track</th><th>Author</th><th class=\"num\">Record</th><th>Holder</th><th class=\"num\">Finishers</th>"
          "<th class=\"num\">Likes</th></tr>\n";
@@ -198,12 +208,13 @@ std::string renderTrack(const TrackSummary& track, const std::string& picture, c
 }
 
 std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun>& runs,
-                         const std::vector<TrackSummary>& authored)
+                         const std::vector<TrackSummary>& authored, int64_t page, int64_t pages)
 {
+    const std::string nav = pageLinks("/players/" + escapeHtml(escapeUrl(player.name)) + "?", page, pages);
     std::string b = "<h1>" + escapeHtml(player.name) + "</h1>\n<p class=\"muted\">Riding since " +
-                    dateText(player.created).substr(0, 10) + "</p>\n<h2>Best runs</h2>\n";
+                    dateText(player.created).substr(0, 10) + "</p>\n" + nav + "<h2>Best runs</h2>\n";
     if (runs.empty()) {
-        b += "<p class=\"muted\">No finished runs yet.</p>\n";
+        b += page > 1 ? "<p class=\"muted\">No more runs.</p>\n" : "<p class=\"muted\">No finished runs yet.</p>\n";
     } else {
         b += "<table><tr><th>Track</th><th class=\"num\">Time</th><th class=\"num\">Rank</th><th>Date</th></tr>\n";
         for (const PlayerRun& r : runs) {
@@ -216,7 +227,7 @@ std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun
     }
     b += "<h2>Tracks made</h2>\n";
     if (authored.empty()) {
-        return b + "<p class=\"muted\">None.</p>\n";
+        return b + (page > 1 ? "<p class=\"muted\">No more tracks.</p>\n" : "<p class=\"muted\">None.</p>\n") + nav;
     }
     b += "<table><tr><th>Track</th><th>Date</th><th class=\"num\">Record</th><th class=\"num\">Finishers</th>"
          "<th class=\"num\">Likes</th></tr>\n";
@@ -227,7 +238,7 @@ std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun
              "</td><td class=\"num\">" + std::to_string(t.finishers) + "</td><td class=\"num\">" +
              std::to_string(t.likes) + "</td></tr>\n";
     }
-    return b + "</table>\n";
+    return b + "</table>\n" + nav;
 }
 
 }  // namespace hub

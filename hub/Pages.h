@@ -29,7 +29,8 @@ std::string renderTrack(const TrackSummary& track, const std::string& picture, c
                         const std::vector<TrackSummary>& versions = {});
 // The markup that shows a track's outline, drawn and sent apart.
 std::string outlineImage(const std::string& digest);
+// One page of a player's runs and tracks made (`page` of `pages`, from 1).
 std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun>& runs,
-                         const std::vector<TrackSummary>& authored);
+                         const std::vector<TrackSummary>& authored, int64_t page = 1, int64_t pages = 1);
 
 }  // namespace hub

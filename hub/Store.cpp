@@ -326,19 +326,6 @@ int64_t Store::trackCount()
     return toInt(conn->query("SELECT COUNT(*) FROM tracks WHERE hidden = 0 AND newer IS NULL")[0][0]);
 }
 
-std::vector<TrackSummary> Store::tracksBy(int64_t author)
-{
-    Database::Lease conn(db_);
-    std::vector<TrackSummary> out;
-    for (const Row& row :
-         conn->query(std::string(kTrackSummary) + " WHERE t.author = $1 AND t.hidden = 0 AND t.newer IS NULL"
-                                                        " ORDER BY t.created, t.digest",
-                     {Param::integer(author)})) {
-        out.push_back(summaryOf(row));
-    }
-    return out;
-}
-
 // One statement, so that the entry and its rank come from one snapshot.
 Standing Store::standingOf(Connection& conn, const std::string& digest, int64_t player)
 {
@@ -426,14 +413,17 @@ std::optional<std::string> Store::replayAt(const std::string& digest, int64_t ra
     return toText(rows[0][0]);
 }
 
-std::vector<PlayerRun> Store::runsOf(int64_t player)
+std::vector<PlayerRun> Store::runsOf(int64_t player, int64_t offset, int64_t limit, int64_t& total)
 {
     Database::Lease conn(db_);
     Transaction tx(*conn, false);
     std::vector<PlayerRun> out;
-    auto rows = conn->query("SELECT r.track, t.name, r.steps, r.submitted FROM runs r JOIN tracks t ON t.digest = r.track"
-                            " WHERE r.player = $1 AND r.hidden = 0 AND t.hidden = 0 ORDER BY t.created, t.digest",
-                            {Param::integer(player)});
+    static constexpr const char* kShown = " FROM runs r JOIN tracks t ON t.digest = r.track"
+                                          " WHERE r.player = $1 AND r.hidden = 0 AND t.hidden = 0";
+    total = toInt(conn->query(std::string("SELECT COUNT(*)") + kShown, {Param::integer(player)})[0][0]);
+    auto rows = conn->query(std::string("SELECT r.track, t.name, r.steps, r.submitted") + kShown +
+                                " ORDER BY t.created, t.digest LIMIT $2 OFFSET $3",
+                            {Param::integer(player), Param::integer(limit), Param::integer(offset)});
     for (const Row& row : rows) {
         PlayerRun run;
         run.digest = toText(row[0]);

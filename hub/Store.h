@@ -135,7 +135,6 @@ public:
     // `limit` tracks from the `offset`th, oldest first.
     std::vector<TrackSummary> tracks(int64_t offset, int64_t limit);
     int64_t trackCount();
-    std::vector<TrackSummary> tracksBy(int64_t author);
     // The newest versions of the tracks that match, in its order, and how
     // many match in all.
     std::vector<TrackSummary> listTracks(const TrackQuery& query, int64_t& total);
@@ -161,7 +160,9 @@ public:
                        int64_t now);
     std::vector<TimeEntry> times(const std::string& digest, int64_t limit);
     std::optional<std::string> replayAt(const std::string& digest, int64_t rank);
-    std::vector<PlayerRun> runsOf(int64_t player);
+    // `limit` of the player's runs from the `offset`th, in the order of
+    // their tracks, and how many there are in all.
+    std::vector<PlayerRun> runsOf(int64_t player, int64_t offset, int64_t limit, int64_t& total);
     int64_t runCount();
 
     // A player's report of a track, once per player and track: false when

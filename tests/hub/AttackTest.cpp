@@ -380,6 +380,11 @@ TEST_F(AttackTest, TheIndexAndTheTrackListComeInPages)
     EXPECT_EQ(rows(one.body), 50u);
     EXPECT_NE(one.body.find("href=\"/?page=2\""), std::string::npos);
     EXPECT_EQ(rows(hub.request("GET", "/?page=2").body), 1u);
+    // The author's page too.
+    const auto made = hub.request("GET", "/players/Ann");
+    EXPECT_EQ(rows(made.body), 50u);
+    EXPECT_NE(made.body.find("href=\"/players/Ann?page=2\""), std::string::npos);
+    EXPECT_EQ(rows(hub.request("GET", "/players/Ann?page=2").body), 1u);
 
     const auto all = hub.request("GET", "/api/tracks?limit=1000");
     EXPECT_EQ(json::parse(all.body).size(), 51u);

@@ -7,6 +7,7 @@
 #include "Store.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -221,6 +222,30 @@ TEST_P(TracksTest, TheMigrationKeepsTracksAndCountsTheirFinishers)
     EXPECT_EQ(list[0].recordSteps, 250);
     EXPECT_EQ(list[1].finishers, 0);
     EXPECT_EQ(list[1].finishedPerMille, -1);
+}
+
+TEST_P(TracksTest, APlayersRunsComeAPageAtATimeInTheirTracksOrder)
+{
+    auto db = hub::Database::open(db_, 1);
+    hub::Store store(*db);
+    int64_t ann = 0;
+    ASSERT_TRUE(store.addPlayer("Ann", std::string(32, 'x'), 1, ann));
+    for (int i = 0; i < 7; ++i) {
+        char digest[17];
+        std::snprintf(digest, sizeof digest, "%016x", 0xa0 + i);
+        ASSERT_TRUE(store.addTrack(digest, "t" + std::to_string(i) + ".vlt", ann, "bytes" + std::to_string(i), 10 + i));
+        store.submitRun(digest, ann, 100 + i, "r", 20 + i);
+    }
+    int64_t total = 0;
+    const auto second = store.runsOf(ann, 3, 3, total);
+    EXPECT_EQ(total, 7);
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_EQ(second[0].trackName, "t3.vlt");
+    EXPECT_EQ(second[2].steps, 105);
+    EXPECT_EQ(second[2].rank, 1);
+    EXPECT_EQ(store.runsOf(ann, 6, 3, total).size(), 1u);
+    EXPECT_TRUE(store.runsOf(ann, 9, 3, total).empty());
+    EXPECT_EQ(total, 7);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, TracksTest, testing::Values(Backend::Sqlite, Backend::Postgres), backendName);
