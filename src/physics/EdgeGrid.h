@@ -191,6 +191,13 @@ private:
     // The lists of the cells under a ball's centre, one for each level with
     // edges there, into `spans`; -1 when the ball needs every edge instead.
     int listsUnder(const Cvector& centre, double radius, Span* spans) const;
+    // visitCandidates where the centre meets edges in three levels or more:
+    // a merge of any number of lists, kept out of line so that the usual
+    // query needs no array of them.
+    template <typename Visit>
+    [[gnu::noinline]] void visitMerged(const Cvector& centre, double radius, Visit& visit) const;
+    template <typename Visit>
+    void visitAll(Visit& visit) const;
 
     std::vector<Edge> edges_;
     std::vector<Level> levels_;         // finest first
@@ -242,20 +249,108 @@ inline int CedgeGrid::listsUnder(const Cvector& centre, double radius, Span* spa
 }
 
 template <typename Visit>
-void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& visit) const
+void CedgeGrid::visitAll(Visit& visit) const
 {
     const uint32_t count = static_cast<uint32_t>(edges_.size());
-    if (count == 0) {
+    for (uint32_t index = 0; index < count; ++index) {
+        if (visit(index)) {
+            return;
+        }
+    }
+}
+
+// The usual query meets one or two lists (the small edges, and the long ones
+// of the outline) and keeps them in registers; a third sends it to the
+// general merge, which starts again from listsUnder.
+template <typename Visit>
+void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& visit) const
+{
+    if (edges_.empty()) {
         return;
     }
-    Span spans[kMaxLevels];
-    int lists = listsUnder(centre, radius, spans);
-    if (lists < 0) {
-        for (uint32_t index = 0; index < count; ++index) {
-            if (visit(index)) {
+    if (!(radius <= reach_ - 1.0) || std::isnan(centre.x) || std::isnan(centre.y)) {
+        visitAll(visit);
+        return;
+    }
+    const double x = clampCoordinate(centre.x, area_.left, area_.right);
+    const double y = clampCoordinate(centre.y, area_.bottom, area_.top);
+    const uint32_t* const entries = cellEdges_.data();
+    if (levels_.size() == 1) {
+        // The usual track: one level, one list, no merge.
+        const Level& level = levels_.front();
+        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
+        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
+        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
+                            static_cast<size_t>(column);
+        const uint32_t* p = entries + cellStart_[cell];
+        const uint32_t* const end = entries + cellStart_[cell + 1];
+        if (static_cast<size_t>(end - p) >= edges_.size()) {
+            visitAll(visit);
+            return;
+        }
+        for (; p != end; ++p) {
+            if (visit(*p)) {
                 return;
             }
         }
+        return;
+    }
+    const uint32_t* p = nullptr;
+    const uint32_t* end = nullptr;
+    const uint32_t* q = nullptr;
+    const uint32_t* qEnd = nullptr;
+    for (const Level& level : levels_) {
+        if (x < level.reached.left || x > level.reached.right || y < level.reached.bottom || y > level.reached.top) {
+            continue;
+        }
+        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
+        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
+        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
+                            static_cast<size_t>(column);
+        const uint32_t begin = cellStart_[cell];
+        const uint32_t last = cellStart_[cell + 1];
+        if (begin == last) {
+            continue;
+        }
+        if (p == nullptr) {
+            p = entries + begin;
+            end = entries + last;
+        } else if (q == nullptr) {
+            q = entries + begin;
+            qEnd = entries + last;
+        } else {
+            visitMerged(centre, radius, visit);
+            return;
+        }
+    }
+    if (static_cast<size_t>(end - p) + static_cast<size_t>(qEnd - q) >= edges_.size()) {
+        visitAll(visit);
+        return;
+    }
+    for (; p != end; ++p) {
+        for (; q != qEnd && *q < *p; ++q) {
+            if (visit(*q)) {
+                return;
+            }
+        }
+        if (visit(*p)) {
+            return;
+        }
+    }
+    for (; q != qEnd; ++q) {
+        if (visit(*q)) {
+            return;
+        }
+    }
+}
+
+template <typename Visit>
+void CedgeGrid::visitMerged(const Cvector& centre, double radius, Visit& visit) const
+{
+    Span spans[kMaxLevels];
+    int lists = listsUnder(centre, radius, spans);
+    if (lists < 0) {
+        visitAll(visit);
         return;
     }
     // Each step hands out the smallest head of the lists; a list that runs
@@ -276,8 +371,8 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
         }
     }
     if (lists == 1) {
-        for (const uint32_t* p = spans[0].begin; p != spans[0].end; ++p) {
-            if (visit(*p)) {
+        for (const uint32_t* r = spans[0].begin; r != spans[0].end; ++r) {
+            if (visit(*r)) {
                 return;
             }
         }
