@@ -191,6 +191,20 @@ private:
     // The lists of the cells under a ball's centre, one for each level with
     // edges there, into `spans`; -1 when the ball needs every edge instead.
     int listsUnder(const Cvector& centre, double radius, Span* spans) const;
+    // The list of the level's cell under (x, y), a point inside the area.
+    Span cellList(const Level& level, double x, double y) const
+    {
+        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
+        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
+        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
+                            static_cast<size_t>(column);
+        const uint32_t* entries = cellEdges_.data();
+        return Span{entries + cellStart_[cell], entries + cellStart_[cell + 1]};
+    }
+    static bool outside(const Bounds& b, double x, double y)
+    {
+        return x < b.left || x > b.right || y < b.bottom || y > b.top;
+    }
     // visitCandidates where the centre meets edges in three levels or more:
     // a merge of any number of lists, kept out of line so that the usual
     // query needs no array of them.
@@ -229,20 +243,14 @@ inline int CedgeGrid::listsUnder(const Cvector& centre, double radius, Span* spa
     const double y = clampCoordinate(centre.y, area_.bottom, area_.top);
     int lists = 0;
     size_t total = 0;
-    const uint32_t* entries = cellEdges_.data();
     for (const Level& level : levels_) {
-        if (x < level.reached.left || x > level.reached.right || y < level.reached.bottom || y > level.reached.top) {
+        if (outside(level.reached, x, y)) {
             continue;
         }
-        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
-        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
-        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
-                            static_cast<size_t>(column);
-        const uint32_t begin = cellStart_[cell];
-        const uint32_t end = cellStart_[cell + 1];
-        if (begin != end) {
-            spans[lists++] = Span{entries + begin, entries + end};
-            total += end - begin;
+        const Span list = cellList(level, x, y);
+        if (list.begin != list.end) {
+            spans[lists++] = list;
+            total += static_cast<size_t>(list.end - list.begin);
         }
     }
     return total >= edges_.size() ? -1 : lists;
@@ -274,16 +282,11 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
     }
     const double x = clampCoordinate(centre.x, area_.left, area_.right);
     const double y = clampCoordinate(centre.y, area_.bottom, area_.top);
-    const uint32_t* const entries = cellEdges_.data();
     if (levels_.size() == 1) {
         // The usual track: one level, one list, no merge.
-        const Level& level = levels_.front();
-        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
-        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
-        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
-                            static_cast<size_t>(column);
-        const uint32_t* p = entries + cellStart_[cell];
-        const uint32_t* const end = entries + cellStart_[cell + 1];
+        const Span list = cellList(levels_.front(), x, y);
+        const uint32_t* p = list.begin;
+        const uint32_t* const end = list.end;
         if (static_cast<size_t>(end - p) >= edges_.size()) {
             visitAll(visit);
             return;
@@ -300,24 +303,19 @@ void CedgeGrid::visitCandidates(const Cvector& centre, double radius, Visit&& vi
     const uint32_t* q = nullptr;
     const uint32_t* qEnd = nullptr;
     for (const Level& level : levels_) {
-        if (x < level.reached.left || x > level.reached.right || y < level.reached.bottom || y > level.reached.top) {
+        if (outside(level.reached, x, y)) {
             continue;
         }
-        const int column = cellOfCoordinate(x, originX_, level.across.inverse, level.across.count);
-        const int row = cellOfCoordinate(y, originY_, level.upDown.inverse, level.upDown.count);
-        const size_t cell = level.firstCell + static_cast<size_t>(row) * static_cast<size_t>(level.across.count) +
-                            static_cast<size_t>(column);
-        const uint32_t begin = cellStart_[cell];
-        const uint32_t last = cellStart_[cell + 1];
-        if (begin == last) {
+        const Span list = cellList(level, x, y);
+        if (list.begin == list.end) {
             continue;
         }
         if (p == nullptr) {
-            p = entries + begin;
-            end = entries + last;
+            p = list.begin;
+            end = list.end;
         } else if (q == nullptr) {
-            q = entries + begin;
-            qEnd = entries + last;
+            q = list.begin;
+            qEnd = list.end;
         } else {
             visitMerged(centre, radius, visit);
             return;

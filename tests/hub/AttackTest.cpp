@@ -454,6 +454,14 @@ TEST_F(AttackTest, AnIpv6NetworkCountsAsOneAddress)
 
 TEST_F(AttackTest, OutOfDescriptorsTheAcceptLoopPausesInsteadOfSpinning)
 {
+    if (kSanitized) {
+        // The sanitizers' runtime proves an object's type (and reads memory
+        // for its reports) through a pipe: in a process with no descriptor
+        // left, the first check of each type fails and is reported as a
+        // destroyed object, wherever it falls (seen in Boost's error
+        // category, std::thread's state and shared_ptr's count).
+        GTEST_SKIP() << "a sanitizer runtime cannot check types in a process with no descriptor left";
+    }
     Hub hub(dir_ + "/hub.sqlite", {"--address-rate", "0"});
     ASSERT_TRUE(hub.running()) << hub.errors();
     // An answer shows the hub has started all it starts: the sanitizers
