@@ -4,6 +4,7 @@
 # cache; no ports):
 #   OUT/velto-core.js    the module's loader (createVeltoCore)
 #   OUT/velto-core.wasm  the model and physics, with web/VeltoWeb.cpp
+#   OUT/ride.js          a ride through the module, with kept copies to go back to
 #   OUT/player.js        the track page's player
 #
 #   web/build.sh SOURCE_DIR OUT_DIR
@@ -66,5 +67,5 @@ em++ -O2 "${objects[@]}" -o "$out/velto-core.js" \
     -sDYNAMIC_EXECUTION=0 -sEXPORTED_FUNCTIONS="$exports" \
     -sEXPORTED_RUNTIME_METHODS=UTF8ToString,HEAPU8,HEAPF64 \
     -sINCOMING_MODULE_JS_API=locateFile,print,printErr,wasmBinary
-cp "$src/web/player.js" "$out/"
+cp "$src/web/ride.js" "$src/web/player.js" "$out/"
 echo "web build: $out/velto-core.js, velto-core.wasm, player.js"
