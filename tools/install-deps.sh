@@ -15,8 +15,9 @@ packages=(
 )
 # --web: emscripten for make web (node-acorn for its optimiser; node comes
 # with it). --test: what the test suite needs besides, the web build too.
-# --package: what make package and make package-test need: the test display tools, ImageMagick for the icons,
-# the checks Debian runs on packages, and debootstrap for a clean system.
+# --package: what make package and make package-test need: the test display
+# tools, ImageMagick for the icons, the checks Debian runs on packages, and
+# debootstrap for a clean system.
 if [ "${1:-}" = "--test" ] || [ "${1:-}" = "--package" ]; then
   packages+=(xvfb xauth xdotool x11-utils imagemagick)
 fi
