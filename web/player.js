@@ -134,7 +134,7 @@
       after = before = ride.read();
       readApples(true);
     }
-    requestAnimationFrame(frame);
+    schedule();
   }
 
   async function watch(r) {
@@ -206,9 +206,28 @@
     return true;
   }
 
+  // Frames come with the screen's refresh; a timer stands in where none
+  // comes (a browser that draws nothing, as a headless one on virtual time).
+  // One request stays pending until it is answered.
+  let frameAsked = false;
+  let frameTimer = 0;
+  function schedule() {
+    if (!frameAsked) {
+      frameAsked = true;
+      requestAnimationFrame(() => {
+        frameAsked = false;
+        frame(performance.now());
+      });
+    }
+    clearTimeout(frameTimer);
+    frameTimer = setTimeout(() => frame(performance.now()), 100);
+  }
+
   function frame(now) {
-    requestAnimationFrame(frame);
-    const elapsed = lastTime === null ? 0 : Math.min(now - lastTime, 250);
+    schedule();
+    // The frame's own time stamp may run on another clock than the
+    // timer's: both frames read the one clock.
+    const elapsed = lastTime === null ? 0 : Math.max(0, Math.min(now - lastTime, 250));
     lastTime = now;
     if (ride && ride.steps > 0) {
       if (playing && !ended) {
