@@ -192,8 +192,7 @@ std::string renderTrack(const TrackSummary& track, const std::string& picture, c
         }
         b += "</table>\n";
     }
-    // The player stays hidden until its script shows it, in place of the
-    // outline.
+    // The player stays hidden until its script shows it, above the outline.
     if (!player.empty()) {
         b += "<section id=\"player\" class=\"player\" hidden data-digest=\"" + track.digest + "\" data-version=\"" +
              player + "\">\n<canvas id=\"view\" width=\"960\" height=\"540\"></canvas>\n<div class=\"controls\">"

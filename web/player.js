@@ -108,11 +108,8 @@
       }
       ground.closePath();
     }
+    // Shown above the outline, which stays as the track's map.
     section.hidden = false;
-    const outline = document.querySelector('img.outline');
-    if (outline) {
-      outline.hidden = true;
-    }
     const rows = table ? Array.from(table.querySelectorAll('tr[data-rank]')) : [];
     for (const r of rows) {
       const cell = document.createElement('td');
