@@ -186,7 +186,7 @@
     }
     const back = step < ride.step();
     while (performance.now() < deadline) {
-      const there = ride.seek(step - 1, 2000);
+      const there = ride.seek(step - 1, 500);
       if (there) {
         break;
       }
