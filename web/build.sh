@@ -68,4 +68,4 @@ em++ -O2 "${objects[@]}" -o "$out/velto-core.js" \
     -sEXPORTED_RUNTIME_METHODS=UTF8ToString,HEAPU8,HEAPF64 \
     -sINCOMING_MODULE_JS_API=locateFile,print,printErr,wasmBinary
 cp "$src/web/ride.js" "$src/web/player.js" "$out/"
-echo "web build: $out/velto-core.js, velto-core.wasm, player.js"
+echo "web build: $out/velto-core.js, velto-core.wasm, ride.js, player.js"
