@@ -4,6 +4,9 @@
 #               (plain, then under AddressSanitizer + UndefinedBehaviorSanitizer,
 #                then the two-thread game code under ThreadSanitizer)
 # Extra targets: make build, make bench, make fuzz, make thumbnails, make hub-load, make clean,
+#   make web            the hub's track-page player: the physics as a
+#                       WebAssembly module with its scripts, into build/web
+#                       (Debian's emscripten, offline)
 #   make package        Debian packages into build/packages, with lintian,
 #                       desktop-file-validate and appstreamcli checks
 #   make package-test   the packages on a freshly bootstrapped Debian 12 (root,
@@ -17,7 +20,7 @@ CMAKE_FLAGS ?=
 STRICT = -DVELTO_WERROR=ON
 
 .PHONY: run test build deps test-deps bench fuzz clean test-plain test-asan test-tsan thumbnails hub-load \
-	package-deps package package-test fresh-test
+	package-deps package package-test fresh-test web web-deps
 
 deps:
 	@tools/install-deps.sh
@@ -27,6 +30,9 @@ test-deps:
 
 package-deps:
 	@tools/install-deps.sh --package
+
+web-deps:
+	@tools/install-deps.sh --web
 
 build: deps
 	cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
@@ -63,6 +69,9 @@ test-tsan:
 	cmake --build build-tsan -j $(JOBS) --target velto_thread_tests
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 	  ../tools/with-display.sh ctest --output-on-failure -L threads
+
+web: web-deps
+	web/build.sh . build/web
 
 bench: build
 	build/bench/velto-bench

@@ -340,6 +340,8 @@ std::string Api::routeName(const std::string& method, const std::string& path)
         } else if (n == 5 && parts[1] == "tracks" && parts[3] == "runs") {
             route = "/api/tracks/{digest}/runs/{rank}.replay";
         }
+    } else if (n == 2 && parts[0] == "web") {
+        route = "/web/{file}";
     } else if (path == "/") {
         route = "/";
     } else if (n == 2 && parts[0] == "tracks") {
@@ -411,7 +413,7 @@ std::string allowedMethods(const std::vector<std::string>& parts)
         }
         return {};
     }
-    if ((n == 1 && parts[0].empty()) || (n == 2 && (parts[0] == "tracks" || parts[0] == "players")) ||
+    if ((n == 1 && parts[0].empty()) || (n == 2 && (parts[0] == "tracks" || parts[0] == "players" || parts[0] == "web")) ||
         (n == 3 && parts[0] == "tracks" && parts[2] == "outline.svg")) {
         return "GET, HEAD";
     }
@@ -481,6 +483,9 @@ HttpResponse Api::route(HttpRequest& request, Respond& respond, bool& answered)
     }
     if (n == 2 && parts[0] == "players") {
         return playerPage(unescapeUrl(parts[1]), request.query);
+    }
+    if (n == 2 && parts[0] == "web" && options_.web && options_.web->present()) {
+        return options_.web->answer(parts[1], request.query, request.header("if-none-match"));
     }
     return pageNotFound();
 }
@@ -1078,7 +1083,8 @@ HttpResponse Api::trackPage(const std::string& digest)
     return htmlPage(200, summary->name,
                     renderTrack(*summary, outlineImage(digest), store_.times(digest, 100),
                                 summary->older.empty() && summary->newer.empty() ? std::vector<TrackSummary>()
-                                                                                 : store_.versions(digest, 100)));
+                                                                                 : store_.versions(digest, 100),
+                                options_.web ? options_.web->version() : std::string()));
 }
 
 HttpResponse Api::outline(const std::string& digest, Respond& respond, bool& answered)

@@ -6,8 +6,10 @@
 #include "RateLimit.h"
 #include "Store.h"
 #include "Verifier.h"
+#include "WebFiles.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -43,6 +45,9 @@ struct ApiOptions {
     // Behind a reverse proxy on this machine, a client's address is the
     // last one the proxy added to X-Forwarded-For.
     bool behindProxy = false;
+    // The track pages' player (--web); none when null or empty: the pages
+    // then hold no script.
+    std::shared_ptr<const WebFiles> web;
 };
 
 class Api : public HttpHandler {

@@ -24,6 +24,16 @@ nav.pages a { margin-right: 1em; }
 .legend span { margin-right: 1.2em; }
 .dot { display: inline-block; width: 0.8em; height: 0.8em; border-radius: 50%; vertical-align: middle; }
 .muted { color: #777; }
+.player canvas { display: block; width: 100%; aspect-ratio: 16 / 9; background: #7fb2e5; border: 1px solid #ccc; }
+.player .controls { display: flex; flex-wrap: wrap; gap: 0.5em; align-items: center; margin: 0.4em 0; }
+.player input[type=range] { flex: 1 1 12em; }
+.player .clock { font-family: monospace; font-size: 1.3em; min-width: 6em; }
+.player .keys span { display: inline-block; min-width: 1.6em; text-align: center; border: 1px solid #bbb;
+  border-radius: 3px; margin-right: 0.15em; color: #bbb; }
+.player .keys span.held { background: #2d4a3e; color: #fff; border-color: #2d4a3e; }
+.player .same { color: #2a7d3b; font-weight: bold; }
+.player .differs { color: #b3261e; font-weight: bold; }
+tr.watching { background: #fff6cc; }
 )";
 
 std::string timeText(int32_t steps)
@@ -82,9 +92,12 @@ HttpResponse htmlPage(int status, const std::string& title, const std::string& b
     HttpResponse r;
     r.status = status;
     r.contentType = "text/html; charset=utf-8";
-    // No script, nothing from elsewhere, and no framing by another site.
+    // Scripts only from the hub's own files (the player, which compiles its
+    // WebAssembly module), no inline script, nothing from elsewhere, and no
+    // framing by another site.
     r.headers.emplace_back("Content-Security-Policy",
-                           "default-src 'none'; style-src 'unsafe-inline'; img-src 'self'; frame-ancestors 'none'");
+                           "default-src 'none'; script-src 'self' 'wasm-unsafe-eval'; connect-src 'self'; "
+                           "style-src 'unsafe-inline'; img-src 'self'; frame-ancestors 'none'");
     r.headers.emplace_back("X-Frame-Options", "DENY");
     r.body = "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
              "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>" +
@@ -162,7 +175,7 @@ std::string outlineImage(const std::string& digest)
 }
 
 std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times,
-                        const std::vector<TrackSummary>& versions)
+                        const std::vector<TrackSummary>& versions, const std::string& player)
 {
     std::string b = "<h1>" + escapeHtml(track.name) + "</h1>\n<p>By " + playerLink(track.author) +
                     " &middot; digest <code>" + track.digest + "</code> &middot; <a href=\"/api/tracks/" +
@@ -189,22 +202,42 @@ std::string renderTrack(const TrackSummary& track, const std::string& picture, c
         }
         b += "</table>\n";
     }
+    // The player stays hidden until its script shows it, above the outline.
+    if (!player.empty()) {
+        b += "<section id=\"player\" class=\"player\" hidden data-digest=\"" + track.digest + "\" data-version=\"" +
+             player + "\">\n<canvas id=\"view\" width=\"960\" height=\"540\"></canvas>\n<div class=\"controls\">"
+             "<button id=\"play\" type=\"button\">Pause</button><button id=\"restart\" type=\"button\">Restart</button>"
+             "<label>Speed <select id=\"speed\"><option value=\"0.25\">0.25&times;</option>"
+             "<option value=\"0.5\">0.5&times;</option><option value=\"1\" selected>1&times;</option>"
+             "<option value=\"2\">2&times;</option><option value=\"4\">4&times;</option>"
+             "<option value=\"8\">8&times;</option></select></label>"
+             "<input id=\"seek\" type=\"range\" min=\"0\" max=\"0\" value=\"0\" aria-label=\"moment of the ride\">"
+             "<span id=\"clock\" class=\"clock\">00:00:00</span><span id=\"keys\" class=\"keys\"></span></div>\n"
+             "<p id=\"watching\"></p>\n<p id=\"verdict\"></p>\n</section>\n";
+    }
     b += picture.empty() ? std::string("<p class=\"muted\">The track cannot be drawn.</p>\n") : picture;
     b += "<p class=\"legend\"><span><i class=\"dot\" style=\"background:#2a9d4b\"></i> start</span>"
          "<span><i class=\"dot\" style=\"background:#f2c200\"></i> finish</span>"
          "<span><i class=\"dot\" style=\"background:#d62828\"></i> apple</span></p>\n";
     b += "<h2>Best times</h2>\n";
-    if (times.empty()) {
-        return b + "<p class=\"muted\">Nobody has finished this track yet.</p>\n";
+    std::string scripts;
+    if (!player.empty()) {
+        for (const char* file : {"velto-core.js", "ride.js", "player.js"}) {
+            scripts += "<script src=\"/web/" + std::string(file) + "?v=" + player + "\"></script>\n";
+        }
     }
-    b += "<table><tr><th class=\"num\">Rank</th><th>Player</th><th class=\"num\">Time</th><th>Date</th><th>Replay</th></tr>\n";
+    if (times.empty()) {
+        return b + "<p class=\"muted\">Nobody has finished this track yet.</p>\n" + scripts;
+    }
+    b += "<table id=\"times\"><tr><th class=\"num\">Rank</th><th>Player</th><th class=\"num\">Time</th><th>Date</th><th>Replay</th></tr>\n";
     for (const TimeEntry& e : times) {
         const std::string rank = std::to_string(e.rank);
-        b += "<tr><td class=\"num\">" + rank + "</td><td>" + playerLink(e.player) + "</td><td class=\"num\">" +
-             timeText(e.steps) + "</td><td>" + dateText(e.submitted) + "</td><td><a href=\"/api/tracks/" +
-             track.digest + "/runs/" + rank + ".replay\">replay</a></td></tr>\n";
+        b += "<tr data-rank=\"" + rank + "\" data-steps=\"" + std::to_string(e.steps) + "\"><td class=\"num\">" + rank +
+             "</td><td>" + playerLink(e.player) + "</td><td class=\"num\">" + timeText(e.steps) + "</td><td>" +
+             dateText(e.submitted) + "</td><td><a href=\"/api/tracks/" + track.digest + "/runs/" + rank +
+             ".replay\">replay</a></td></tr>\n";
     }
-    return b + "</table>\n";
+    return b + "</table>\n" + scripts;
 }
 
 std::string renderPlayer(const PlayerRecord& player, const std::vector<PlayerRun>& runs,

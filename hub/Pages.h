@@ -1,5 +1,8 @@
-// The hub's web pages: plain HTML and CSS, no script. Every text a player
-// supplied (names, track names) goes through escapeHtml.
+// The hub's web pages: plain HTML and CSS. The one script is the track
+// page's player, from the hub's own /web/ files; without it (no player
+// installed, or a browser without JavaScript or WebAssembly) every page reads
+// as it is. Every text a player supplied (names, track names) goes through
+// escapeHtml.
 #pragma once
 
 #include "HttpServer.h"
@@ -24,9 +27,10 @@ HttpResponse pageNotFound();
 std::string renderIndex(const std::vector<TrackSummary>& tracks, int64_t page = 1, int64_t pages = 1,
                         const std::string& sort = {});
 // `picture`: the outline's markup, empty when the track cannot be drawn;
-// `versions` newest first, shown when there is more than one.
+// `versions` newest first, shown when there is more than one. `player`: the
+// version of the player's files (WebFiles), empty for a page without it.
 std::string renderTrack(const TrackSummary& track, const std::string& picture, const std::vector<TimeEntry>& times,
-                        const std::vector<TrackSummary>& versions = {});
+                        const std::vector<TrackSummary>& versions = {}, const std::string& player = {});
 // The markup that shows a track's outline, drawn and sent apart.
 std::string outlineImage(const std::string& digest);
 // One page of a player's runs and tracks made (`page` of `pages`, from 1).

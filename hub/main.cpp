@@ -40,12 +40,13 @@ void usage(std::FILE* to)
                "                 [--request-timeout S] [--idle-timeout S] [--verify-timeout S] [--behind-proxy]\n"
                "                 [--ride-cpu S] [--track-step-cpu US] [--stop-grace S]\n"
                "                 [--tracks-per-day N] [--track-mib-per-day N] [--registrations-per-hour N]\n"
-               "                 [--body-memory MB] [--metrics-listen HOST:PORT|off]\n"
+               "                 [--body-memory MB] [--metrics-listen HOST:PORT|off] [--web DIR]\n"
                "       velto-hub [--db ...] hide-track|unhide-track DIGEST [REASON] | ban-player NAME [REASON]\n"
                "                 | delete-run DIGEST NAME [REASON] | reports | acts\n"
                "defaults: --listen 127.0.0.1:8470 --db hub.sqlite, one worker per CPU, a queue of 64,\n"
                "          20 tracks and 64 MiB a player a day, 5 registrations an address an hour,\n"
-               "          --body-memory 256, --metrics-listen 127.0.0.1:8471\n",
+               "          --body-memory 256, --metrics-listen 127.0.0.1:8471\n"
+               "--web DIR: the track pages' player (make web builds it into build/web), served under /web/\n",
                to);
 }
 
@@ -136,6 +137,7 @@ int main(int argc, char** argv)
     hub::ApiOptions api;
     std::string db = "hub.sqlite";
     std::string cache;
+    std::string webDir;
     int workers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     double queue = 64;
     double verifySeconds = 0;  // six times the ride budget, a minute at least, unless given
@@ -190,6 +192,8 @@ int main(int argc, char** argv)
             db = value;
         } else if (arg == "--cache") {
             cache = value;
+        } else if (arg == "--web") {
+            webDir = value;
         } else if (arg == "--workers" && number(value, 1, 256, v)) {
             workers = static_cast<int>(v);
         } else if (arg == "--queue" && number(value, 1, 100000, v)) {
@@ -247,6 +251,16 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "velto-hub: %s\n", e.what());
             return 1;
         }
+    }
+
+    if (!webDir.empty()) {
+        auto web = std::make_shared<hub::WebFiles>();
+        std::string error;
+        if (!web->load(webDir, error)) {
+            std::fprintf(stderr, "velto-hub: --web: %s (make web builds the player)\n", error.c_str());
+            return 1;
+        }
+        api.web = web;
     }
 
     // The verifiers read tracks from files: the hub keeps its own copies.

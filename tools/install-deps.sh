@@ -13,14 +13,19 @@ packages=(
   libboost-dev nlohmann-json3-dev libsqlite3-dev libpq-dev libssl-dev
   libcurl4-openssl-dev ca-certificates
 )
-# --test: what the test suite needs besides. --package: what make package and
-# make package-test need: the test display tools, ImageMagick for the icons,
-# the checks Debian runs on packages, and debootstrap for a clean system.
+# --web: emscripten for make web (node-acorn for its optimiser; node comes
+# with it). --test: what the test suite needs besides, the web build too.
+# --package: what make package and make package-test need: the test display
+# tools, ImageMagick for the icons, the checks Debian runs on packages, and
+# debootstrap for a clean system.
 if [ "${1:-}" = "--test" ] || [ "${1:-}" = "--package" ]; then
   packages+=(xvfb xauth xdotool x11-utils imagemagick)
 fi
 if [ "${1:-}" = "--test" ]; then
   packages+=(clang libclang-rt-14-dev postgresql chromium)
+fi
+if [ "${1:-}" = "--test" ] || [ "${1:-}" = "--web" ]; then
+  packages+=(emscripten node-acorn)
 fi
 if [ "${1:-}" = "--package" ]; then
   packages+=(debootstrap lintian appstream desktop-file-utils)

@@ -9,6 +9,9 @@
 #   arm64     an aarch64 cross build, run under qemu-user
 #   windows   a mingw-w64 cross build, run under wine64; unoptimized, so
 #             that every call into its C runtime stays a call
+#   wasm      the web pages' WebAssembly module (web/build.sh), ridden under
+#             node by tests/web/ride-test.js; skipped, with a line saying so,
+#             where emscripten or node is not installed
 # The extra builds compile only the core and velto-sim, in parallel, through
 # ccache when it is there. A digest that differs fails the check with the
 # track, the build and the first step where the ride parts from the normal
@@ -64,6 +67,14 @@ build() {
 
 start=$(date +%s)
 status=0
+web=""
+if command -v em++ >/dev/null && command -v node >/dev/null; then
+  web=yes
+  VELTO_CORE_FLAGS="$flags" JOBS=$jobs "$src/web/build.sh" "$src" "$work/wasm" > "$work/wasm.log" 2>&1 & b5=$!
+else
+  echo "determinism check: SKIPPED the WebAssembly build: emscripten (em++) or node is not installed" \
+       "(tools/install-deps.sh --test installs them)"
+fi
 build clang clang++ "" -O2 > "$work/clang.log" 2>&1 & b1=$!
 build x86-64-v3 g++ "-pthread" -O2 -march=x86-64-v3 > "$work/x86-64-v3.log" 2>&1 & b2=$!
 build arm64 aarch64-linux-gnu-g++ "-static -pthread" -O2 > "$work/arm64.log" 2>&1 & b3=$!
@@ -75,6 +86,11 @@ for b in clang:$b1 x86-64-v3:$b2 arm64:$b3 windows:$b4; do
     status=1
   fi
 done
+if [ -n "$web" ] && ! wait "$b5"; then
+  echo "determinism check: the wasm build failed:"
+  tail -20 "$work/wasm.log"
+  status=1
+fi
 [ $status -eq 0 ] || exit 1
 built=$(date +%s)
 fused=$(objdump -d "$work"/x86-64-v3/*.o | grep -cE '\svfn?m(add|sub)')
@@ -143,6 +159,10 @@ for name in normal no-fma clang x86-64-v3 arm64 windows; do
   check "$name" > "$work/$name.result" 2>&1 &
   pids+=("$name:$!")
 done
+if [ -n "$web" ]; then
+  node "$src/tests/web/ride-test.js" "$work/wasm" "$build/tracks" "$src/tests/data/tracks" > "$work/wasm.result" 2>&1 &
+  pids+=("wasm:$!")
+fi
 for p in "${pids[@]}"; do
   if ! wait "${p#*:}"; then
     cat "$work/${p%%:*}.result"
@@ -150,6 +170,7 @@ for p in "${pids[@]}"; do
   fi
 done
 count=$(ls "$src"/tests/data/tracks/*.replay | wc -l)
-echo "determinism check: $count proof runs under 6 builds, $(( $(date +%s) - start )) s" \
+[ -n "$web" ] && tail -1 "$work/wasm.result"
+echo "determinism check: $count proof runs under $([ -n "$web" ] && echo 7 || echo 6) builds, $(( $(date +%s) - start )) s" \
      "(building $(( built - start )) s)"
 exit $status
