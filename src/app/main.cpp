@@ -5,6 +5,7 @@
 #include "editor/TestRide.h"
 #include "game/GameWindow.h"
 #include "net/HubCommand.h"
+#include "net/HubBrowse.h"
 #include "net/HubService.h"
 #include "platform/MenuDialog.h"
 #include "platform/RenderWindow.h"
@@ -72,12 +73,15 @@ int main(int argc, char** argv)
     setStartDialogHider(hideStartDialog);
 
     // Only when the player registered on a hub; it sends what waits first.
+    // The game's hub panel joins one there too.
+    hubSetHome(hubFiles);
     hubStart(hubFiles);
 
     handlers.FormCreate();
     MenuDialog.show();
     MenuDialog.run();
     handlers.FormDestroy();
+    browseStop();
     hubStop();
 
     setTestRideSettings(nullptr);

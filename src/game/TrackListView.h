@@ -32,6 +32,10 @@ bool trackListViewOpen();
 // `text`, which is also called when not drawing).
 ListAction trackListFrame(double w, double h, ListTextDrawer text, bool drawing);
 
+// The picture of a track file in the rectangle (window pixels), as the
+// list draws the selected track's; only while the list is open.
+void drawTrackPicture(const std::string& path, double left, double bottom, double right, double top);
+
 // The track Enter (or D) chose.
 const std::string& chosenTrack();
 
