@@ -1,5 +1,6 @@
 // Velto: the start-up dialog, from which the game and the editor run.
 #include "app/FormView.h"
+#include "app/HubPublish.h"
 #include "app/MenuHandlers.h"
 #include "editor/EditorWindow.h"
 #include "editor/TestRide.h"
@@ -69,6 +70,9 @@ int main(int argc, char** argv)
         return settings;
     });
 
+    // F6 in the editor publishes through the hub the game joined.
+    setTrackPublisher(hubTrackPublisher());
+
     startDialog = &MenuDialog;
     setStartDialogHider(hideStartDialog);
 
@@ -85,6 +89,7 @@ int main(int argc, char** argv)
     hubStop();
 
     setTestRideSettings(nullptr);
+    setTrackPublisher(TrackPublisher{});
     setStartDialogHider(nullptr);
     startDialog = nullptr;
     return 0;

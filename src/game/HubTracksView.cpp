@@ -139,6 +139,14 @@ void readLocalTracks()
     }
 }
 
+// Questions dropped before they were asked are asked again when wanted.
+// Under `shared`.
+void forgetUnanswered()
+{
+    std::erase_if(answers.ranks, [](const auto& entry) { return entry.second < 0; });
+    std::erase_if(answers.outlinesAsked, [](uint64_t digest) { return answers.outlines.count(digest) == 0; });
+}
+
 void askForPage()
 {
     HubAccount who;
@@ -149,6 +157,7 @@ void askForPage()
     uint64_t generation = 0;
     {
         std::lock_guard<std::mutex> guard(shared);
+        forgetUnanswered();
         generation = ++answers.generation;
         answers.pageAsking = true;
         answers.pageArrived = false;
@@ -184,7 +193,7 @@ void askForPage()
             std::lock_guard<std::mutex> guard(shared);
             answers.ranks[digest] = rank;
         }
-    });
+    }, true);
 }
 
 void askForOutline(uint64_t digest)
@@ -207,7 +216,7 @@ void askForOutline(uint64_t digest)
         if (!ok && cancel->load()) {
             answers.outlinesAsked.erase(digest);   // asked again next time
         }
-    });
+    }, true);
 }
 
 std::string marksOf(const HubTrack& track, int64_t now)
@@ -539,6 +548,7 @@ void closeHubTab()
     ++answers.generation;
     answers.pageAsking = false;
     answers.pageArrived = false;
+    forgetUnanswered();
 }
 
 bool hubTabOpen()
@@ -877,6 +887,11 @@ void hubPanelFrame(double w, double h, ListTextDrawer text, bool drawing)
             panel.lineIsProblem = false;
             tab.rows.clear();
             tab.total = 0;
+            {
+                std::lock_guard<std::mutex> guard(shared);
+                answers = Answers{};
+                liked.clear();
+            }
             setTextEntry(true);
         }
         takeTypedText();
@@ -966,9 +981,21 @@ void hubPanelFrame(double w, double h, ListTextDrawer text, bool drawing)
     }
     text("Register", 1.0f, 1.0f, 1.0f, onButton ? 1.0f : 0.8f, boxLeft + 8.0, y, kLineScale, false);
     y -= 30.0;
-    if (!panel.line.empty()) {
-        panelText(text, panel.line, left, y, room, panel.lineIsProblem ? 1.0f : 0.85f,
+    // The answer, over up to three lines, broken at blanks.
+    std::string rest = panel.line;
+    for (int lines = 0; !rest.empty() && lines < 3; ++lines) {
+        size_t cut = rest.size();
+        while (lines < 2 && textWidth(rest.substr(0, cut), kLineScale) > room) {
+            const size_t blank = rest.rfind(' ', cut - 1);
+            if (blank == std::string::npos || blank == 0) {
+                break;
+            }
+            cut = blank;
+        }
+        panelText(text, rest.substr(0, cut), left, y, room, panel.lineIsProblem ? 1.0f : 0.85f,
                   panel.lineIsProblem ? 0.5f : 0.85f, panel.lineIsProblem ? 0.45f : 0.85f);
+        rest = cut < rest.size() ? rest.substr(cut + 1) : std::string();
+        y -= 20.0;
     }
     panelText(text, "Tab - next field   Enter - register   Esc - close", left, bottom + 14.0, room, 0.8f, 0.8f, 0.8f);
 }

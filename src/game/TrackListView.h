@@ -4,7 +4,8 @@
 // picture of the selected track drawn with the game's own textures and
 // drawing code, its start and finish marked. Up/Down (and a controller's
 // d-pad), PgUp/PgDown, Home/End move; Enter rides; D plays the track's
-// demo; Esc goes back. The list stands opaque over the whole window, and
+// demo; Esc goes back. Tab switches to the hub's tracks and H opens the hub
+// panel (game/HubTracksView.h). The list stands opaque over the whole window, and
 // no text of it runs past the window's edge (cut with "…").
 //
 // Main thread, with the game's GL context current; the pictures are display

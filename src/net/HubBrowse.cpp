@@ -9,7 +9,11 @@ namespace {
 
 std::mutex lock;
 std::condition_variable wake;
-std::deque<BrowseErrand> waiting;
+struct Waiting {
+    BrowseErrand errand;
+    bool droppable;
+};
+std::deque<Waiting> waiting;
 std::thread worker;
 std::atomic<bool> cancelled{false};
 bool running = false;
@@ -25,7 +29,7 @@ void loop()
             if (cancelled.load()) {
                 return;
             }
-            errand = std::move(waiting.front());
+            errand = std::move(waiting.front().errand);
             waiting.pop_front();
             ++busy;
         }
@@ -37,11 +41,11 @@ void loop()
 
 } // namespace
 
-void browsePost(BrowseErrand errand)
+void browsePost(BrowseErrand errand, bool droppable)
 {
     {
         std::lock_guard<std::mutex> guard(lock);
-        waiting.push_back(std::move(errand));
+        waiting.push_back(Waiting{std::move(errand), droppable});
         if (!running) {
             running = true;
             cancelled = false;
@@ -54,7 +58,7 @@ void browsePost(BrowseErrand errand)
 void browseDropWaiting()
 {
     std::lock_guard<std::mutex> guard(lock);
-    waiting.clear();
+    std::erase_if(waiting, [](const Waiting& w) { return w.droppable; });
 }
 
 void browseStop()

@@ -13,8 +13,11 @@
 
 using BrowseErrand = std::function<void(const std::atomic<bool>* cancel)>;
 
-void browsePost(BrowseErrand errand);
-// Drops the errands waiting; the one under way goes on.
+// A `droppable` errand (a question whose answer may no longer be wanted)
+// goes with browseDropWaiting; the others (a download, a join, a like) are
+// always run.
+void browsePost(BrowseErrand errand, bool droppable = false);
+// Drops the droppable errands waiting; the one under way goes on.
 void browseDropWaiting();
 // Cancels and waits for the thread.
 void browseStop();

@@ -28,7 +28,7 @@ const char* hubSortKey(HubSort sort);
 const char* hubSortName(HubSort sort);
 
 // Tracks on one page of the game's hub list.
-inline constexpr int32_t kHubPageTracks = 20;
+inline constexpr int32_t kHubPageTracks = 10;
 
 struct HubTrack {
     uint64_t digest = 0;
