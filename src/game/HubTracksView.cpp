@@ -534,6 +534,11 @@ void openHubTab()
     tab.rows.clear();
     tab.status.clear();
     readLocalTracks();
+    {
+        // Ranks change with the player's runs: asked again each time.
+        std::lock_guard<std::mutex> guard(shared);
+        answers.ranks.clear();
+    }
     askForPage();
 }
 
@@ -661,7 +666,7 @@ ListAction hubTabFrame(double w, double h, ListTextDrawer text, bool drawing)
 
     // The selected track: its picture and what is known of it.
     const double pictureTop = h / 2.0 - 90.0 - kHubPageTracks * kRowHeight;
-    const double pictureBottom = -h / 2.0 + 70.0;
+    const double pictureBottom = -h / 2.0 + 82.0;
     const double pictureLeft = left;
     const double pictureRight = left + std::min(room * 0.5, (pictureTop - pictureBottom) * 1.6);
     if (tab.selected < tab.rows.size() && pictureTop - pictureBottom > 40.0) {
@@ -721,7 +726,7 @@ ListAction hubTabFrame(double w, double h, ListTextDrawer text, bool drawing)
         }
     }
     if (tab.reporting && tab.selected < tab.rows.size()) {
-        std::string reasons = "Report " + tab.rows[tab.selected].name + " as:";
+        std::string reasons = "Report as:";
         const auto& list = reportReasons();
         for (size_t i = 0; i < list.size(); ++i) {
             reasons += "   " + std::to_string(i + 1) + " - " + list[i];
@@ -729,18 +734,17 @@ ListAction hubTabFrame(double w, double h, ListTextDrawer text, bool drawing)
         reasons += "   Esc - cancel";
         if (drawing) {
             glColor4f(0.0f, 0.0f, 0.0f, 0.85f);
-            quad(left - 6.0, -h / 2.0 + 33.0, rightEdge + 6.0, -h / 2.0 + 58.0);
+            quad(left - 6.0, -h / 2.0 + 49.0, rightEdge + 6.0, -h / 2.0 + 72.0);
         }
-        text(fitText(reasons, room, kLineScale), 1.0f, 0.9f, 0.3f, 0.95f, left, -h / 2.0 + 40.0, kLineScale, false);
+        text(fitText(reasons, room, kLineScale), 1.0f, 0.9f, 0.3f, 0.95f, left, -h / 2.0 + 55.0, kLineScale, false);
     } else if (!tab.notice.empty() && std::chrono::steady_clock::now() < tab.noticeUntil) {
-        text(fitText(tab.notice, room, kLineScale), 1.0f, 0.6f, 0.45f, 0.95f, left, -h / 2.0 + 40.0, kLineScale,
+        text(fitText(tab.notice, room, kLineScale), 1.0f, 0.6f, 0.45f, 0.95f, left, -h / 2.0 + 55.0, kLineScale,
              false);
     }
-    text(fitText("Enter - download and ride   S - sort   F - not finished by me   PgUp/PgDn - page   R - report",
-                 room, kLineScale),
-         0.8f, 0.8f, 0.8f, 0.9f, left, -h / 2.0 + 18.0, kLineScale, false);
-    text(fitText("H - hub   Tab - my tracks   Esc - back", room, kLineScale), 0.8f, 0.8f, 0.8f, 0.9f, left,
-         -h / 2.0 + 0.0, kLineScale, false);
+    text(fitText("Enter - download and ride   S - sort   F - not finished by me   R - report", room, kLineScale),
+         0.8f, 0.8f, 0.8f, 0.9f, left, -h / 2.0 + 32.0, kLineScale, false);
+    text(fitText("Up/Down - choose   PgUp/PgDn - page   H - hub   Tab - my tracks   Esc - back", room, kLineScale),
+         0.8f, 0.8f, 0.8f, 0.9f, left, -h / 2.0 + 12.0, kLineScale, false);
     return ListAction::Stay;
 }
 

@@ -1211,6 +1211,7 @@ TEST_F(GameDisplayTest, TheHubPanelTheHubsTracksADownloadedRideALikeAndAReport)
         ASSERT_TRUE(waitFor([] { return textStartsWith("Tracks: 1"); }));
         tap(VK_TAB);
         ASSERT_TRUE(waitFor([] { return textsInclude("new downloaded"); }, 10000ms));
+        ASSERT_TRUE(waitFor([] { return textsInclude("2nd"); }, 10000ms)) << "Bob's rank on the track he rode";
         tap(VK_DOWN);
         tap('R');
         ASSERT_TRUE(waitFor([] { return textsContain("1 - broken"); }));
