@@ -566,16 +566,6 @@ const std::string& hubChosenTrack()
     return tab.chosen;
 }
 
-size_t hubTabRowCount()
-{
-    return tab.rows.size();
-}
-
-std::string hubTabStatus()
-{
-    return tab.status;
-}
-
 ListAction hubTabFrame(double w, double h, ListTextDrawer text, bool drawing)
 {
     takePage();

@@ -50,7 +50,3 @@ void hubViewsTick();
 bool hubLikeKey();
 // The current track came from the hub (it lies in hub-tracks/).
 bool currentTrackIsHubTrack();
-
-// For tests: the rows of the page shown, and the tab's state line.
-size_t hubTabRowCount();
-std::string hubTabStatus();
