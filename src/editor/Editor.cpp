@@ -55,13 +55,12 @@ const std::array<const char*, 13> editorHelp = {
     "RMB         finish the polygon",
 };
 
-const std::array<const char*, 6> editorMoreHelp = {
+const std::array<const char*, 5> editorMoreHelp = {
     "Ctrl+Z      undo",
     "Ctrl+Y      redo (also Ctrl+Shift+Z)",
     "Backspace   remove the last vertex of the polygon",
     "Home        show the whole track",
-    "F5          test ride",
-    "F6          publish the track on the hub (needs a finish of your own)",
+    "F5 / F6     test ride / publish the track on the hub (needs a finish of your own)",
 };
 
 namespace {

@@ -60,7 +60,7 @@ extern bool drawnPolygonValid;      // the polygon being drawn passed the shape 
 
 extern const std::array<const char*, 13> editorHelp;
 // The keys beyond those, listed below them in the same way.
-extern const std::array<const char*, 6> editorMoreHelp;
+extern const std::array<const char*, 5> editorMoreHelp;
 
 // Builds the state for a new track (trackPath empty) or the track at
 // trackPath. False, after "Cant't load the track.", when it cannot be read.
