@@ -1,10 +1,12 @@
 // Velto: the start-up dialog, from which the game and the editor run.
 #include "app/FormView.h"
+#include "app/HubPublish.h"
 #include "app/MenuHandlers.h"
 #include "editor/EditorWindow.h"
 #include "editor/TestRide.h"
 #include "game/GameWindow.h"
 #include "net/HubCommand.h"
+#include "net/HubBrowse.h"
 #include "net/HubService.h"
 #include "platform/MenuDialog.h"
 #include "platform/RenderWindow.h"
@@ -68,19 +70,26 @@ int main(int argc, char** argv)
         return settings;
     });
 
+    // F6 in the editor publishes through the hub the game joined.
+    setTrackPublisher(hubTrackPublisher());
+
     startDialog = &MenuDialog;
     setStartDialogHider(hideStartDialog);
 
     // Only when the player registered on a hub; it sends what waits first.
+    // The game's hub panel joins one there too.
+    hubSetHome(hubFiles);
     hubStart(hubFiles);
 
     handlers.FormCreate();
     MenuDialog.show();
     MenuDialog.run();
     handlers.FormDestroy();
+    browseStop();
     hubStop();
 
     setTestRideSettings(nullptr);
+    setTrackPublisher(TrackPublisher{});
     setStartDialogHider(nullptr);
     startDialog = nullptr;
     return 0;

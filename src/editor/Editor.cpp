@@ -1,5 +1,7 @@
 #include "editor/Editor.h"
 
+#include "editor/Publish.h"
+
 #include "editor/DrawCache.h"
 #include "editor/EditHistory.h"
 #include "editor/ViewFit.h"
@@ -58,7 +60,7 @@ const std::array<const char*, 5> editorMoreHelp = {
     "Ctrl+Y      redo (also Ctrl+Shift+Z)",
     "Backspace   remove the last vertex of the polygon",
     "Home        show the whole track",
-    "F5          test ride",
+    "F5 / F6     test ride / publish the track on the hub (needs a finish of your own)",
 };
 
 namespace {
@@ -358,6 +360,20 @@ void drawEditor()
     }
     if (editorPolygons != nullptr && drawCache.bikeTouches(*editorMoto, editorPolygons)) {
         printText("Intersection with polygons", false, textX, cy + (h - 70) / (2 * z), 20 / z);
+    }
+    // What became of F6.
+    const std::string published = publishLine();
+    if (!published.empty()) {
+        const double top = cy + (h - 100) / (2 * z);
+        glColor4f(0.0f, 0.0f, 0.0f, 0.6f);
+        glBegin(GL_QUADS);
+        glVertex2d(textX - 5 / z, top - 8 / z);
+        glVertex2d(textX + (textWidth(published, 18) + 10) / z, top - 8 / z);
+        glVertex2d(textX + (textWidth(published, 18) + 10) / z, top + 22 / z);
+        glVertex2d(textX - 5 / z, top + 22 / z);
+        glEnd();
+        glColor4f(1.0f, 0.9f, 0.3f, 0.95f);
+        printText(published, false, textX, top, 18 / z);
     }
 
     glColor4f(0.7f, 0.7f, 0.7f, 0.7f);

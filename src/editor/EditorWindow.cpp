@@ -1,6 +1,7 @@
 #include "editor/EditorWindow.h"
 
 #include "editor/EditHistory.h"
+#include "editor/Publish.h"
 #include "editor/Editor.h"
 #include "editor/TestRide.h"
 #include "editor/ViewFit.h"
@@ -348,6 +349,9 @@ bool editorInput()
     if (pressed(VK_F5)) {
         requestTestRide();
     }
+    if (pressed(VK_F6)) {
+        publishKey();
+    }
     noteViewCommands();
 
     clampView();
@@ -407,6 +411,7 @@ void runEditor()
 {
     clearKeys();
     takeTestRideRequest();
+    clearPublishLine();
     bool done = false;
     if (!openRenderWindow("Velto", modeWidth, modeHeight, false)) {
         return;

@@ -7,6 +7,7 @@
 #include "game/GameReplay.h"
 #include "game/GameSound.h"
 #include "game/HudNotes.h"
+#include "game/HubTracksView.h"
 #include "game/RunEnding.h"
 #include "game/PanelLines.h"
 #include "game/TrackListView.h"
@@ -59,6 +60,8 @@ constexpr int kKeyWatchBest = 'B';
 constexpr int kKeyGhost = 'G';
 // The hub's record as a second ghost, on the end and pause panels.
 constexpr int kKeyRecord = 'W';
+// After a finish on a hub track: like it, or take the like back.
+constexpr int kKeyLike = 'L';
 // Keys of the end and pause panels: the next track of the folder, the list.
 constexpr int kKeyNextTrack = 'N';
 constexpr int kKeyTrackList = 'T';
@@ -614,6 +617,7 @@ int32_t gameFrame(int32_t s)
     }
     const bool endPanel = s == GameFinished || s == GameCrashed;
     const bool watchedPanel = s == GameWatched;
+    hubViewsTick();
     if (firstHintPending && anyKeyDown()) {
         firstHintPending = false;
     }
@@ -643,6 +647,9 @@ int32_t gameFrame(int32_t s)
     if (endPanel || s == GamePaused || watchedPanel) {
         if (!testRideActive && keyDown[kKeyRecord].exchange(false)) {
             hubRecordKey();
+        }
+        if (!testRideActive && s == GameFinished && keyDown[kKeyLike].exchange(false)) {
+            hubLikeKey();
         }
         if (!hubPanelFrame()) {
             messageBox("Cant't load the track.", "Error", MB_ICONEXCLAMATION);
@@ -741,6 +748,9 @@ int32_t gameFrame(int32_t s)
             std::string line = replayKeys();
             if (hubActive()) {
                 line += "   W - record";
+                if (s == GameFinished && currentTrackIsHubTrack()) {
+                    line += "   L - like";
+                }
             }
             keys = {line, "N - next track   T - track list"};
         }

@@ -1,6 +1,7 @@
 #include "game/TrackListView.h"
 
 #include "game/Game.h"
+#include "game/HubTracksView.h"
 #include "gfx/Tessellator.h"
 #include "gfx/Text.h"
 #include "model/Globals.h"
@@ -420,6 +421,13 @@ ListAction readKeys(size_t shown)
 
 } // namespace
 
+void drawTrackPicture(const std::string& path, double left, double bottom, double right, double top)
+{
+    if (view.open && view.bike && view.flag) {
+        drawPicture(path, left, bottom, right, top);
+    }
+}
+
 void openTrackListView(const std::string& currentTrack)
 {
     closeTrackListView();
@@ -442,6 +450,10 @@ void openTrackListView(const std::string& currentTrack)
 
 void closeTrackListView()
 {
+    closeHubTab();
+    if (hubPanelOpen()) {
+        closeHubPanel();
+    }
     for (Picture& picture : view.pictures) {
         deletePicture(picture);
     }
@@ -509,6 +521,31 @@ namespace {
 ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
 {
     TrackList& list = view.list;
+    // The hub's panel (H) and tab (Tab) stand in the list's place.
+    if (hubPanelOpen()) {
+        hubPanelFrame(w, h, text, drawing);
+        return ListAction::Stay;
+    }
+    if (keyDown['H'].exchange(false)) {
+        openHubPanel();
+        hubPanelFrame(w, h, text, drawing);
+        return ListAction::Stay;
+    }
+    if (keyDown[VK_TAB].exchange(false)) {
+        if (hubTabOpen()) {
+            closeHubTab();
+        } else {
+            openHubTab();
+        }
+    }
+    if (hubTabOpen()) {
+        const ListAction hubAction = hubTabFrame(w, h, text, drawing);
+        if (hubAction == ListAction::Ride) {
+            view.chosen = hubChosenTrack();
+        }
+        view.firstFrame = false;
+        return hubAction;
+    }
     const size_t shown = rowsShown(h);
     const ListAction action = readKeys(shown);
     if (action != ListAction::Stay) {
@@ -656,8 +693,9 @@ ListAction listFrame(double w, double h, ListTextDrawer text, bool drawing)
         text(fitted(view.notice, left, rightEdge, kRowScale), 1.0f, 0.45f, 0.45f, 0.95f, left, -h / 2.0 + 40.0,
              kRowScale, false);
     }
-    text(fitted("Up/Down - choose   Enter - ride   D - demo   Esc - back", left, rightEdge, kRowScale), 0.8f, 0.8f,
-         0.8f, 0.9f, left, -h / 2.0 + 15.0, kRowScale, false);
+    text(fitted("Up/Down - choose   Enter - ride   D - demo   Tab - hub tracks   H - hub   Esc - back", left,
+                rightEdge, kRowScale),
+         0.8f, 0.8f, 0.8f, 0.9f, left, -h / 2.0 + 15.0, kRowScale, false);
 
     if (view.firstFrame) {
         view.firstFrame = false;

@@ -4,7 +4,8 @@
 // picture of the selected track drawn with the game's own textures and
 // drawing code, its start and finish marked. Up/Down (and a controller's
 // d-pad), PgUp/PgDown, Home/End move; Enter rides; D plays the track's
-// demo; Esc goes back. The list stands opaque over the whole window, and
+// demo; Esc goes back. Tab switches to the hub's tracks and H opens the hub
+// panel (game/HubTracksView.h). The list stands opaque over the whole window, and
 // no text of it runs past the window's edge (cut with "…").
 //
 // Main thread, with the game's GL context current; the pictures are display
@@ -31,6 +32,10 @@ bool trackListViewOpen();
 // reads a few more rows, and, when `drawing`, draws the list (texts through
 // `text`, which is also called when not drawing).
 ListAction trackListFrame(double w, double h, ListTextDrawer text, bool drawing);
+
+// The picture of a track file in the rectangle (window pixels), as the
+// list draws the selected track's; only while the list is open.
+void drawTrackPicture(const std::string& path, double left, double bottom, double right, double top);
 
 // The track Enter (or D) chose.
 const std::string& chosenTrack();

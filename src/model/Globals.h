@@ -16,7 +16,7 @@ enum : int {
     VK_MENU = 0x12, VK_ESCAPE = 0x1B, VK_SPACE = 0x20, VK_PRIOR = 0x21, VK_NEXT = 0x22,
     VK_END = 0x23, VK_HOME = 0x24, VK_LEFT = 0x25, VK_UP = 0x26, VK_RIGHT = 0x27,
     VK_DOWN = 0x28, VK_INSERT = 0x2D, VK_DELETE = 0x2E, VK_ADD = 0x6B, VK_SUBTRACT = 0x6D,
-    VK_F1 = 0x70, VK_F5 = 0x74, VK_F10 = 0x79,
+    VK_F1 = 0x70, VK_F5 = 0x74, VK_F6 = 0x75, VK_F10 = 0x79,
 };
 
 // Mouse button and modifier flags of mouseButtons.

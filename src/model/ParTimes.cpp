@@ -135,6 +135,16 @@ int32_t ParTimes::parFor(const std::string& file, uint64_t digest) const
     return found->second.steps;
 }
 
+std::vector<ParTime> ParTimes::entries() const
+{
+    std::vector<ParTime> all;
+    for (const auto& [file, entry] : byFile) {
+        all.push_back(entry);
+    }
+    std::sort(all.begin(), all.end(), [](const ParTime& a, const ParTime& b) { return a.file < b.file; });
+    return all;
+}
+
 std::string formatParTimes(const std::vector<ParTime>& entries)
 {
     std::string text = "# velto par times 1\n# file  digest  par (hundredths of a second)\n";

@@ -47,6 +47,8 @@ public:
     // `digest`; -1 when the index has none for it.
     int32_t parFor(const std::string& file, uint64_t digest) const;
     size_t size() const { return byFile.size(); }
+    // Every entry, in file-name order.
+    std::vector<ParTime> entries() const;
 
 private:
     std::unordered_map<std::string, ParTime> byFile;

@@ -35,14 +35,30 @@ size_t onHeader(char* data, size_t size, size_t count, void* user)
     auto* transfer = static_cast<Transfer*>(user);
     const size_t bytes = size * count;
     const std::string line(data, bytes);
-    const std::string name = "retry-after:";
-    if (line.size() > name.size()) {
-        std::string head = line.substr(0, name.size());
-        std::transform(head.begin(), head.end(), head.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-        if (head == name) {
-            transfer->reply->retryAfter = parseRetryAfter(line.substr(name.size()), 30);
+    const size_t colon = line.find(':');
+    if (colon == std::string::npos || colon > 32) {
+        return bytes;
+    }
+    std::string head = line.substr(0, colon + 1);
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (head == "retry-after:") {
+        transfer->reply->retryAfter = parseRetryAfter(line.substr(colon + 1), 30);
+    } else if (head == "x-total-count:") {
+        // Digits only, and no more of them than a count can hold.
+        long long value = 0;
+        int digits = 0;
+        for (size_t i = colon + 1; i < line.size(); ++i) {
+            const char c = line[i];
+            if (c >= '0' && c <= '9' && digits < 15) {
+                value = value * 10 + (c - '0');
+                ++digits;
+            } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+                digits = 0;
+                break;
+            }
         }
+        transfer->reply->totalCount = digits > 0 ? value : -1;
     }
     return bytes;
 }
@@ -126,7 +142,9 @@ HttpReply httpExchange(const HttpRequest& request, const HubTimeouts& timeouts, 
     curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
     curl_easy_setopt(curl, CURLOPT_USERAGENT, "velto");
-    if (request.method == "POST") {
+    if (request.method == "DELETE") {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "DELETE");
+    } else if (request.method == "POST") {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
         curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.body.data());
         curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));

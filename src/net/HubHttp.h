@@ -30,7 +30,7 @@ inline constexpr long kStallBytesPerSecond = 1024;
 long exchangeLimitMs(const HubTimeouts& timeouts, size_t bodyBytes);
 
 struct HttpRequest {
-    std::string method = "GET";   // GET or POST
+    std::string method = "GET";   // GET, POST or DELETE
     std::string url;
     std::vector<std::string> headers;   // "Name: value"
     std::string body;                    // sent with POST
@@ -43,6 +43,7 @@ struct HttpReply {
     long status = 0;           // HTTP status when answered
     std::string body;
     long retryAfter = -1;      // seconds of a Retry-After header, -1 without one
+    long long totalCount = -1; // an X-Total-Count header, -1 without one
     std::string error;         // why there was no answer
 };
 

@@ -373,6 +373,41 @@ bool hubStart(const HubFiles& where)
     return true;
 }
 
+namespace {
+
+std::mutex homeLock;
+HubFiles home;
+
+} // namespace
+
+void hubSetHome(const HubFiles& where)
+{
+    std::lock_guard<std::mutex> guard(homeLock);
+    home = where;
+}
+
+HubFiles hubHome()
+{
+    std::lock_guard<std::mutex> guard(homeLock);
+    return home;
+}
+
+std::string hubTracksFolder()
+{
+    const HubFiles where = hubHome();
+    return where.folder.empty() ? std::string("hub-tracks") : where.folder + "/hub-tracks";
+}
+
+bool hubCurrentAccount(HubAccount& out)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    if (!running) {
+        return false;
+    }
+    out = account;
+    return true;
+}
+
 void hubStop()
 {
     {

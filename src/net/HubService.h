@@ -17,6 +17,14 @@
 // Reads the hub's settings in `files`; when a hub is set, starts the thread,
 // which first sends what waits in the outbox. True when a hub is set.
 bool hubStart(const HubFiles& files);
+// Where the game keeps its hub files: set at start, also when no hub is
+// set, so that the player can join one from the game.
+void hubSetHome(const HubFiles& files);
+HubFiles hubHome();
+// The folder downloaded hub tracks go to, beside the tracks folder.
+std::string hubTracksFolder();
+// The account the thread runs with; false when no hub is set.
+bool hubCurrentAccount(HubAccount& account);
 // Ends a transfer under way at once and waits for the thread.
 void hubStop();
 // A hub is set and the thread runs.

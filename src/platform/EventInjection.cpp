@@ -43,6 +43,15 @@ void injectKey(int virtualKey, bool down, bool repeat)
     push(event);
 }
 
+void injectText(const char* text)
+{
+    SDL_Event event{};
+    event.type = SDL_TEXTINPUT;
+    event.text.windowID = renderWindowId();
+    SDL_strlcpy(event.text.text, text, sizeof event.text.text);
+    push(event);
+}
+
 void injectMouseMove(int x, int y)
 {
     SDL_Event event{};

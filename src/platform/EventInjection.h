@@ -8,4 +8,6 @@ void injectMouseMove(int x, int y);
 // button: 1 left, 2 middle, 3 right.
 void injectMouseButton(int button, bool down, int x, int y);
 void injectFocus(bool gained);
+// Typed text, as SDL's text input delivers it (at most 31 bytes).
+void injectText(const char* text);
 void injectClose();

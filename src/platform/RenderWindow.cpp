@@ -46,6 +46,10 @@ std::bitset<256> keysUnseen;
 std::bitset<256> keyReleasesHeld;
 // pumpMessage said Empty last time: the mode has run a frame since.
 bool frameRan = false;
+// Text typed while text entry is on, not yet taken.
+bool textEntryOn = false;
+std::string typedText;
+constexpr size_t kMaxTypedText = 256;
 
 void failWith(const char* text)
 {
@@ -235,6 +239,17 @@ void translateEvent(const SDL_Event& event)
         break;
     case SDL_WINDOWEVENT:
         translateWindowEvent(event.window);
+        break;
+    case SDL_TEXTINPUT:
+        if (textEntryOn && windowHandle && event.text.windowID == renderWindowId()) {
+            for (const char* c = event.text.text; *c != '\0' && typedText.size() < kMaxTypedText; ++c) {
+                const auto u = static_cast<unsigned char>(*c);
+                if (u >= 0x80 && u < 0xC0) {
+                    continue;   // the rest of a character already marked
+                }
+                typedText += u >= 32 && u < 127 ? *c : '?';
+            }
+        }
         break;
     case SDL_QUIT:
         // The session asks the program to end: treated like the close box.
@@ -497,6 +512,7 @@ void closeRenderWindow()
     keyReleasesHeld.reset();
     frameRan = false;
     keyModifiers = KMOD_NONE;
+    setTextEntry(false);
 }
 
 PumpResult pumpMessage()
@@ -543,6 +559,24 @@ int showCursor(bool show)
 void setKeyPressListener(void (*listener)(int virtualKey))
 {
     keyPressListener = listener;
+}
+
+void setTextEntry(bool on)
+{
+    if (on != textEntryOn && videoStarted) {
+        if (on) {
+            SDL_StartTextInput();
+        } else {
+            SDL_StopTextInput();
+        }
+    }
+    textEntryOn = on;
+    typedText.clear();
+}
+
+std::string takeTypedText()
+{
+    return std::exchange(typedText, std::string());
 }
 
 void setStartDialogHider(void (*hide)())

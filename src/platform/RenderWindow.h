@@ -4,6 +4,8 @@
 // Main thread only.
 #pragma once
 
+#include <string>
+
 // Opens the window hidden, centred, with a client area of width x height
 // (full screen switches the display mode first), makes its GL context
 // current and sets up blending and the text font. The editor's window is
@@ -36,6 +38,13 @@ int showCursor(bool show);
 // pumpMessage calls `listener` with the virtual-key code of every key pressed
 // in the window (not for auto-repeats), after keyDown is set; nullptr for none.
 void setKeyPressListener(void (*listener)(int virtualKey));
+
+// Text entry: while on, the characters typed into the window are kept (as
+// well as their keys going to keyDown) for takeTypedText. Printable ASCII
+// only, at most 256 characters between two calls. Off when a window opens
+// or closes.
+void setTextEntry(bool on);
+std::string takeTypedText();
 
 // Hooks of the start-up dialog: showRenderWindow calls `hide`.
 void setStartDialogHider(void (*hide)());

@@ -2,6 +2,14 @@
 // events as a player would drive it: one scripted action per frame, run
 // from the frame hook, with the picture read back before each swap.
 #include "EditorTestSupport.h"
+#include "RealHub.h"
+#include "app/HubPublish.h"
+#include "editor/Publish.h"
+#include "model/Replay.h"
+#include "net/HubBrowse.h"
+#include "net/HubService.h"
+#include "net/HubTracks.h"
+#include "physics/RunKeys.h"
 
 #include "editor/DrawCache.h"
 #include "editor/EditHistory.h"
@@ -1009,3 +1017,117 @@ TEST_F(EditorWindow, FrameTime)
 }
 
 } // namespace
+
+namespace {
+
+// The author's finish on the track at `path`, kept beside it as its best
+// run: full throttle from the start.
+bool keepThrottleRun(const std::string& path)
+{
+    Replay replay;
+    replay.trackName = std::filesystem::path(path).filename().string();
+    if (!trackDigest(path, replay.digest)) {
+        return false;
+    }
+    replay.changes = {KeyChange{0, KeyUp}};
+    const bool editor = !gameMode;
+    gameMode = true;
+    const bool built = buildWorld(path);
+    KeyPlayer keys;
+    keys.begin(&replay.changes);
+    int32_t result = StepRunning;
+    while (built && result == StepRunning && replay.steps < 5000) {
+        result = stepWorldWithKeys(kStepSeconds, keys.keysAt(static_cast<uint64_t>(replay.steps)));
+        ++replay.steps;
+    }
+    freeWorld();
+    gameMode = !editor;
+    replay.result = result == StepFinished ? ReplayFinished : ReplayCrashed;
+    return result == StepFinished && writeReplayFile(bestReplayPath(path), replay);
+}
+
+} // namespace
+
+// F6 publishes the track on the hub the player joined, with its author's
+// finish; a track changed and saved needs a new finish, and then goes up
+// as an update of the same track.
+TEST_F(EditorWindow, F6PublishesTheTrackAndAChangedOneAsAnUpdate)
+{
+    NEEDS_REAL_HUB();
+    RealHub hub;
+    ASSERT_TRUE(hub.running());
+    const std::string dir = scratchFolder("publish");
+    const HubFiles files{dir};
+    const std::string path = dir + "/Flat Out.vlt";
+    writeBytes(path, trackBytes(-1.0, {0.0, 70.0}, {400.0, 40.0},
+                                {{{-1000.0, 400.0}, {-900.0, 0.0}, {2900.0, 0.0}, {3000.0, 400.0}, {3000.0, -500.0},
+                                  {-1000.0, -500.0}}},
+                                {}));
+    trackPath = path;
+    setTrackPublisher(hubTrackPublisher());
+    hubSetHome(files);
+    auto line = std::make_shared<std::string>();
+    const auto answered = [this, line](const std::string& start) {
+        auto begun = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+        script.add([line, start, begun] {
+            *line = publishLine();
+            return line->rfind(start, 0) == 0 || std::chrono::steady_clock::now() - *begun > std::chrono::seconds(20);
+        });
+    };
+
+    script.waitForWindow();
+    // No hub yet: nothing is sent, and the line says why.
+    script.tap(VK_F6);
+    script.then([line] { EXPECT_EQ(publishLine(), "Not published: join a hub first (H on the game's track list)"); });
+    script.then([&] {
+        const RegisterResult joined = registerPlayer(hub.url(), "Ann", HubTimeouts{});
+        ASSERT_TRUE(joined.ok) << joined.message;
+        ASSERT_TRUE(writeHubAccount(files.settings(), HubAccount{hub.url(), "Ann", joined.token}));
+        ASSERT_TRUE(hubStart(files));
+    });
+    // Without a finish of her own.
+    script.tap(VK_F6);
+    script.then([] {
+        EXPECT_EQ(publishLine(), "Not published: it needs a finish of your own first. Ride Flat Out.vlt to the "
+                                 "finish in the game (a test ride keeps no run)");
+    });
+    script.then([path] { ASSERT_TRUE(keepThrottleRun(path)); });
+    script.tap(VK_F6);
+    answered("Published: ");
+    script.wait(3);
+    script.then([line] {
+        EXPECT_EQ(line->rfind("Published: Flat Out.vlt   par 00:", 0), 0u) << *line;
+        EXPECT_EQ(line->find("update"), std::string::npos);
+        screenshot("published");
+    });
+    // The finish moved: F6 saves the change, which needs a new finish.
+    script.key('F', true);
+    script.click(450.0, 40.0);
+    script.key('F', false);
+    script.wait(2);
+    script.tap(VK_F6);
+    script.then([path] {
+        EXPECT_EQ(publishLine().rfind("Not published: it needs a finish of your own first.", 0), 0u);
+        EXPECT_GT(readBytes(path).size(), 8u);
+        ASSERT_TRUE(keepThrottleRun(path));
+    });
+    script.tap(VK_F6);
+    answered("Published: ");
+    script.then([line] { EXPECT_NE(line->find("(an update)"), std::string::npos) << *line; });
+    script.tap(VK_ESCAPE);
+    answers.boxAnswers = {IDNO};
+    run();
+
+    const HubAccount reader{hub.url(), "Ann", ""};
+    const HubTrackPage list = fetchTrackPage(reader, HubSort::Newest, "", 1, HubTimeouts{}, nullptr);
+    ASSERT_EQ(list.tracks.size(), 1u);
+    EXPECT_TRUE(list.tracks[0].updated);
+    uint64_t digest = 0;
+    ASSERT_TRUE(trackDigest(path, digest));
+    EXPECT_EQ(list.tracks[0].digest, digest);
+    EXPECT_EQ(publishedDigest(files, hub.url(), path), digest);
+    hubStop();
+    browseStop();
+    hubSetHome(HubFiles{});
+    setTrackPublisher(TrackPublisher{});
+}

@@ -4,6 +4,7 @@
 // game mode before it starts. A driver thread plays the player; everything that
 // touches the window or GL runs on the main thread through the loop hook.
 #include "GameTestSupport.h"
+#include "RealHub.h"
 #include "StubHub.h"
 #include "Tracks.h"
 
@@ -20,7 +21,10 @@
 #include "model/ParTimes.h"
 #include "model/Replay.h"
 #include "model/RunTime.h"
+#include "net/HubBrowse.h"
 #include "net/HubService.h"
+#include "net/HubStore.h"
+#include "net/HubTracks.h"
 #include "physics/RunKeys.h"
 #include "physics/World.h"
 #include "platform/Controllers.h"
@@ -1090,4 +1094,137 @@ TEST_F(GameDisplayTest, AHubThatAnswersLateNeverHoldsAFrameAndTheRecordRacesBesi
     // A frame that waited for the hub would take most of its 3 s; the
     // machine's own load (a shared machine) slows frames down, not to that.
     EXPECT_LT(frameMs.back(), 2500.0);
+}
+
+// The hub from the track list, as a new player meets it against a real
+// velto-hub: the hub tab asks nothing before joining; H joins (a bad name
+// refused with its reason, then a good one), Tab shows the hub's tracks with
+// the author's outline, S sorts, Enter downloads the track beside the tracks
+// and rides it with the hub's par, L likes it after the finish, and R on
+// the list reports one.
+TEST_F(GameDisplayTest, TheHubPanelTheHubsTracksADownloadedRideALikeAndAReport)
+{
+    NEEDS_REAL_HUB();
+    showFPS = false;
+    RealHub hub;
+    ASSERT_TRUE(hub.running());
+    // Ann's tracks: two of the pack and a short flat one, each with her run.
+    const RegisterResult ann = registerPlayer(hub.url(), "Ann", HubTimeouts{});
+    ASSERT_TRUE(ann.ok) << ann.message;
+    const HubAccount author{hub.url(), "Ann", ann.token};
+    for (const char* name : {"02-first-ride", "03-valley"}) {
+        std::string track;
+        std::string error;
+        Replay proof;
+        ASSERT_EQ(readReplayFile(std::string(VELTO_BINARY_DIR) + "/tracks/" + name + ".demo", proof, error),
+                  ReplayReadError::None);
+        ASSERT_TRUE(readSmallFile(std::string(VELTO_BINARY_DIR) + "/tracks/" + name + ".vlt", track, 1 << 20));
+        ASSERT_TRUE(publishHubTrack(author, track, std::string(name) + ".vlt", formatReplay(proof), 0, HubTimeouts{},
+                                    nullptr)
+                        .ok);
+    }
+    const fs::path authored = dir / "Short Flat.vlt";
+    TestTrack flat;
+    flat.finishX = 400.0;
+    ASSERT_TRUE(writeTestTrack(authored.string(), flat));
+    const Replay annRun = rideToTheEnd(authored.string(), {KeyChange{0, KeyUp}});
+    ASSERT_EQ(annRun.result, StepFinished);
+    std::string flatBytes;
+    ASSERT_TRUE(readSmallFile(authored.string(), flatBytes, 1 << 20));
+    ASSERT_TRUE(
+        publishHubTrack(author, flatBytes, "Short Flat.vlt", formatReplay(annRun), 0, HubTimeouts{}, nullptr).ok);
+    fs::remove(authored);
+
+    // The player's own folder, and no hub yet.
+    const HubFiles files{dir.string()};
+    hubSetHome(files);
+    fs::create_directories(dir / "tracks");
+    const fs::path mine = dir / "tracks" / "mine.vlt";
+    ASSERT_TRUE(writeTestTrack(mine.string(), flat));
+    trackPath = mine.string();
+    const fs::path kept = dir / "hub-tracks" / "Short-Flat.vlt";
+
+    play([&] {
+        ASSERT_TRUE(startRiding());
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return loopState == GamePaused; }));
+        tap('T');
+        ASSERT_TRUE(waitFor([] { return textStartsWith("Tracks: 1"); }));
+        tap(VK_TAB);
+        ASSERT_TRUE(waitFor([] { return textStartsWith("You are not on a hub"); }));
+        screenshot("hub-tab-not-joined.png");
+
+        tap('H');
+        ASSERT_TRUE(waitFor([] { return textsInclude("Register"); }));
+        const std::string url = hub.url();
+        for (size_t at = 0; at < url.size(); at += 20) {
+            const std::string part = url.substr(at, 20);
+            onMain([part] { injectText(part.c_str()); });
+        }
+        tap(VK_TAB);
+        onMain([] { injectText("Bob  Rider"); });
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return textStartsWith("\"Bob  Rider\" cannot be a name: a name may not"); }));
+        EXPECT_TRUE(textsInclude("in a row"));
+        screenshot("hub-panel-refused.png");
+        for (int i = 0; i < 7; ++i) {
+            tap(VK_BACK);
+        }
+        ASSERT_TRUE(waitFor([] { return textsInclude("Bob_"); }));
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([] { return textsInclude("You are Bob"); }, 10000ms));
+        EXPECT_TRUE(textsInclude("0 best times from before queued for sending"));
+        screenshot("hub-panel.png");
+
+        tap(VK_ESCAPE);
+        ASSERT_TRUE(waitFor([] { return textsInclude("Short Flat.vlt") && textsInclude("03-valley.vlt"); }, 10000ms));
+        ASSERT_TRUE(waitFor([] { return !textsInclude("outline..."); }, 10000ms));
+        EXPECT_TRUE(textStartsWith("sorted newest   page 1 of 1   3 tracks"));
+        EXPECT_TRUE(textsInclude("new"));
+        screenshot("hub-list.png");
+        tap('S');
+        ASSERT_TRUE(waitFor([] { return textStartsWith("sorted most finishers"); }));
+        for (int i = 0; i < 4; ++i) {
+            tap('S');
+        }
+        ASSERT_TRUE(waitFor([] { return textStartsWith("sorted newest"); }));
+        ASSERT_TRUE(waitFor([] { return textsInclude("Short Flat.vlt"); }, 10000ms));
+
+        // The newest first: Enter downloads it and rides it.
+        tap(VK_RETURN);
+        ASSERT_TRUE(waitFor([&] { return riding(kept); }, 10000ms));
+        ASSERT_TRUE(startRiding());
+        key(VK_UP, true);
+        ASSERT_TRUE(waitFor([] { return loopState == GameFinished; }, 20000ms));
+        key(VK_UP, false);
+        // The hub's par came with the track: the finish is measured against it.
+        ASSERT_TRUE(waitFor([] { return textsContain(" vs par   first finish"); }));
+        ASSERT_TRUE(waitFor([] { return textStartsWith("World: 2nd of 2"); }, 15000ms));
+        ASSERT_TRUE(waitFor([] { return textsContain("L - like"); }));
+        tap('L');
+        ASSERT_TRUE(waitFor([] { return textsInclude("You like this track (1 like)   L - take it back"); }));
+        screenshot("hub-liked.png");
+
+        // Back on the hub's list: the track is marked downloaded, and R
+        // reports another.
+        tap('T');
+        ASSERT_TRUE(waitFor([] { return textStartsWith("Tracks: 1"); }));
+        tap(VK_TAB);
+        ASSERT_TRUE(waitFor([] { return textsInclude("new downloaded"); }, 10000ms));
+        ASSERT_TRUE(waitFor([] { return textsInclude("2nd"); }, 10000ms)) << "Bob's rank on the track he rode";
+        tap(VK_DOWN);
+        tap('R');
+        ASSERT_TRUE(waitFor([] { return textsContain("1 - broken"); }));
+        screenshot("hub-report.png");
+        tap('3');
+        ASSERT_TRUE(waitFor([] { return textsContain("Reported as copy of another track: thank you"); }, 10000ms));
+    });
+    hubStop();
+    browseStop();
+    hubSetHome(HubFiles{});
+    uint64_t digest = 0;
+    ASSERT_TRUE(trackDigest(kept.string(), digest));
+    EXPECT_EQ(digest, annRun.digest);
+    EXPECT_EQ(ParTimes::readFolder((dir / "hub-tracks").string()).parFor("Short-Flat.vlt", digest),
+              (annRun.steps + 99) / 100 * 100);
 }

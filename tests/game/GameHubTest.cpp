@@ -15,6 +15,7 @@
 #include "gfx/Text.h"
 #include "model/Globals.h"
 #include "model/RunTime.h"
+#include "net/HubBrowse.h"
 #include "net/HubCommand.h"
 #include "net/HubService.h"
 #include "physics/RunKeys.h"
@@ -536,4 +537,80 @@ TEST_F(GameHubTest, NamesAreDrawnAsUtf8AndTheListStaysInsideTheWindow)
         EXPECT_LE(listRights[i], 400.0) << listTexts[i];
     }
     EXPECT_TRUE(sawWorld);
+}
+
+// The hub tab asks nothing before the player joins, asks for the page in
+// the order and filter chosen while it is open, and nothing once the list
+// has closed.
+TEST_F(GameHubTest, TheHubTabAsksTheHubOnlyWhileItIsOpenAndInTheOrderChosen)
+{
+    uint64_t digest = 0;
+    ASSERT_TRUE(trackDigest(path, digest));
+    StubHub hub([&](const StubRequest& request) {
+        StubAnswer answer;
+        if (request.target.rfind("/api/tracks?sort=", 0) == 0) {
+            answer.body = R"([{"digest":")" + digestHex(digest) +
+                          R"(","name":"Far Away.vlt","author":"Ann","created":"2020-01-01T00:00:00Z","finishers":3,)"
+                          R"("record_steps":2135,"record_holder":"Ann","likes":7,"updated":true,"par_steps":2200}])";
+            answer.headers = {"X-Total-Count: 31"};
+        } else if (request.target.find("/times") != std::string::npos) {
+            answer.body = R"([{"rank":1,"player":"Ann","steps":2135},{"rank":4,"player":"Bob","steps":2500}])";
+        } else {
+            answer.status = 404;
+            answer.body = "{}";
+        }
+        return answer;
+    });
+    const HubFiles files{dir.string()};
+    hubSetHome(files);
+    const auto frames = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            listTexts.clear();
+            trackListFrame(800.0, 600.0, keepText, false);
+            std::this_thread::sleep_for(5ms);
+        }
+    };
+    const auto until = [&](const std::string& text) {
+        const auto end = std::chrono::steady_clock::now() + 5s;
+        do {
+            frames(1);
+        } while (!listShows(text) && std::chrono::steady_clock::now() < end);
+        return listShows(text);
+    };
+    openTrackListView(path);
+    keyDown[VK_TAB] = true;
+    frames(20);
+    EXPECT_TRUE(listShows("You are not on a hub: nothing is asked of one until you join."));
+    EXPECT_TRUE(hub.requests().empty());
+    closeTrackListView();
+
+    startHub(hub.url());
+    openTrackListView(path);
+    keyDown[VK_TAB] = true;
+    ASSERT_TRUE(until("Far Away.vlt"));
+    EXPECT_TRUE(until("4th"));
+    EXPECT_TRUE(listShows("sorted newest   page 1 of 4   31 tracks"));
+    EXPECT_TRUE(listShows("updated")) << "neither new (2020) nor downloaded (no hub-tracks/ yet)";
+    keyDown['S'] = true;
+    ASSERT_TRUE(until("sorted most finishers   page 1 of 4   31 tracks"));
+    keyDown['F'] = true;
+    ASSERT_TRUE(until("sorted most finishers   not finished by me   page 1 of 4   31 tracks"));
+    keyDown[VK_NEXT] = true;
+    ASSERT_TRUE(until("sorted most finishers   not finished by me   page 2 of 4   31 tracks"));
+    closeTrackListView();
+    browseStop();
+    std::vector<std::string> pages;
+    for (const StubRequest& request : hub.requests()) {
+        if (request.target.rfind("/api/tracks?sort=", 0) == 0) {
+            pages.push_back(request.target);
+        }
+    }
+    EXPECT_EQ(pages, (std::vector<std::string>{"/api/tracks?sort=newest&page=1&limit=10",
+                                               "/api/tracks?sort=finishers&page=1&limit=10",
+                                               "/api/tracks?sort=finishers&page=1&limit=10&unfinished_by=Bob",
+                                               "/api/tracks?sort=finishers&page=2&limit=10&unfinished_by=Bob"}));
+    const size_t seen = hub.requests().size();
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(hub.requests().size(), seen) << "nothing is asked once the list has closed";
+    hubSetHome(HubFiles{});
 }

@@ -26,7 +26,8 @@ RealHub::RealHub()
     const std::string db = dir_ + "/hub.sqlite";
     const std::string cache = dir_ + "/cache";
     const char* argv[] = {program.c_str(), "--listen", "127.0.0.1:0", "--db", db.c_str(), "--cache", cache.c_str(),
-                          "--workers", "1", "--registrations-per-hour", "0", nullptr};
+                          "--workers", "1", "--registrations-per-hour", "0", "--tracks-per-day", "0",
+                          "--track-mib-per-day", "0", nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
